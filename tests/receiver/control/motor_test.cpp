@@ -264,8 +264,8 @@ TEST_F(MotorTest, TerminalNumberIsCutToTheEquipmentWidth) {
     EXPECT_EQ(conexao.enviados.back().substr(0, 7), "012;03;");
     const auto h = Historico();
     ASSERT_EQ(h.size(), 2u);
-    EXPECT_EQ(h[0].terminal, 12);
-    EXPECT_EQ(h[1].terminal, 1);
+    EXPECT_EQ(h[0].terminal + h[1].terminal, 13);  // rows of "1" and "012"
+    EXPECT_EQ(h[0].terminal * h[1].terminal, 12);
     EXPECT_EQ(motor.RetornaIpEquipamento("01"), "127.0.0.21");
     EXPECT_EQ(motor.RetornaIpEquipamento(""), "NC");
 }

@@ -1,0 +1,104 @@
+// The terminal connection server: listens, greets terminals, cuts their streams into messages,
+// hands each to the exit decision engine and sends the replies back.
+#pragma once
+
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include "receiver/control/Motor.h"
+#include "receiver/link/Sock.h"
+
+namespace lumora {
+
+// The two areas of the traffic-log window.
+class ILogTrafego {
+public:
+    virtual ~ILogTrafego() = default;
+    virtual void Recebidos(const std::string& linha) = 0;
+    virtual void Enviados(const std::string& linha) = 0;
+};
+
+// The list of connected terminals on the main window.
+class IListaTerminais {
+public:
+    virtual ~IListaTerminais() = default;
+    virtual void Limpa() = 0;
+    virtual void Adiciona(const std::string& ip) = 0;
+    // Removes the first line equal to ip; nothing when there is none.
+    virtual void RemovePrimeiro(const std::string& ip) = 0;
+};
+
+// The operator's notice box ("Atenção", information icon, OK). The window shows it; tests count.
+class IAvisosOperador {
+public:
+    virtual ~IAvisosOperador() = default;
+    virtual void Aviso(const std::string& texto) = 0;
+};
+
+// Texts the server shows or logs, in Windows-1252.
+namespace textos {
+inline const std::string kIniciar = "Iniciar Comunica\xE7\xE3o";
+inline const std::string kParar = "Parar Comunica\xE7\xE3o";
+inline const std::string kConectado = "Terminal Vexa Conectado! Endere\xE7o IP:";
+inline const std::string kFechando = "Fechando conex\xF5" "es...";
+inline const std::string kSemTerminal = "N\xE3o Existe nenhum terminal Conectado.";
+inline const std::string kFalhaEnvio =
+    "N\xE3o foi poss\xEDvel comunicar com o equipamento.\n"
+    "Verifique se o endere\xE7o IP est\xE1 correto e tente novamente.";
+}  // namespace textos
+
+class TServidorTerminais {
+public:
+    // Limits that keep one misbehaving peer from hurting the others.
+    static constexpr int kMaxConexoes = 256;
+    static constexpr size_t kMaxBufferMensagem = 64 * 1024;
+    static constexpr int kEsperaRelogioMs = 1000;
+
+    TServidorTerminais(TMotorSaida& motor, ILogTrafego& log, IListaTerminais& lista,
+                       IAvisosOperador& avisos);
+    ~TServidorTerminais();
+    TServidorTerminais(const TServidorTerminais&) = delete;
+    TServidorTerminais& operator=(const TServidorTerminais&) = delete;
+
+    // Start/stop. portaTCP is the text of the port field; a failure to start raises.
+    void btIniciarClick(const std::string& portaTCP);
+    void FechaConexoes();
+    bool Escutando() const { return escutando_; }
+    // The caption of the start/stop button follows this.
+    std::function<void(const std::string& legenda)> OnLegenda;
+
+    // Sends a text to the connection at an index and logs it.
+    void EscrevePorta(const std::string& texto, int indice);
+
+    TSock& Sock() { return *sock_; }
+    int QuantidadeConexoes() const;
+    // The pending card of the connection at an index (for the window and for tests).
+    const ComandaPendente* PendenteDe(int indice) const;
+
+    // The socket component's events.
+    void SockAutoAccept(TSock* escuta, TSock* nova);
+    void SockRead(TSock* conexao, int quantidade);
+    void SockInfo(TSock* origem, TSocketInfo tipo, const std::string& texto);
+    void SockDisconnect(TSock* conexao);
+
+private:
+    struct Conexao;
+    std::shared_ptr<Conexao> ConexaoDe(TSock* sock) const;
+    void EnviaRelogio(const std::shared_ptr<Conexao>& conexao);
+    void ProcessaBuffer(const std::shared_ptr<Conexao>& conexao);
+    void Descarta(TSock* sock);
+    void DefineLegenda(const std::string& legenda);
+
+    TMotorSaida& motor_;
+    ILogTrafego& log_;
+    IListaTerminais& lista_;
+    IAvisosOperador& avisos_;
+    std::unique_ptr<TSock> sock_;
+    bool escutando_ = false;
+    std::unordered_map<TSock*, std::shared_ptr<Conexao>> conexoes_;
+};
+
+}  // namespace lumora
