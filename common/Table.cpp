@@ -1,0 +1,598 @@
+#include "common/Table.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "common/Convert.h"
+#include "common/Exception.h"
+
+namespace common {
+namespace {
+
+constexpr const char* kShownDateTime = "dd/mm/yyyy hh:mm:ss";
+
+[[noreturn]] void Fail(const std::string& text) { throw Exception(text); }
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (Lower(a[i]) != Lower(b[i])) return false;
+    }
+    return true;
+}
+
+std::string InvalidDateTimeText(const std::string& text) {
+    return "'" + text + "' is not a valid date and time";
+}
+
+// Reads a date-time as the grids show it: "dd/mm/yyyy", optionally followed by "hh:mm:ss".
+DateTime ParseShownDateTime(const std::string& text) {
+    std::string datePart = text;
+    std::string timePart;
+    const size_t colon = text.find(':');
+    if (colon != std::string::npos) {
+        const size_t blank = text.rfind(' ', colon);
+        if (blank == std::string::npos) throw EConvertError(InvalidDateTimeText(text));
+        datePart = text.substr(0, blank);
+        timePart = text.substr(blank + 1);
+    }
+    const auto date = ParseShortDate(datePart);
+    if (!date) throw EConvertError(InvalidDateTimeText(text));
+    if (timePart.empty()) return *date;
+    const auto time = ParseTime(timePart);
+    if (!time) throw EConvertError(InvalidDateTimeText(text));
+    return DateTime::FromMs(date->Ms() + time->Ms());
+}
+
+}  // namespace
+
+const std::string& FieldDef::DisplayLabel() const { return label.empty() ? name : label; }
+
+std::string StoreText(std::string_view text, int width) {
+    const size_t nul = text.find('\0');
+    if (nul != std::string_view::npos) text = text.substr(0, nul);
+    if (width > 0 && text.size() > static_cast<size_t>(width)) text = text.substr(0, width);
+    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    return std::string(text);
+}
+
+int CompareValues(const FieldValue& a, const FieldValue& b) {
+    // Nothing has index 0, so it sorts ahead of every value.
+    if (a.index() != b.index()) return a.index() < b.index() ? -1 : 1;
+    if (const auto* s = std::get_if<std::string>(&a)) {
+        const auto& t = std::get<std::string>(b);
+        // memcmp compares unsigned bytes, which is the order the keys are meant to have.
+        const int c = std::memcmp(s->data(), t.data(), std::min(s->size(), t.size()));
+        if (c != 0) return c < 0 ? -1 : 1;
+        return s->size() < t.size() ? -1 : (s->size() > t.size() ? 1 : 0);
+    }
+    if (const auto* i = std::get_if<int32_t>(&a)) {
+        const int32_t j = std::get<int32_t>(b);
+        return *i < j ? -1 : (*i > j ? 1 : 0);
+    }
+    if (const auto* d = std::get_if<DateTime>(&a)) {
+        const DateTime e = std::get<DateTime>(b);
+        return *d < e ? -1 : (*d > e ? 1 : 0);
+    }
+    return 0;
+}
+
+MemTable::MemTable(std::string name, std::vector<FieldDef> fields)
+    : name_(std::move(name)), fields_(std::move(fields)), sortField_(fields_.empty() ? -1 : 0) {}
+
+MemTable::~MemTable() = default;
+
+const std::string& MemTable::Name() const { return name_; }
+const std::vector<FieldDef>& MemTable::Fields() const { return fields_; }
+
+int MemTable::FieldIndex(std::string_view name) const {
+    for (size_t i = 0; i < fields_.size(); ++i) {
+        if (SameName(fields_[i].name, name)) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+// ---- opening and closing ----
+
+void MemTable::Open() {
+    Close();
+    DropAll();
+    modified_ = false;
+    ResetCursorFlags();
+    SetState(TableState::Browse);
+    DataChanged();
+}
+
+void MemTable::Close() {
+    if (state_ == TableState::Inactive) return;
+    if (BeforeClose) BeforeClose(*this);
+    buffer_.clear();
+    bufferTouched_ = false;
+    insertPos_ = -1;
+    DropAll();
+    modified_ = false;
+    ResetCursorFlags();
+    SetState(TableState::Inactive);
+    DataChanged();
+}
+
+bool MemTable::Active() const { return state_ != TableState::Inactive; }
+
+void MemTable::Load(std::vector<Row> rows) {
+    Close();
+    std::vector<std::unique_ptr<Record>> records;
+    records.reserve(rows.size());
+    uint64_t seq = 0;
+    for (size_t r = 0; r < rows.size(); ++r) {
+        Row& row = rows[r];
+        if (row.size() != fields_.size()) {
+            Fail("Row " + std::to_string(r + 1) + " of " + name_ + " has " +
+                 std::to_string(row.size()) + " values for " + std::to_string(fields_.size()) +
+                 " fields");
+        }
+        for (size_t f = 0; f < fields_.size(); ++f) {
+            FieldValue& v = row[f];
+            if (std::holds_alternative<std::monostate>(v)) continue;
+            bool fits = false;
+            switch (fields_[f].type) {
+                case FieldType::Text:
+                    if (auto* s = std::get_if<std::string>(&v)) {
+                        *s = StoreText(*s, fields_[f].width);
+                        fits = true;
+                    }
+                    break;
+                case FieldType::Integer:
+                    fits = std::holds_alternative<int32_t>(v);
+                    break;
+                case FieldType::DateTime:
+                    fits = std::holds_alternative<DateTime>(v);
+                    break;
+            }
+            if (!fits) {
+                Fail("Invalid value for field '" + fields_[f].DisplayLabel() + "' in row " +
+                     std::to_string(r + 1) + " of " + name_);
+            }
+        }
+        records.push_back(std::make_unique<Record>(Record{std::move(row), seq++}));
+    }
+
+    entry_ = std::move(records);
+    nextSeq_ = seq;
+    order_.clear();
+    order_.reserve(entry_.size());
+    for (const auto& rec : entry_) order_.push_back(rec.get());
+    // The order is total (key, then entry), so a plain sort is as good as a stable one.
+    if (Sorted()) {
+        std::sort(order_.begin(), order_.end(),
+                  [this](const Record* a, const Record* b) { return Before(a, b); });
+    }
+    cur_ = order_.empty() ? -1 : 0;
+    modified_ = false;
+    ResetCursorFlags();
+    bof_ = true;
+    SetState(TableState::Browse);
+    DataChanged();
+}
+
+// ---- sort order ----
+
+void MemTable::SetSortOrder(int field, bool descending) {
+    CheckField(field);
+    if (!Active()) {
+        sortField_ = field;
+        descending_ = descending;
+        return;
+    }
+    CheckBrowseMode();
+    const Record* current = cur_ >= 0 ? order_[cur_] : nullptr;
+    sortField_ = field;
+    descending_ = descending;
+    std::sort(order_.begin(), order_.end(),
+              [this](const Record* a, const Record* b) { return Before(a, b); });
+    if (current) cur_ = PlaceFor(current);
+    DataChanged();
+}
+
+void MemTable::SetUnsorted() { sortField_ = -1; }
+
+bool MemTable::Sorted() const { return sortField_ >= 0; }
+int MemTable::SortField() const { return sortField_; }
+bool MemTable::SortDescending() const { return descending_; }
+
+int MemTable::KeyCompare(const FieldValue& a, const FieldValue& b) const {
+    const int c = CompareValues(a, b);
+    return descending_ ? -c : c;
+}
+
+// Equal keys fall back to entry order in either direction, so the order is total and a
+// record's place can be found by binary search.
+bool MemTable::Before(const Record* a, const Record* b) const {
+    const int c = KeyCompare(a->row[sortField_], b->row[sortField_]);
+    if (c != 0) return c < 0;
+    return a->seq < b->seq;
+}
+
+int MemTable::PlaceFor(const Record* record) const {
+    const auto it =
+        std::lower_bound(order_.begin(), order_.end(), record,
+                         [this](const Record* a, const Record* b) { return Before(a, b); });
+    return static_cast<int>(it - order_.begin());
+}
+
+// ---- state ----
+
+TableState MemTable::State() const { return state_; }
+
+void MemTable::SetState(TableState state) {
+    if (state_ == state) return;
+    state_ = state;
+    if (OnStateChange) OnStateChange(*this);
+}
+
+void MemTable::DataChanged() {
+    if (OnDataChange) OnDataChange(*this);
+}
+
+void MemTable::CheckActive() const {
+    if (!Active()) Fail("Cannot perform this operation on a closed dataset");
+}
+
+void MemTable::CheckEditing() const {
+    if (state_ != TableState::Insert && state_ != TableState::Edit) {
+        Fail("Dataset not in edit or insert mode");
+    }
+}
+
+void MemTable::CheckField(int field) const {
+    if (field < 0 || field >= static_cast<int>(fields_.size())) {
+        Fail("Field index out of range (" + std::to_string(field) + ")");
+    }
+}
+
+void MemTable::CheckBrowseMode() {
+    if (state_ != TableState::Insert && state_ != TableState::Edit) return;
+    if (bufferTouched_) {
+        Post();
+    } else {
+        Cancel();
+    }
+}
+
+// ---- cursor ----
+
+int MemTable::RecordCount() const { return static_cast<int>(order_.size()); }
+
+int MemTable::RecNo() const { return state_ == TableState::Insert ? -1 : cur_; }
+
+bool MemTable::Eof() const { return eof_; }
+bool MemTable::Bof() const { return bof_; }
+bool MemTable::IsEmpty() const { return order_.empty(); }
+
+void MemTable::ResetCursorFlags() {
+    const bool none = order_.empty();
+    eof_ = none;
+    bof_ = none;
+}
+
+void MemTable::First() {
+    CheckActive();
+    CheckBrowseMode();
+    cur_ = order_.empty() ? -1 : 0;
+    bof_ = true;
+    eof_ = order_.empty();
+    DataChanged();
+}
+
+void MemTable::Last() {
+    CheckActive();
+    CheckBrowseMode();
+    cur_ = static_cast<int>(order_.size()) - 1;
+    eof_ = true;
+    bof_ = order_.empty();
+    DataChanged();
+}
+
+void MemTable::Next() {
+    CheckActive();
+    CheckBrowseMode();
+    if (eof_) return;
+    bof_ = false;
+    if (cur_ + 1 < RecordCount()) {
+        ++cur_;
+        DataChanged();
+    } else {
+        eof_ = true;
+    }
+}
+
+void MemTable::Prior() {
+    CheckActive();
+    CheckBrowseMode();
+    if (bof_) return;
+    eof_ = false;
+    if (cur_ > 0) {
+        --cur_;
+        DataChanged();
+    } else {
+        bof_ = true;
+    }
+}
+
+void MemTable::MoveTo(int position) {
+    CheckActive();
+    // A view re-selecting the row being edited must not post it.
+    if (state_ == TableState::Edit && position == cur_) return;
+    CheckBrowseMode();
+    if (order_.empty()) return;
+    cur_ = std::clamp(position, 0, RecordCount() - 1);
+    eof_ = false;
+    bof_ = false;
+    DataChanged();
+}
+
+// ---- fields ----
+
+const Row* MemTable::CurrentRow() const {
+    if (state_ == TableState::Insert || state_ == TableState::Edit) return &buffer_;
+    if (cur_ < 0) return nullptr;
+    return &order_[cur_]->row;
+}
+
+FieldValue MemTable::Value(int field) const {
+    CheckActive();
+    CheckField(field);
+    const Row* row = CurrentRow();
+    return row ? (*row)[field] : FieldValue{};
+}
+
+bool MemTable::IsNull(int field) const {
+    return std::holds_alternative<std::monostate>(Value(field));
+}
+
+std::string MemTable::AsString(int field) const {
+    const FieldValue v = Value(field);
+    if (const auto* s = std::get_if<std::string>(&v)) return *s;
+    if (const auto* i = std::get_if<int32_t>(&v)) return std::to_string(*i);
+    if (const auto* d = std::get_if<DateTime>(&v)) return d->Format(kShownDateTime);
+    return {};
+}
+
+int32_t MemTable::AsInteger(int field) const {
+    const FieldValue v = Value(field);
+    if (const auto* i = std::get_if<int32_t>(&v)) return *i;
+    if (const auto* s = std::get_if<std::string>(&v)) return StrToInt(*s);
+    if (std::holds_alternative<DateTime>(v)) {
+        Fail("Cannot access field '" + fields_[field].DisplayLabel() + "' as type Integer");
+    }
+    return 0;
+}
+
+DateTime MemTable::AsDateTime(int field) const {
+    const FieldValue v = Value(field);
+    if (const auto* d = std::get_if<DateTime>(&v)) return *d;
+    if (const auto* s = std::get_if<std::string>(&v)) return ParseShownDateTime(*s);
+    if (std::holds_alternative<int32_t>(v)) {
+        Fail("Cannot access field '" + fields_[field].DisplayLabel() + "' as type DateTime");
+    }
+    return {};
+}
+
+FieldValue MemTable::TextToValue(int field, const std::string& text) const {
+    switch (fields_[field].type) {
+        case FieldType::Text:
+            return StoreText(text, fields_[field].width);
+        case FieldType::Integer:
+            if (text.empty()) return {};
+            return StrToInt(text);
+        case FieldType::DateTime:
+            if (text.empty()) return {};
+            return ParseShownDateTime(text);
+    }
+    return {};
+}
+
+void MemTable::SetValue(int field, FieldValue value) {
+    buffer_[field] = std::move(value);
+    bufferTouched_ = true;
+}
+
+void MemTable::SetString(int field, const std::string& text) {
+    CheckField(field);
+    CheckEditing();
+    SetValue(field, TextToValue(field, text));
+}
+
+void MemTable::SetInteger(int field, int32_t value) {
+    CheckField(field);
+    CheckEditing();
+    switch (fields_[field].type) {
+        case FieldType::Text:
+            SetValue(field, StoreText(std::to_string(value), fields_[field].width));
+            break;
+        case FieldType::Integer:
+            SetValue(field, value);
+            break;
+        case FieldType::DateTime:
+            Fail("Cannot access field '" + fields_[field].DisplayLabel() + "' as type Integer");
+    }
+}
+
+void MemTable::SetDateTime(int field, DateTime value) {
+    CheckField(field);
+    CheckEditing();
+    switch (fields_[field].type) {
+        case FieldType::Text:
+            SetValue(field, StoreText(value.Format(kShownDateTime), fields_[field].width));
+            break;
+        case FieldType::DateTime:
+            SetValue(field, value);
+            break;
+        case FieldType::Integer:
+            Fail("Cannot access field '" + fields_[field].DisplayLabel() + "' as type DateTime");
+    }
+}
+
+void MemTable::SetNull(int field) {
+    CheckField(field);
+    CheckEditing();
+    SetValue(field, std::monostate{});
+}
+
+// ---- editing ----
+
+void MemTable::Insert() {
+    CheckActive();
+    CheckBrowseMode();
+    buffer_.assign(fields_.size(), FieldValue{});
+    bufferTouched_ = false;
+    insertPos_ = order_.empty() ? 0 : cur_;
+    SetState(TableState::Insert);
+    DataChanged();
+}
+
+void MemTable::Append() {
+    CheckActive();
+    CheckBrowseMode();
+    buffer_.assign(fields_.size(), FieldValue{});
+    bufferTouched_ = false;
+    cur_ = RecordCount() - 1;
+    insertPos_ = RecordCount();
+    SetState(TableState::Insert);
+    DataChanged();
+}
+
+void MemTable::Edit() {
+    CheckActive();
+    if (state_ == TableState::Insert || state_ == TableState::Edit) return;
+    if (order_.empty()) Fail("Cannot perform this operation on an empty dataset");
+    buffer_ = order_[cur_]->row;
+    bufferTouched_ = false;
+    SetState(TableState::Edit);
+}
+
+void MemTable::Post() {
+    CheckEditing();
+    if (BeforePost) {
+        BeforePost(*this);
+        // The hook may itself have stored or dropped the record.
+        if (state_ != TableState::Insert && state_ != TableState::Edit) return;
+    }
+    if (state_ == TableState::Insert) {
+        entry_.push_back(std::make_unique<Record>(Record{std::move(buffer_), nextSeq_++}));
+        Record* rec = entry_.back().get();
+        const int pos = Sorted() ? PlaceFor(rec) : std::min(insertPos_, RecordCount());
+        order_.insert(order_.begin() + pos, rec);
+        cur_ = pos;
+    } else {
+        Record* rec = order_[cur_];
+        rec->row = std::move(buffer_);
+        if (Sorted()) {
+            order_.erase(order_.begin() + cur_);
+            const int pos = PlaceFor(rec);
+            order_.insert(order_.begin() + pos, rec);
+            cur_ = pos;
+        }
+    }
+    buffer_.clear();
+    bufferTouched_ = false;
+    insertPos_ = -1;
+    modified_ = true;
+    eof_ = false;
+    bof_ = false;
+    SetState(TableState::Browse);
+    DataChanged();
+}
+
+void MemTable::Cancel() {
+    if (state_ != TableState::Insert && state_ != TableState::Edit) return;
+    buffer_.clear();
+    bufferTouched_ = false;
+    insertPos_ = -1;
+    SetState(TableState::Browse);
+    DataChanged();
+}
+
+void MemTable::Delete() {
+    CheckActive();
+    if (state_ == TableState::Insert) {
+        Cancel();
+        return;
+    }
+    if (order_.empty()) Fail("Cannot perform this operation on an empty dataset");
+    buffer_.clear();
+    bufferTouched_ = false;
+
+    const Record* rec = order_[cur_];
+    order_.erase(order_.begin() + cur_);
+    const auto it = std::lower_bound(
+        entry_.begin(), entry_.end(), rec->seq,
+        [](const std::unique_ptr<Record>& r, uint64_t seq) { return r->seq < seq; });
+    entry_.erase(it);  // frees rec
+
+    cur_ = std::min(cur_, RecordCount() - 1);
+    modified_ = true;
+    eof_ = order_.empty();
+    bof_ = order_.empty();
+    SetState(TableState::Browse);
+    DataChanged();
+}
+
+void MemTable::Empty() {
+    CheckActive();
+    Cancel();
+    DropAll();
+    modified_ = true;
+    ResetCursorFlags();
+    DataChanged();
+}
+
+void MemTable::DropAll() {
+    order_.clear();
+    entry_.clear();
+    nextSeq_ = 0;
+    cur_ = -1;
+}
+
+bool MemTable::FindKey(const std::string& key) {
+    CheckActive();
+    if (!Sorted()) Fail("No index currently active");
+    CheckBrowseMode();
+    const FieldValue wanted = TextToValue(sortField_, key);
+    const auto it = std::lower_bound(order_.begin(), order_.end(), wanted,
+                                     [this](const Record* r, const FieldValue& k) {
+                                         return KeyCompare(r->row[sortField_], k) < 0;
+                                     });
+    if (it == order_.end() || KeyCompare((*it)->row[sortField_], wanted) != 0) return false;
+    cur_ = static_cast<int>(it - order_.begin());
+    eof_ = false;
+    bof_ = false;
+    DataChanged();
+    return true;
+}
+
+// ---- views and files ----
+
+const Row& MemTable::RowAt(int position) const {
+    if (position < 0 || position >= RecordCount()) {
+        Fail("Record position out of range (" + std::to_string(position) + ")");
+    }
+    return order_[position]->row;
+}
+
+std::vector<const Row*> MemTable::RowsInEntryOrder() const {
+    std::vector<const Row*> rows;
+    rows.reserve(entry_.size());
+    for (const auto& rec : entry_) rows.push_back(&rec->row);
+    return rows;
+}
+
+bool MemTable::Modified() const { return modified_; }
+void MemTable::ClearModified() { modified_ = false; }
+
+int MemTable::InsertPosition() const { return state_ == TableState::Insert ? insertPos_ : -1; }
+
+bool MemTable::RecordModified() const { return bufferTouched_; }
+
+}  // namespace common

@@ -1,0 +1,185 @@
+// The in-memory table: typed fields, records kept in one sort order, a cursor and edit states.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "common/DateTime.h"
+
+namespace common {
+
+enum class FieldType { Text, Integer, DateTime };
+
+struct FieldDef {
+    std::string name;
+    FieldType type = FieldType::Text;
+    int width = 0;      // text fields: width in bytes (0 = no limit)
+    std::string label;  // display label (column title / error texts); empty = name
+    const std::string& DisplayLabel() const;
+};
+
+// A field's value: nothing (the field was never given a value), or a value of its type.
+using FieldValue = std::variant<std::monostate, std::string, int32_t, DateTime>;
+using Row = std::vector<FieldValue>;
+
+enum class TableState { Inactive, Browse, Insert, Edit };
+
+// The rule every text obeys when it enters a text field: cut at the first NUL byte, cut to
+// `width` bytes (0 = no limit), trailing blanks removed.
+std::string StoreText(std::string_view text, int width);
+
+// Key order of two values of one field: nothing first, text byte-wise (unsigned), numbers
+// numerically. Negative, zero or positive like strcmp.
+int CompareValues(const FieldValue& a, const FieldValue& b);
+
+class MemTable {
+  public:
+    MemTable(std::string name, std::vector<FieldDef> fields);
+    ~MemTable();
+    MemTable(const MemTable&) = delete;
+    MemTable& operator=(const MemTable&) = delete;
+    MemTable(MemTable&&) noexcept = default;
+    MemTable& operator=(MemTable&&) noexcept = default;
+
+    const std::string& Name() const;
+    const std::vector<FieldDef>& Fields() const;
+    int FieldIndex(std::string_view name) const;  // -1 when absent; names compare ignoring case
+
+    void Open();   // active, browse, no records (the "create empty"); an open table is closed first
+    void Close();  // inactive, records dropped; a pending insert or edit is dropped
+    bool Active() const;
+    // Opens the table with these rows, given in entry (file) order; text values go through
+    // the store rule; the sort order is rebuilt; Modified() is false afterwards. An open table
+    // is closed first; rows that do not fit the fields throw and leave the table closed.
+    void Load(std::vector<Row> rows);
+
+    // One sort order at all times: ascending or descending on one field. Ties keep entry order.
+    // A new table is sorted ascending on its first field.
+    void SetSortOrder(int field, bool descending = false);
+    // Unsorted mode: no sort field, Insert places the new record ahead of the current one,
+    // Append at the end, and a stored record stays where it was placed. The present order is
+    // kept as it is.
+    void SetUnsorted();
+    bool Sorted() const;
+    int SortField() const;  // -1 when unsorted
+    bool SortDescending() const;
+
+    std::function<void(MemTable&)>
+        BeforePost;  // may throw; then Post stores nothing and the record stays open
+    std::function<void(MemTable&)> OnStateChange;  // after every state change
+    std::function<void(MemTable&)>
+        OnDataChange;  // after records or the current position changed (views refresh)
+    // Runs before an active table closes (Close, Open, Load), while its records are still
+    // there, so that a table bound to a file can write itself. May throw: the table then stays
+    // open as it was.
+    std::function<void(MemTable&)> BeforeClose;
+
+    TableState State() const;
+    int RecordCount() const;  // stored records; the open insert record is not counted
+    int RecNo()
+        const;  // position of the current record in sort order, -1 when none (also while inserting)
+    void First();
+    void Next();
+    void Prior();
+    void Last();                // like the classic cursor, this sets Eof
+    void MoveTo(int position);  // clamped to the records there are
+    bool Eof() const;           // true after Next past the last record, after Last, or when empty
+    bool Bof() const;  // true after Prior past the first record, after First, or when empty
+    bool IsEmpty() const;
+
+    // Fields of the current record, or of the open record in insert/edit state.
+    FieldValue Value(int field) const;
+    bool IsNull(int field) const;
+    std::string AsString(int field)
+        const;  // text as is; integer in decimal; date-time "dd/mm/yyyy hh:mm:ss"; nothing = ""
+    int32_t AsInteger(int field) const;  // nothing = 0; text converted with StrToInt
+    DateTime AsDateTime(
+        int field) const;  // nothing = the zero value; text read as "dd/mm/yyyy[ hh:mm:ss]"
+    // Setting needs insert or edit state (else throws common::Exception). A value is converted
+    // to the field's type: on an integer or date-time field the empty text sets nothing.
+    void SetString(int field, const std::string& text);  // store rule for text fields
+    void SetInteger(int field, int32_t value);
+    void SetDateTime(int field, DateTime value);
+    void SetNull(int field);
+
+    // Opens a new empty record (insert state). A pending insert or edit is posted first when
+    // one of its fields was set, else dropped, so that an untouched new row never gets stored.
+    // Moving the cursor or searching does the same.
+    void Insert();
+    void Append();  // like Insert; in unsorted mode the new record goes at the end
+    void Edit();    // opens the current record (edit state); throws on an empty table
+    void Post();    // runs BeforePost, then stores the record at its sorted place, browse state
+    void Cancel();  // drops the pending insert or edit
+    // Removes the current record. In insert state the current record is the open new one:
+    // the insert is cancelled and no stored record goes. A pending edit is dropped.
+    void Delete();
+    void Empty();  // removes all records
+    // Exact match on the sort field, key put through the field's store rule (cut to its width)
+    // first; first match in sort order becomes current and true is returned; else the current
+    // record stays, false.
+    bool FindKey(const std::string& key);
+
+    const Row& RowAt(int position) const;  // record at a position in sort order (views)
+    std::vector<const Row*> RowsInEntryOrder()
+        const;  // for writing files: loaded rows in file order, then added ones in the order
+                // stored; a changed record keeps its place
+    bool Modified() const;  // a stored insert, edit or deletion (or Empty) since Open/Load
+    void ClearModified();
+
+    // For views: in insert state the position (0 .. RecordCount) at which the open new record
+    // is shown among the stored ones, else -1.
+    int InsertPosition() const;
+    // True when a field of the open record was set since Insert or Edit.
+    bool RecordModified() const;
+
+  private:
+    struct Record {
+        Row row;
+        uint64_t seq;  // entry order: rises with every record that enters the table
+    };
+
+    void CheckActive() const;
+    void CheckEditing() const;
+    void CheckField(int field) const;
+    // Posts a touched open record, drops an untouched one.
+    void CheckBrowseMode();
+    void SetState(TableState state);
+    void DataChanged();
+    void SetValue(int field, FieldValue value);
+    FieldValue TextToValue(int field, const std::string& text) const;
+    const Row* CurrentRow() const;
+    bool Before(const Record* a, const Record* b) const;
+    int KeyCompare(const FieldValue& a, const FieldValue& b) const;
+    int PlaceFor(const Record* record) const;
+    void ResetCursorFlags();
+    void DropAll();
+
+    std::string name_;
+    std::vector<FieldDef> fields_;
+    TableState state_ = TableState::Inactive;
+    int sortField_ = -1;
+    bool descending_ = false;
+
+    // Owns the records, in entry order (ascending seq), so a record is found here by binary
+    // search on its seq.
+    std::vector<std::unique_ptr<Record>> entry_;
+    // The same records in sort order (or in placed order when unsorted).
+    std::vector<Record*> order_;
+    uint64_t nextSeq_ = 0;
+
+    int cur_ = -1;
+    bool eof_ = true;
+    bool bof_ = true;
+    bool modified_ = false;
+
+    Row buffer_;  // the open record in insert/edit state
+    bool bufferTouched_ = false;
+    int insertPos_ = -1;
+};
+
+}  // namespace common

@@ -1,0 +1,264 @@
+#include "LoadDriver.h"
+
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+
+namespace termsim {
+
+namespace {
+
+constexpr std::size_t kMaxProblems = 10;
+
+enum class State { Idle, AwaitCard, AwaitResult, Done, Failed };
+
+struct Slot {
+    SimTerminal terminal;
+    State state = State::Idle;
+    SteadyClock::time_point sentAt{};
+    long cycles = 0;
+    bool wake = false, clock = false;
+};
+
+class Driver {
+  public:
+    explicit Driver(const LoadConfig& config) : config_(config) {}
+
+    LoadSummary Run() {
+        if (config_.terminals < 1) throw SimError("load needs at least one terminal");
+        if (config_.duration.count() <= 0 && config_.cycles < 1)
+            throw SimError("load needs a duration or a number of cycles");
+        ConnectAll();
+        if (config_.awaitGreeting) AwaitGreetings();
+
+        start_ = SteadyClock::now();
+        lastReply_ = start_;
+        for (auto& slot : slots_) SendCard(slot);
+        while (std::any_of(slots_.begin(), slots_.end(), [](const Slot& s) {
+            return s.state == State::AwaitCard || s.state == State::AwaitResult;
+        }))
+            Turn();
+
+        summary_.elapsed = lastReply_ - start_;
+        summary_.terminals = config_.terminals;
+        for (auto& slot : slots_) {
+            summary_.cycles += slot.cycles;
+            if (slot.state == State::Failed) ++summary_.failedTerminals;
+            slot.terminal.Close();
+        }
+        return std::move(summary_);
+    }
+
+  private:
+    void ConnectAll() {
+        slots_.reserve(static_cast<std::size_t>(config_.terminals));
+        for (int i = 0; i < config_.terminals; ++i) {
+            std::string from = config_.source;
+            if (!from.empty() && !config_.sameSource)
+                from = NthLoopbackAddress(config_.source, static_cast<unsigned>(i));
+            Slot slot{SimTerminal(config_.terminalNumber)};
+            slot.terminal.Connect(config_.host, config_.port, from, config_.connectTimeout);
+            slots_.push_back(std::move(slot));
+        }
+    }
+
+    void AwaitGreetings() {
+        auto timeout = config_.greetingTimeout.count() > 0
+                           ? config_.greetingTimeout
+                           : std::chrono::milliseconds(1500 * config_.terminals + 2000);
+        auto deadline = SteadyClock::now() + timeout;
+        auto greeted = [&] {
+            return std::all_of(slots_.begin(), slots_.end(),
+                               [](const Slot& s) { return s.wake && s.clock; });
+        };
+        while (!greeted()) {
+            auto left = deadline - SteadyClock::now();
+            if (left <= std::chrono::nanoseconds::zero())
+                throw SimError("not every terminal was greeted (wake and clock message) within " +
+                               std::to_string(timeout.count()) + " ms");
+            PollOnce(std::chrono::ceil<std::chrono::milliseconds>(left));
+            for (auto& slot : slots_) {
+                while (auto frame = slot.terminal.PopMessage()) Handle(slot, *frame);
+                if (slot.terminal.PeerClosed())
+                    throw SimError("the receiver closed the connection from " +
+                                   slot.terminal.LocalAddress() + " before greeting it");
+            }
+        }
+    }
+
+    // Reads every terminal that has data, before anything is sent, so time stamps are
+    // taken as close to arrival as one thread allows.
+    void PollOnce(std::chrono::milliseconds timeout) {
+        fds_.clear();
+        index_.clear();
+        for (std::size_t i = 0; i < slots_.size(); ++i) {
+            if (slots_[i].state == State::Failed || !slots_[i].terminal.Connected() ||
+                slots_[i].terminal.PeerClosed())
+                continue;
+            fds_.push_back(pollfd{slots_[i].terminal.Fd(), POLLIN, 0});
+            index_.push_back(i);
+        }
+        int ready = ::poll(fds_.data(), fds_.size(), static_cast<int>(timeout.count()));
+        if (ready < 0 && errno != EINTR) throw SimError("poll failed");
+        for (std::size_t k = 0; ready > 0 && k < fds_.size(); ++k)
+            if (fds_[k].revents != 0) slots_[index_[k]].terminal.ReadAvailable();
+    }
+
+    void Turn() {
+        auto now = SteadyClock::now();
+        auto wait = config_.replyTimeout;
+        for (const auto& slot : slots_)
+            if (slot.state == State::AwaitCard || slot.state == State::AwaitResult)
+                wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(
+                                          slot.sentAt + config_.replyTimeout - now));
+        PollOnce(std::max(wait, std::chrono::milliseconds(0)));
+
+        now = SteadyClock::now();
+        for (auto& slot : slots_) {
+            while (auto frame = slot.terminal.PopMessage()) Handle(slot, *frame);
+            bool waiting = slot.state == State::AwaitCard || slot.state == State::AwaitResult;
+            if (!waiting) continue;
+            if (slot.terminal.PeerClosed()) {
+                Fail(slot, "the receiver closed the connection while a reply was due");
+            } else if (now - slot.sentAt > config_.replyTimeout) {
+                Fail(slot,
+                     "no reply within " + std::to_string(config_.replyTimeout.count()) + " ms");
+            }
+        }
+    }
+
+    bool Greeting(Slot& slot, const Inbound& frame) {
+        Reply reply = ParseReply(frame.bytes);
+        if (reply.kind != ReplyKind::Wake && reply.kind != ReplyKind::Clock) return false;
+        ++summary_.greetings;
+        (reply.kind == ReplyKind::Wake ? slot.wake : slot.clock) = true;
+        if (!reply.WellFormed()) Note(slot, frame, reply);
+        return true;
+    }
+
+    void Handle(Slot& slot, const Inbound& frame) {
+        if (Greeting(slot, frame)) return;
+        Reply reply = ParseReply(frame.bytes);
+        bool answersCard = slot.state == State::AwaitCard &&
+                           (reply.kind == ReplyKind::HandIn || reply.kind == ReplyKind::Refusal);
+        bool answersResult = slot.state == State::AwaitResult && reply.kind == ReplyKind::Refusal;
+        if (!answersCard && !answersResult) {
+            ++summary_.unexpected;
+            Note(slot, frame, reply);
+            return;
+        }
+        if (!reply.WellFormed()) Note(slot, frame, reply);
+        summary_.latencies.push_back(frame.at - slot.sentAt);
+        ++summary_.replies;
+        ++(reply.kind == ReplyKind::HandIn ? summary_.handIns : summary_.refusals);
+        lastReply_ = std::max(lastReply_, frame.at);
+
+        if (answersCard) {
+            if (!Send(slot, BuildTurnstileResult(config_.terminalNumber, config_.outcome))) return;
+            if (config_.resultGetsReply) {
+                slot.state = State::AwaitResult;
+                return;
+            }
+        }
+        ++slot.cycles;
+        bool more = config_.duration.count() > 0 ? SteadyClock::now() - start_ < config_.duration
+                                                 : slot.cycles < config_.cycles;
+        if (more) {
+            SendCard(slot);
+        } else {
+            slot.state = State::Done;
+        }
+    }
+
+    void SendCard(Slot& slot) {
+        if (Send(slot, BuildCardRead(config_.terminalNumber, config_.card, CardTime::Now())))
+            slot.state = State::AwaitCard;
+    }
+
+    bool Send(Slot& slot, const std::string& message) {
+        try {
+            slot.sentAt = slot.terminal.SendRaw(message);
+            ++summary_.messagesSent;
+            return true;
+        } catch (const SimError& e) {
+            Fail(slot, e.what());
+            return false;
+        }
+    }
+
+    void Fail(Slot& slot, const std::string& why) {
+        slot.state = State::Failed;
+        AddProblem(slot.terminal.LocalAddress() + ": " + why);
+    }
+
+    void Note(Slot& slot, const Inbound& frame, const Reply& reply) {
+        AddProblem(slot.terminal.LocalAddress() + ": " + Visible(frame.bytes) + " (" +
+                   (reply.WellFormed() ? "answers nothing" : reply.problem) + ")");
+    }
+
+    void AddProblem(std::string text) {
+        if (summary_.problems.size() < kMaxProblems) summary_.problems.push_back(std::move(text));
+    }
+
+    const LoadConfig& config_;
+    std::vector<Slot> slots_;
+    std::vector<pollfd> fds_;
+    std::vector<std::size_t> index_;
+    SteadyClock::time_point start_{}, lastReply_{};
+    LoadSummary summary_;
+};
+
+double Seconds(std::chrono::nanoseconds span) {
+    return std::chrono::duration<double>(span).count();
+}
+
+double Millis(std::chrono::nanoseconds span) {
+    return std::chrono::duration<double, std::milli>(span).count();
+}
+
+}  // namespace
+
+LoadSummary RunLoad(const LoadConfig& config) { return Driver(config).Run(); }
+
+double LoadSummary::RepliesPerSecond() const {
+    double s = Seconds(elapsed);
+    return s > 0 ? replies / s : 0.0;
+}
+
+double LoadSummary::MessagesPerSecond() const {
+    double s = Seconds(elapsed);
+    return s > 0 ? (messagesSent + replies + unexpected) / s : 0.0;
+}
+
+std::chrono::nanoseconds LoadSummary::Percentile(double p) const {
+    if (latencies.empty()) return {};
+    std::vector<std::chrono::nanoseconds> sorted(latencies);
+    std::sort(sorted.begin(), sorted.end());
+    auto rank = static_cast<std::size_t>(std::ceil(p / 100.0 * static_cast<double>(sorted.size())));
+    return sorted[std::clamp<std::size_t>(rank, 1, sorted.size()) - 1];
+}
+
+std::chrono::nanoseconds LoadSummary::Max() const {
+    if (latencies.empty()) return {};
+    return *std::max_element(latencies.begin(), latencies.end());
+}
+
+std::string LoadSummary::Format() const {
+    char text[512];
+    std::snprintf(text, sizeof text,
+                  "terminals %d (%d failed), cycles %ld, messages sent %ld, replies %ld "
+                  "(hand-in %ld, refusal %ld), greetings %ld, unexpected %ld\n"
+                  "elapsed %.3f s, %.1f replies/s, %.1f messages/s\n"
+                  "latency p50 %.3f ms, p99 %.3f ms, max %.3f ms\n",
+                  terminals, failedTerminals, cycles, messagesSent, replies, handIns, refusals,
+                  greetings, unexpected, Seconds(elapsed), RepliesPerSecond(), MessagesPerSecond(),
+                  Millis(Percentile(50)), Millis(Percentile(99)), Millis(Max()));
+    std::string out = text;
+    for (const auto& problem : problems) out += "problem: " + problem + "\n";
+    return out;
+}
+
+}  // namespace termsim

@@ -1,0 +1,66 @@
+// Load for benchmarks: many simulated terminals on one thread, each repeating
+// card read -> reply -> turnstile result, with the latency of every reply.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "TerminalSim.h"
+
+namespace termsim {
+
+struct LoadConfig {
+    std::string host = "127.0.0.1";
+    uint16_t port = 0;
+    int terminals = 1;
+    // Empty: every terminal connects from the address the kernel picks. Otherwise terminal i
+    // connects from `source` + i, or from `source` itself when `sameSource` is set.
+    std::string source;
+    bool sameSource = false;
+    std::string terminalNumber = "01";
+    std::string card = "0000000000001234";
+    std::string outcome = "G";
+    // Stop after `duration` when it is non-zero, else after `cycles` cycles per terminal.
+    std::chrono::milliseconds duration{0};
+    long cycles = 1;
+    // Wait for every terminal's wake and clock message before the first card read. The
+    // receiver greets registered addresses only, one second each, one after the other.
+    bool awaitGreeting = false;
+    std::chrono::milliseconds greetingTimeout{0};  // 0: 1.5 s per terminal, plus 2 s
+    // The receiver answers a turnstile result only when the terminal number is not
+    // registered (with a refusal); set this then, so that reply is awaited and measured too
+    // instead of being taken for the answer to the next card read.
+    bool resultGetsReply = false;
+    std::chrono::milliseconds replyTimeout{5000};
+    std::chrono::milliseconds connectTimeout{5000};
+};
+
+struct LoadSummary {
+    int terminals = 0;
+    int failedTerminals = 0;  // lost their connection or waited past replyTimeout
+    long cycles = 0;          // card read answered (and turnstile result sent)
+    long messagesSent = 0;
+    long replies = 0;  // answers to requests, all measured
+    long handIns = 0, refusals = 0;
+    long greetings = 0;                 // wakes and clock messages
+    long unexpected = 0;                // frames that answer nothing, malformed ones included
+    std::vector<std::string> problems;  // first few malformed frames and failures
+    std::vector<std::chrono::nanoseconds> latencies;  // in order of arrival
+    std::chrono::nanoseconds elapsed{0};              // first request sent .. last reply received
+
+    double RepliesPerSecond() const;
+    // Messages in both directions, greetings left out.
+    double MessagesPerSecond() const;
+    // Nearest rank: the smallest latency with at least p percent of them at or below it.
+    std::chrono::nanoseconds Percentile(double p) const;
+    std::chrono::nanoseconds Max() const;
+    std::string Format() const;
+};
+
+// Connects every terminal, runs the cycles and closes them. Throws SimError when a terminal
+// cannot connect; later failures are counted in the summary.
+LoadSummary RunLoad(const LoadConfig& config);
+
+}  // namespace termsim
