@@ -148,6 +148,8 @@ void TServidorTerminais::SockAutoAccept(TSock* /*escuta*/, TSock* nova) {
     conexao->segurando = true;
     conexao->relogio = std::make_unique<QTimer>();
     conexao->relogio->setSingleShot(true);
+    // A coarse timer may fire up to 5% early; the terminal is owed its full second.
+    conexao->relogio->setTimerType(Qt::PreciseTimer);
     std::weak_ptr<Conexao> fraca = conexao;
     QObject::connect(conexao->relogio.get(), &QTimer::timeout, [this, fraca] {
         common::GuardEntryPoint([&] {

@@ -1,0 +1,20 @@
+// A byte stream over one socket component: reading takes received bytes, writing sends.
+#include "receiver/link/SockStream.h"
+
+#include <cstring>
+#include <string>
+
+#include "receiver/link/Sock.h"
+
+int TSockStream::Read(void* buffer, int count) {
+    const std::string taken = sock_.ReceiveCount(count);
+    std::memcpy(buffer, taken.data(), taken.size());
+    return static_cast<int>(taken.size());
+}
+
+int TSockStream::Write(const void* buffer, int count) {
+    sock_.Send(std::string(static_cast<const char*>(buffer), static_cast<size_t>(count)));
+    return count;
+}
+
+int64_t TSockStream::Seek(int64_t, int) { return 0; }
