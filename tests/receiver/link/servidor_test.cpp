@@ -201,6 +201,11 @@ TEST_F(ServidorTest, UnregisteredAddressIsListedButNotGreeted) {
     // Its messages are judged by their terminal number.
     t.SendCardRead("0000000000001234");
     EXPECT_EQ(Recebe(t), kEntrega);
+    t.SendCardRead("0000000000009999");
+    EXPECT_EQ(Recebe(t), "01;03;05;     Saida      ;   Bloqueada    ;\r");
+    t.SendTurnstileResult("G");  // a registered terminal number gets no reply to it
+    EXPECT_EQ(Recebe(t, 300ms), "");
+    EXPECT_EQ(arquivos.salvamentos, 1);
     t.SetTerminalNumber("07");
     t.SendReleaseRequest();
     EXPECT_EQ(Recebe(t), "07;03;05;  Equipamento   ; Nao Cadastrado ;\r");
