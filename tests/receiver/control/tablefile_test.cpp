@@ -1,0 +1,316 @@
+// Tables to and from their files: the binding messages, what survives a load and a save, and
+// saves that fail or are cut short.
+#include "receiver/control/TableFile.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "common/Exception.h"
+
+namespace lumora {
+namespace {
+
+namespace fs = std::filesystem;
+using common::DateTime;
+using common::FieldType;
+using common::MemTable;
+
+const std::string kDecl = "<?xml version=\"1.0\" standalone=\"yes\"?>  ";
+
+std::unique_ptr<MemTable> Comandas() {
+    return std::make_unique<MemTable>(
+        "cdsComandas",
+        std::vector<common::FieldDef>{{"NumComanda", FieldType::Text, 20, "Comandas Ativas"}});
+}
+
+std::unique_ptr<MemTable> Historico() {
+    auto t = std::make_unique<MemTable>(
+        "cdsHistorico",
+        std::vector<common::FieldDef>{{"DataHora", FieldType::DateTime, 0, "Data Hora"},
+                                      {"Cracha", FieldType::Text, 16, "Crach\xE1"},
+                                      {"Estado", FieldType::Text, 20, ""},
+                                      {"Terminal", FieldType::Integer, 0, ""}});
+    t->SetSortOrder(0, true);
+    return t;
+}
+
+std::string Packet(const std::string& fields, const std::string& rows,
+                   const std::string& params = "<PARAMS/>") {
+    return kDecl + "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS>" + fields + "</FIELDS>" +
+           params + "</METADATA><ROWDATA>" + rows + "</ROWDATA></DATAPACKET>";
+}
+
+class TableFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/tablefile_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+    void Put(const std::string& name, const std::string& bytes) const {
+        std::ofstream(Path(name), std::ios::binary) << bytes;
+    }
+    std::string Get(const std::string& name) const { return ReadWholeFile(Path(name)); }
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    fs::path dir_;
+};
+
+std::string LoadError(MemTable& table, const std::string& path) {
+    try {
+        LoadTableFromFile(table, path);
+    } catch (const common::Exception& e) {
+        return e.Message();
+    }
+    return "(loaded)";
+}
+
+TEST_F(TableFileTest, RefusedFilesNameTheTableAndLeaveItClosed) {
+    const std::string numComanda =
+        "<FIELD attrname=\"NumComanda\" fieldtype=\"string\" WIDTH=\"20\"/>";
+    const std::string histFields =
+        "<FIELD attrname=\"DataHora\" fieldtype=\"dateTime\"/><FIELD attrname=\"Cracha\" "
+        "fieldtype=\"string\" WIDTH=\"16\"/><FIELD attrname=\"Estado\" fieldtype=\"string\" "
+        "WIDTH=\"20\"/>";
+    struct Case {
+        bool history;
+        std::string bytes;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {false, Packet("<FIELD attrname=\"Numero\" fieldtype=\"string\"/>", ""),
+         "cdsComandas: Field 'Comandas Ativas' not found"},
+        {false, Packet("<FIELD attrname=\"NumComanda\" fieldtype=\"i4\"/>", ""),
+         "cdsComandas: Type mismatch for field 'Comandas Ativas', expecting: String actual: "
+         "Integer"},
+        {true, Packet(histFields + "<FIELD attrname=\"Terminal\" fieldtype=\"string\"/>", ""),
+         "cdsHistorico: Type mismatch for field 'Terminal', expecting: Integer actual: String"},
+        {true, Packet("<FIELD attrname=\"DataHora\" fieldtype=\"r8\"/>", ""),
+         "cdsHistorico: Type mismatch for field 'Data Hora', expecting: DateTime actual: Float"},
+        {true, Packet(histFields, ""), "cdsHistorico: Field 'Terminal' not found"},
+        {false, "", "cdsComandas: Missing data provider or data packet"},
+        {false, "NumComanda\r\n0000000000012345\r\n", "cdsComandas: Mismatch in datapacket."},
+        {false, Packet("<FIELD attrname=\"NumComanda\" fieldtype=\"varchar\"/>", ""),
+         "cdsComandas: Invalid field type."},
+        {false, Packet(numComanda, "<ROW NumComanda=\"1\"/>").substr(0, 200),
+         "cdsComandas: Mismatch in datapacket."},
+    };
+    for (const auto& c : cases) {
+        auto table = c.history ? Historico() : Comandas();
+        Put("f.xml",
+            Packet(c.history ? histFields + "<FIELD attrname=\"Terminal\" fieldtype=\"i4\"/>"
+                             : numComanda,
+                   ""));
+        LoadTableFromFile(*table, Path("f.xml"));
+        ASSERT_TRUE(table->Active());
+        Put("f.xml", c.bytes);
+        EXPECT_EQ(LoadError(*table, Path("f.xml")), c.message) << c.bytes;
+        EXPECT_FALSE(table->Active());
+    }
+    auto table = Comandas();
+    EXPECT_EQ(LoadError(*table, Path("absent.xml")),
+              "Cannot open file \"" + Path("absent.xml") + "\". No such file or directory");
+    EXPECT_THROW(LoadTableFromFile(*table, dir_.string()), common::EFileError);
+}
+
+TEST_F(TableFileTest, FieldsOfTheSameKindBindWhateverTheirExactType) {
+    const std::string bytes = Packet(
+        "<FIELD attrname=\"datahora\" fieldtype=\"SQLdateTime\"/><FIELD attrname=\"Cr_cha\" "
+        "fieldname=\"Cracha\" fieldtype=\"string.uni\"/><FIELD attrname=\"Estado\" "
+        "fieldtype=\"STRING\"/><FIELD attrname=\"Terminal\" fieldtype=\"ui2\"/>",
+        "<ROW datahora=\"20240316\" Cr_cha=\"0000000000012345\" Estado=\"Bloqueado   \" "
+        "Terminal=\"7x\"/><ROW datahora=\"2024\" Terminal=\"x7\" Estado=\"\"/>");
+    Put("h.xml", bytes);
+    auto table = Historico();
+    LoadTableFromFile(*table, Path("h.xml"));
+    const auto rows = table->RowsInEntryOrder();
+    ASSERT_EQ(rows.size(), 2u);
+    const common::Row first{*DateTime::FromDate(2024, 3, 16), std::string("0000000000012345"),
+                            std::string("Bloqueado"), int32_t{7}};
+    const common::Row second{std::monostate{}, std::monostate{}, std::string(), std::monostate{}};
+    EXPECT_EQ(*rows[0], first);
+    EXPECT_EQ(*rows[1], second);
+}
+
+TEST_F(TableFileTest, HistorySavesInEntryOrderAndLoadsBack) {
+    auto table = Historico();
+    table->Open();
+    const auto add = [&](DateTime when, const std::string& cracha, const std::string& estado,
+                         int32_t terminal) {
+        table->Insert();
+        table->SetDateTime(0, when);
+        if (!cracha.empty()) table->SetString(1, cracha);
+        table->SetString(2, estado);
+        table->SetInteger(3, terminal);
+        table->Post();
+    };
+    add(*DateTime::FromParts(2024, 3, 15, 14, 30, 5, 123), "0000000000012345", "Liberado", 1);
+    add(*DateTime::FromParts(2024, 3, 16), "0000000000067890", "N\xE3o Girou", 2);
+    add(*DateTime::FromParts(2024, 3, 15, 14, 32, 0, 250), "<&\"'\\\t>", "Equip. N\xE3o Cadastrado",
+        -9);
+    SaveTableToFile(*table, Path("Historico_20240315.xml"));
+    const std::string expected = Packet(
+        "<FIELD attrname=\"DataHora\" fieldtype=\"dateTime\"/><FIELD attrname=\"Cracha\" "
+        "fieldtype=\"string\" WIDTH=\"16\"/><FIELD attrname=\"Estado\" fieldtype=\"string\" "
+        "WIDTH=\"20\"/><FIELD attrname=\"Terminal\" fieldtype=\"i4\"/>",
+        "<ROW DataHora=\"20240315T14:30:05123\" Cracha=\"0000000000012345\" Estado=\"Liberado\" "
+        "Terminal=\"1\"/><ROW DataHora=\"20240316\" Cracha=\"0000000000067890\" Estado=\"N\xE3o "
+        "Girou\" Terminal=\"2\"/><ROW DataHora=\"20240315T14:32:00250\" "
+        "Cracha=\"&lt;&amp;&quot;&apos;&#092;&#009;&gt;\" Estado=\"Equip. N\xE3o Cadastrad\" "
+        "Terminal=\"-9\"/>");
+    EXPECT_EQ(Get("Historico_20240315.xml"), expected);
+    EXPECT_EQ(Names(), std::vector<std::string>{"Historico_20240315.xml"});
+
+    auto again = Historico();
+    const TableFileExtras extras = LoadTableFromFile(*again, Path("Historico_20240315.xml"));
+    ASSERT_EQ(again->RecordCount(), 3);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(*again->RowsInEntryOrder()[i], *table->RowsInEntryOrder()[i]);
+    again->First();
+    EXPECT_EQ(again->AsString(2), "N\xE3o Girou");  // newest first
+    SaveTableToFile(*again, Path("Historico_20240315.xml"), &extras);
+    EXPECT_EQ(Get("Historico_20240315.xml"), expected);
+}
+
+TEST_F(TableFileTest, ForeignColumnsAndParametersSurviveARewrite) {
+    Put("Comandas.xml",
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<DATAPACKET Version=\"2.0\">\n <METADATA>\n"
+        "  <FIELDS>\n   <FIELD attrname=\"Titular\" fieldtype=\"string.uni\" WIDTH=\"40\"/>\n"
+        "   <FIELD attrname=\"NumComanda\" fieldtype=\"string\" WIDTH=\"20\"/>\n  </FIELDS>\n"
+        "  <PARAMS LCID=\"1046\" DEFAULT_ORDER=\"2\" PRIMARY_KEY=\"2\"/>\n </METADATA>\n"
+        " <ROWDATA>\n  <ROW Titular=\"Jo\xC3\xA3o\" NumComanda=\"0000000000000003\"/>\n"
+        "  <ROW Titular=\"Ana\" NumComanda=\"0000000000000001\"/>\n"
+        "  <ROW NumComanda=\"0000000000000002\" Titular=\"\"/>\n </ROWDATA>\n</DATAPACKET>\n");
+    auto table = Comandas();
+    const TableFileExtras extras = LoadTableFromFile(*table, Path("Comandas.xml"));
+    EXPECT_EQ(extras.params, (PacketAttributes{{"LCID", "1046"}}));
+    ASSERT_TRUE(table->FindKey("0000000000000001"));
+    table->Delete();
+    table->Insert();
+    table->SetString(0, "0000000000000009");
+    table->Post();
+    SaveTableToFile(*table, Path("Comandas.xml"), &extras);
+    EXPECT_EQ(Get("Comandas.xml"),
+              Packet("<FIELD attrname=\"NumComanda\" fieldtype=\"string\" WIDTH=\"20\"/><FIELD "
+                     "attrname=\"Titular\" fieldtype=\"string.uni\" WIDTH=\"40\"/>",
+                     "<ROW NumComanda=\"0000000000000003\" Titular=\"Jo\xE3o\"/><ROW "
+                     "NumComanda=\"0000000000000002\" Titular=\"\"/><ROW "
+                     "NumComanda=\"0000000000000009\"/>",
+                     "<PARAMS LCID=\"1046\"/>"));
+    // Without what the load carried, only the table's own field is written.
+    SaveTableToFile(*table, Path("Comandas.xml"));
+    EXPECT_EQ(Get("Comandas.xml").find("Titular"), std::string::npos);
+}
+
+TEST_F(TableFileTest, FailedSavesLeaveTheOldFileAndNoLitter) {
+    auto table = Comandas();
+    table->Open();
+    table->Insert();
+    table->SetString(0, "4711");
+    table->Post();
+    const std::string old = "old contents";
+    Put("Comandas.xml", old);
+    ASSERT_EQ(chmod(Path("Comandas.xml").c_str(), 0640), 0);
+
+    const auto saveError = [&](const std::string& path) {
+        try {
+            SaveTableToFile(*table, path);
+        } catch (const common::EFileError& e) {
+            return e.Message();
+        }
+        return std::string("(saved)");
+    };
+    EXPECT_EQ(
+        saveError(Path("missing/Comandas.xml")),
+        "Cannot create file \"" + Path("missing/Comandas.xml") + "\". No such file or directory");
+    fs::create_directory(dir_ / "busy");
+    std::ofstream(dir_ / "busy" / "inside") << "x";
+    EXPECT_EQ(saveError(Path("busy")),
+              "Cannot create file \"" + Path("busy") + "\". Is a directory");
+    EXPECT_TRUE(fs::exists(dir_ / "busy" / "inside"));
+
+    // A file size limit makes the write itself fail, as a full disk would. In a child, so the
+    // limit does not stay with the tests.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{100, 100};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        const std::string expected =
+            "Cannot create file \"" + Path("Comandas.xml") + "\". File too large";
+        _exit(saveError(Path("Comandas.xml")) == expected ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    EXPECT_EQ(Get("Comandas.xml"), old);
+    EXPECT_EQ(Names(), (std::vector<std::string>{"Comandas.xml", "busy"}));
+
+    // A save that works replaces the file and keeps its permissions.
+    EXPECT_EQ(saveError(Path("Comandas.xml")), "(saved)");
+    EXPECT_NE(Get("Comandas.xml").find("NumComanda=\"4711\""), std::string::npos);
+    struct stat st {};
+    ASSERT_EQ(stat(Path("Comandas.xml").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_EQ(Names(), (std::vector<std::string>{"Comandas.xml", "busy"}));
+}
+
+TEST_F(TableFileTest, AWriterKilledMidSaveLeavesAWholeFile) {
+    // Two card lists large enough that a save takes a while; the file must always hold one of
+    // them whole.
+    const auto cards = [](char digit) {
+        auto table = Comandas();
+        table->Load(std::vector<common::Row>(60'000, common::Row{std::string(20, digit)}));
+        return table;
+    };
+    const auto a = cards('1');
+    const auto b = cards('2');
+    SaveTableToFile(*a, Path("Comandas.xml"));
+    const std::string bytesA = Get("Comandas.xml");
+    SaveTableToFile(*b, Path("Comandas.xml"));
+    const std::string bytesB = Get("Comandas.xml");
+    int cutShort = 0;  // rounds in which the kill caught a save half done
+    for (int round = 0; round < 12; ++round) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (int i = 0;; ++i) SaveTableToFile(i % 2 ? *a : *b, Path("Comandas.xml"));
+        }
+        // Wait until the child is inside a save (its temporary file is there), then strike at
+        // a later moment each round: while writing, syncing or renaming.
+        for (int wait = 0; wait < 10'000 && Names().size() < 2; ++wait) usleep(1000);
+        usleep(round * 700);
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        const std::string now = Get("Comandas.xml");
+        EXPECT_TRUE(now == bytesA || now == bytesB) << "round " << round << ": " << now.size();
+        for (const auto& name : Names()) {
+            if (name != "Comandas.xml") {
+                ++cutShort;
+                fs::remove(dir_ / name);
+            }
+        }
+    }
+    EXPECT_GT(cutShort, 0);
+}
+
+}  // namespace
+}  // namespace lumora
