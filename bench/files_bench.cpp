@@ -4,6 +4,7 @@
 #include "BenchUtil.h"
 #include "receiver/control/ArquivosReceptor.h"
 #include "receiver/control/Motor.h"
+#include "receiver/control/TableFile.h"
 
 using namespace lumora;
 
@@ -31,9 +32,11 @@ int main() {
         AjustesFixos ajustes;
         TMotorSaida motor(t, ajustes, arquivos);
         Conexao c;
-        const std::string leitura = "01;09;;" + common::IntToStrMin(n - 1, 16) + ";;25;12;24;14;31;05;";
+        const std::string leitura =
+            "01;09;;" + common::IntToStrMin(n - 1, 16) + ";;25;12;24;14;31;05;";
         const int vezes = n >= 100000 ? 50 : 500;
-        const double inalterado = bench::MicrosPer(vezes, [&](int) { motor.ProcessaPacote(leitura, c); });
+        const double inalterado =
+            bench::MicrosPer(vezes, [&](int) { motor.ProcessaPacote(leitura, c); });
         // Changed: the file is rewritten before every read (the write itself is not counted).
         double alterado = 0;
         for (int i = 0; i < vezes / 5; ++i) {
@@ -46,7 +49,7 @@ int main() {
     }
 
     std::printf("\nHistory save after a turnstile result (whole file written and synced)\n");
-    std::printf("%10s %18s\n", "rows", "ms/result");
+    std::printf("%10s %18s %18s %18s\n", "rows", "ms/result", "bytes ms", "via packet ms");
     for (int n : {1000, 10000, 50000}) {
         const auto pasta = bench::TempFolder("lumora-bench-files");
         TabelasReceptor t;
@@ -60,7 +63,15 @@ int main() {
         }
         Conexao c;
         const double us = bench::MicrosPer(20, [&](int) { motor.ProcessaPacote("01;10;G;;", c); });
-        std::printf("%10d %18.2f\n", n, us / 1000.0);
+        // The file's bytes alone, as the save makes them and by way of a whole packet.
+        size_t size = 0;
+        const double direct =
+            bench::MicrosPer(20, [&](int) { size += WriteTablePacket(t.cdsHistorico).size(); });
+        const double viaPacket = bench::MicrosPer(
+            20, [&](int) { size += WriteDataPacket(PacketFromTable(t.cdsHistorico)).size(); });
+        std::printf("%10d %18.2f %18.2f %18.2f\n", n, us / 1000.0, direct / 1000.0,
+                    viaPacket / 1000.0);
+        if (size == 0) return 1;
         std::filesystem::remove_all(pasta);
     }
     return 0;

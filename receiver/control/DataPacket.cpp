@@ -1,12 +1,12 @@
 #include "receiver/control/DataPacket.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <limits>
 #include <unordered_map>
 #include <unordered_set>
 
-#include "common/Convert.h"
 #include "common/Text1252.h"
 
 namespace lumora {
@@ -47,6 +47,68 @@ std::string PlainName(std::string_view name) {
         if (c <= 32 || std::strchr("\"'<>=/&!#$%()*?\\", ch) != nullptr) ch = '_';
     }
     return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Writing values. Whole files are rewritten after every change, so these append to the one
+// output string and make no strings of their own.
+
+// The entity each byte is written as; empty for a byte written as it is.
+constexpr std::array<std::string_view, 256> kEntities = [] {
+    std::array<std::string_view, 256> e{};
+    e['<'] = "&lt;";
+    e['>'] = "&gt;";
+    e['&'] = "&amp;";
+    e['\''] = "&apos;";
+    e['"'] = "&quot;";
+    e['\r'] = "&#013;";
+    e['\n'] = "&#010;";
+    e['\t'] = "&#009;";
+    e['\\'] = "&#092;";
+    return e;
+}();
+
+// common::IntToStrMin, appended: the sign, then the digits filled on the left with zeros up to
+// `digits` (at most 20).
+void AppendIntMin(std::string& out, int64_t value, int digits) {
+    const bool negative = value < 0;
+    // Through unsigned so that the most negative value does not overflow.
+    uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    char buffer[24];
+    char* const end = buffer + sizeof buffer;
+    char* p = end;
+    do {
+        *--p = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    while (end - p < digits) *--p = '0';
+    if (negative) *--p = '-';
+    out.append(p, static_cast<size_t>(end - p));
+}
+
+// yyyymmdd: depends on the day alone.
+void AppendDate(std::string& out, common::DateTime value) {
+    const auto p = value.Decode();
+    AppendIntMin(out, p.year, 4);
+    AppendIntMin(out, p.month, 2);
+    AppendIntMin(out, p.day, 2);
+}
+
+// Thh:nn:sssss (seconds and milliseconds in one number); nothing at exactly midnight. A time
+// of day always fills its digits, so it is put together in one piece.
+void AppendTime(std::string& out, int64_t msOfDay) {
+    if (msOfDay == 0) return;
+    const auto hour = static_cast<int>(msOfDay / 3'600'000);
+    const auto minute = static_cast<int>(msOfDay / 60'000 % 60);
+    auto secondsMs = static_cast<int>(msOfDay % 60'000);
+    char text[] = "Thh:nn:sssss";
+    text[1] = static_cast<char>('0' + hour / 10);
+    text[2] = static_cast<char>('0' + hour % 10);
+    text[4] = static_cast<char>('0' + minute / 10);
+    text[5] = static_cast<char>('0' + minute % 10);
+    for (int i = 11; i >= 7; --i, secondsMs /= 10)
+        text[i] = static_cast<char>('0' + secondsMs % 10);
+    out.append(text, sizeof text - 1);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -528,42 +590,24 @@ std::optional<std::string_view> CanonicalFieldType(std::string_view type) {
     return std::nullopt;
 }
 
+void AppendEscaped(std::string& out, std::string_view text) {
+    // Runs of bytes that need no entity go out in one piece.
+    const char* run = text.data();
+    const char* const end = run + text.size();
+    for (const char* p = run; p != end; ++p) {
+        const std::string_view entity = kEntities[static_cast<unsigned char>(*p)];
+        if (entity.empty()) continue;
+        out.append(run, static_cast<size_t>(p - run));
+        out += entity;
+        run = p + 1;
+    }
+    out.append(run, static_cast<size_t>(end - run));
+}
+
 std::string EscapeText(std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    for (const char c : text) {
-        switch (c) {
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '&':
-                out += "&amp;";
-                break;
-            case '\'':
-                out += "&apos;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\r':
-                out += "&#013;";
-                break;
-            case '\n':
-                out += "&#010;";
-                break;
-            case '\t':
-                out += "&#009;";
-                break;
-            case '\\':
-                out += "&#092;";
-                break;
-            default:
-                out += c;
-        }
-    }
+    AppendEscaped(out, text);
     return out;
 }
 
@@ -627,7 +671,13 @@ std::string UnescapeText(std::string_view text) {
     return out;
 }
 
-std::string EncodeInteger(int64_t value) { return common::IntToStrMin(value, 1); }
+void AppendInteger(std::string& out, int64_t value) { AppendIntMin(out, value, 1); }
+
+std::string EncodeInteger(int64_t value) {
+    std::string out;
+    AppendInteger(out, value);
+    return out;
+}
 
 std::optional<int32_t> DecodeInteger(std::string_view text) {
     // A digit must come before any letter; blanks, signs and the like are passed over.
@@ -656,14 +706,14 @@ std::optional<int32_t> DecodeInteger(std::string_view text) {
     return static_cast<int32_t>(value);
 }
 
+void AppendDateTime(std::string& out, common::DateTime value) {
+    AppendDate(out, value);
+    AppendTime(out, value.MsOfDay());
+}
+
 std::string EncodeDateTime(common::DateTime value) {
-    const auto p = value.Decode();
-    std::string out = common::IntToStrMin(p.year, 4) + common::IntToStrMin(p.month, 2) +
-                      common::IntToStrMin(p.day, 2);
-    if (value.MsOfDay() != 0) {
-        out += 'T' + common::IntToStrMin(p.hour, 2) + ':' + common::IntToStrMin(p.minute, 2) + ':' +
-               common::IntToStrMin(p.second * 1000 + p.ms, 5);
-    }
+    std::string out;
+    AppendDateTime(out, value);
     return out;
 }
 
@@ -688,22 +738,23 @@ std::optional<common::DateTime> DecodeTimeOfDay(std::string_view text) {
     return common::DateTime::FromMs(*ms);
 }
 
-std::string WriteDataPacket(const DataPacket& packet) {
-    std::string out(kDeclaration);
-    out += "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS>";
+DataPacketWriter::DataPacketWriter(const std::vector<PacketField>& fields,
+                                   const PacketAttributes& params)
+    : out_(kDeclaration), opener_(fields.size()) {
+    out_ += "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS>";
 
     // The name each field's values go under in a row; a later field whose name is taken
     // already could not be told apart in a row and gets no values.
-    std::vector<std::string> rowName(packet.fields.size());
-    std::vector<bool> silent(packet.fields.size(), false);
-    std::unordered_set<std::string_view> taken;
-    bool fieldNamedRowState = false;
-    for (size_t i = 0; i < packet.fields.size(); ++i) {
-        const PacketField& f = packet.fields[i];
+    std::vector<std::string> rowName(fields.size());
+    for (size_t i = 0; i < fields.size(); ++i) {
+        const PacketField& f = fields[i];
         rowName[i] = IsPlainName(f.name) ? f.name : PlainName(f.name);
-        fieldNamedRowState = fieldNamedRowState || SameText(rowName[i], "RowState");
-        out += "<FIELD attrname=\"" + EscapeText(rowName[i]) + "\" fieldtype=\"" +
-               EscapeText(f.type) + '"';
+        fieldNamedRowState_ = fieldNamedRowState_ || SameText(rowName[i], "RowState");
+        out_ += "<FIELD attrname=\"";
+        AppendEscaped(out_, rowName[i]);
+        out_ += "\" fieldtype=\"";
+        AppendEscaped(out_, f.type);
+        out_ += '"';
         std::unordered_set<std::string_view> written;
         for (const auto& p : f.params) {
             if (!IsPlainName(p.name) || SameText(p.name, "attrname") ||
@@ -711,37 +762,99 @@ std::string WriteDataPacket(const DataPacket& packet) {
                 !written.insert(p.name).second) {
                 continue;
             }
-            out += ' ' + p.name + "=\"" + EscapeText(p.value) + '"';
+            out_ += ' ';
+            out_ += p.name;
+            out_ += "=\"";
+            AppendEscaped(out_, p.value);
+            out_ += '"';
         }
         if (rowName[i] != f.name && !written.contains("fieldname")) {
-            out += " fieldname=\"" + EscapeText(f.name) + '"';
+            out_ += " fieldname=\"";
+            AppendEscaped(out_, f.name);
+            out_ += '"';
         }
-        out += "/>";
+        out_ += "/>";
     }
-    for (size_t i = 0; i < packet.fields.size(); ++i) {
-        silent[i] = !taken.insert(rowName[i]).second;
+    std::unordered_set<std::string_view> taken;
+    for (size_t i = 0; i < fields.size(); ++i) {
+        if (taken.insert(rowName[i]).second) opener_[i] = ' ' + rowName[i] + "=\"";
     }
-    out += "</FIELDS><PARAMS";
+    out_ += "</FIELDS><PARAMS";
     std::unordered_set<std::string_view> written;
-    for (const auto& p : packet.params) {
+    for (const auto& p : params) {
         if (!IsPlainName(p.name) || !written.insert(p.name).second) continue;
-        out += ' ' + p.name + "=\"" + EscapeText(p.value) + '"';
+        out_ += ' ';
+        out_ += p.name;
+        out_ += "=\"";
+        AppendEscaped(out_, p.value);
+        out_ += '"';
     }
-    out += "/></METADATA><ROWDATA>";
+    out_ += "/></METADATA><ROWDATA>";
+}
+
+void DataPacketWriter::ReserveRows(size_t rows, size_t fields) {
+    constexpr size_t kTypicalValue = 16;  // a card number; a date-time is 20, a terminal 1 or 2
+    size_t row = std::string_view("<ROW/>").size();
+    for (size_t i = 0; i < fields && i < opener_.size(); ++i) {
+        if (!opener_[i].empty()) row += opener_[i].size() + kTypicalValue + 1;
+    }
+    out_.reserve(out_.size() + rows * row + std::string_view("</ROWDATA></DATAPACKET>").size());
+}
+
+void DataPacketWriter::BeginRow(int32_t rowState) {
+    out_ += "<ROW";
+    // A field of that name would take the status for its own value.
+    if (rowState != 0 && !fieldNamedRowState_) {
+        out_ += " RowState=\"";
+        AppendInteger(out_, rowState);
+        out_ += '"';
+    }
+}
+
+bool DataPacketWriter::OpenValue(size_t field) {
+    if (field >= opener_.size() || opener_[field].empty()) return false;
+    out_ += opener_[field];
+    return true;
+}
+
+void DataPacketWriter::TextValue(size_t field, std::string_view text) {
+    if (!OpenValue(field)) return;
+    AppendEscaped(out_, text);
+    out_ += '"';
+}
+
+void DataPacketWriter::IntegerValue(size_t field, int64_t value) {
+    if (!OpenValue(field)) return;
+    AppendInteger(out_, value);
+    out_ += '"';
+}
+
+void DataPacketWriter::DateTimeValue(size_t field, common::DateTime value) {
+    if (!OpenValue(field)) return;
+    const int64_t day = value.DayNumber();
+    if (lastDate_.empty() || day != lastDay_) {
+        lastDate_.clear();
+        AppendDate(lastDate_, value);
+        lastDay_ = day;
+    }
+    out_ += lastDate_;
+    AppendTime(out_, value.MsOfDay());
+    out_ += '"';
+}
+
+std::string DataPacketWriter::Finish() {
+    out_ += "</ROWDATA></DATAPACKET>";
+    return std::move(out_);
+}
+
+std::string WriteDataPacket(const DataPacket& packet) {
+    DataPacketWriter writer(packet.fields, packet.params);
     for (const auto& row : packet.rows) {
-        out += "<ROW";
-        // A field of that name would take the status for its own value.
-        if (row.rowState != 0 && !fieldNamedRowState) {
-            out += " RowState=\"" + EncodeInteger(row.rowState) + '"';
-        }
-        for (const auto& [field, value] : row.values) {
-            if (field >= packet.fields.size() || silent[field]) continue;
-            out += ' ' + rowName[field] + "=\"" + EscapeText(value) + '"';
-        }
-        out += "/>";
+        writer.BeginRow(row.rowState);
+        for (const auto& [field, value] : row.values) writer.TextValue(field, value);
+        writer.EndRow();
     }
-    out += "</ROWDATA></DATAPACKET>";
-    return out;
+    return writer.Finish();
 }
 
 DataPacket ParseDataPacket(std::string_view bytes) {

@@ -105,6 +105,46 @@ std::optional<common::DateTime> DecodeDateTime(std::string_view text);
 // hh:nn:sssss (the value of a "time" field) as a time of day on day 0.
 std::optional<common::DateTime> DecodeTimeOfDay(std::string_view text);
 
+// The same encodings appended to a document under construction, without a string of their own.
+void AppendEscaped(std::string& out, std::string_view text);
+void AppendInteger(std::string& out, int64_t value);
+void AppendDateTime(std::string& out, common::DateTime value);
+
+// Builds the document piece by piece: the declaration and metadata at construction, then the
+// rows one value at a time, each value escaped or encoded straight into the one output string.
+// WriteDataPacket is made of it, and a table writes its records through it without building a
+// packet first, so both give the same bytes. The rules of WriteDataPacket apply: values of a
+// field that gets none (its attribute name taken already) or of an index past the fields are
+// dropped; values go out in the order given.
+class DataPacketWriter {
+  public:
+    DataPacketWriter(const std::vector<PacketField>& fields, const PacketAttributes& params);
+
+    // Room for about this many more rows with a value in each of the first `fields` fields, so
+    // that a large document is not copied over and over as it grows.
+    void ReserveRows(std::size_t rows, std::size_t fields);
+
+    void BeginRow(int32_t rowState = 0);
+    void TextValue(std::size_t field, std::string_view text);
+    void IntegerValue(std::size_t field, int64_t value);
+    void DateTimeValue(std::size_t field, common::DateTime value);
+    void EndRow() { out_ += "/>"; }
+
+    // Closes the document and hands it over; the writer is spent.
+    std::string Finish();
+
+  private:
+    // Appends ` name="` and returns true, or false when the field gets no values.
+    bool OpenValue(std::size_t field);
+
+    std::string out_;
+    std::vector<std::string> opener_;  // ` name="` per field; empty for a field with no values
+    bool fieldNamedRowState_ = false;
+    // The date part of the last date-time written: a day's history is mostly of one day.
+    int64_t lastDay_ = 0;
+    std::string lastDate_;
+};
+
 // The whole document, one line, Windows-1252 bytes, in the receiver's own layout. So that the
 // result is always well-formed: a field name that cannot be an attribute name (blank, "!",
 // "#", quotes ...) is written with those bytes replaced by "_" and the real name in

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <unordered_map>
@@ -35,6 +36,61 @@ std::string EncodeValue(const common::FieldValue& value) {
     if (const auto* s = std::get_if<std::string>(&value)) return *s;
     if (const auto* i = std::get_if<int32_t>(&value)) return EncodeInteger(*i);
     return EncodeDateTime(std::get<common::DateTime>(value));
+}
+
+// The file fields of the table's own fields, then the carried ones.
+std::vector<PacketField> FileFields(const std::vector<common::FieldDef>& defs,
+                                    const TableFileExtras* extras) {
+    std::vector<PacketField> fields;
+    fields.reserve(defs.size() + (extras != nullptr ? extras->fields.size() : 0));
+    for (const auto& def : defs) {
+        PacketField f{def.name, {}, {}};
+        switch (def.type) {
+            case common::FieldType::Text:
+                f.type = "string";
+                if (def.width > 0) f.params.push_back({"WIDTH", std::to_string(def.width)});
+                break;
+            case common::FieldType::Integer:
+                f.type = "i4";
+                break;
+            case common::FieldType::DateTime:
+                f.type = "dateTime";
+                break;
+        }
+        fields.push_back(std::move(f));
+    }
+    if (extras != nullptr) {
+        fields.insert(fields.end(), extras->fields.begin(), extras->fields.end());
+    }
+    return fields;
+}
+
+// Calls visit(row, carried) for the table's records in entry order; `carried` is the record's
+// values of the carried fields, or null. Loaded records are found again by their place among
+// the records that are left: they keep their entry order, and records added since come after
+// all of them.
+template <class Visit>
+void ForEachRecord(const common::MemTable& table, const TableFileExtras* extras, Visit&& visit) {
+    const std::vector<const common::Row*> rows = table.RowsInEntryOrder();
+    // Without carried fields there is nothing to find: the usual case, our own files.
+    if (extras == nullptr || extras->fields.empty()) {
+        for (const common::Row* row : rows) visit(*row, nullptr);
+        return;
+    }
+    std::unordered_map<const common::Row*, size_t> loaded;
+    const size_t count = std::min(extras->loadedRows.size(), extras->loadedValues.size());
+    loaded.reserve(count);
+    for (size_t i = 0; i < count; ++i) loaded.emplace(extras->loadedRows[i], i);
+    size_t nextLoaded = 0;
+    for (const common::Row* row : rows) {
+        const PacketRow* carried = nullptr;
+        const auto it = loaded.find(row);
+        if (it != loaded.end() && it->second >= nextLoaded) {
+            nextLoaded = it->second + 1;
+            carried = &extras->loadedValues[it->second];
+        }
+        visit(*row, carried);
+    }
 }
 
 common::FieldValue DecodeValue(common::FieldType type, const std::string& fileType,
@@ -91,52 +147,53 @@ std::string KindOfField(common::FieldType type) {
 DataPacket PacketFromTable(const common::MemTable& table, const TableFileExtras* extras) {
     DataPacket packet;
     const auto& defs = table.Fields();
-    for (const auto& def : defs) {
-        PacketField f{def.name, {}, {}};
-        switch (def.type) {
-            case common::FieldType::Text:
-                f.type = "string";
-                if (def.width > 0) f.params.push_back({"WIDTH", std::to_string(def.width)});
-                break;
-            case common::FieldType::Integer:
-                f.type = "i4";
-                break;
-            case common::FieldType::DateTime:
-                f.type = "dateTime";
-                break;
-        }
-        packet.fields.push_back(std::move(f));
-    }
-
-    // Loaded records are found again by their place among the records that are left: they
-    // keep their entry order, and records added since come after all of them.
-    std::unordered_map<const common::Row*, size_t> loaded;
-    if (extras != nullptr) {
-        packet.fields.insert(packet.fields.end(), extras->fields.begin(), extras->fields.end());
-        packet.params = extras->params;
-        for (size_t i = 0; i < extras->loadedRows.size() && i < extras->loadedValues.size(); ++i) {
-            loaded.emplace(extras->loadedRows[i], i);
-        }
-    }
-    size_t nextLoaded = 0;
-    for (const common::Row* row : table.RowsInEntryOrder()) {
+    packet.fields = FileFields(defs, extras);
+    if (extras != nullptr) packet.params = extras->params;
+    ForEachRecord(table, extras, [&](const common::Row& row, const PacketRow* carried) {
         PacketRow out;
-        for (size_t i = 0; i < defs.size() && i < row->size(); ++i) {
-            if (!std::holds_alternative<std::monostate>((*row)[i])) {
-                out.values.emplace_back(i, EncodeValue((*row)[i]));
+        for (size_t i = 0; i < defs.size() && i < row.size(); ++i) {
+            if (!std::holds_alternative<std::monostate>(row[i])) {
+                out.values.emplace_back(i, EncodeValue(row[i]));
             }
         }
-        const auto it = loaded.find(row);
-        if (it != loaded.end() && it->second >= nextLoaded) {
-            nextLoaded = it->second + 1;
-            for (const auto& [field, value] : extras->loadedValues[it->second].values) {
+        if (carried != nullptr) {
+            for (const auto& [field, value] : carried->values) {
                 if (field < extras->fields.size())
                     out.values.emplace_back(defs.size() + field, value);
             }
         }
         packet.rows.push_back(std::move(out));
-    }
+    });
     return packet;
+}
+
+std::string WriteTablePacket(const common::MemTable& table, const TableFileExtras* extras) {
+    const auto& defs = table.Fields();
+    static const PacketAttributes kNoParams;
+    DataPacketWriter writer(FileFields(defs, extras),
+                            extras != nullptr ? extras->params : kNoParams);
+    writer.ReserveRows(static_cast<size_t>(table.RecordCount()), defs.size());
+    ForEachRecord(table, extras, [&](const common::Row& row, const PacketRow* carried) {
+        writer.BeginRow();
+        const size_t own = std::min(defs.size(), row.size());
+        for (size_t i = 0; i < own; ++i) {
+            const common::FieldValue& v = row[i];
+            if (const auto* s = std::get_if<std::string>(&v)) {
+                writer.TextValue(i, *s);
+            } else if (const auto* n = std::get_if<int32_t>(&v)) {
+                writer.IntegerValue(i, *n);
+            } else if (const auto* d = std::get_if<common::DateTime>(&v)) {
+                writer.DateTimeValue(i, *d);
+            }
+        }
+        if (carried != nullptr) {
+            for (const auto& [field, value] : carried->values) {
+                if (field < extras->fields.size()) writer.TextValue(defs.size() + field, value);
+            }
+        }
+        writer.EndRow();
+    });
+    return writer.Finish();
 }
 
 TableFileExtras LoadTableFromPacket(common::MemTable& table, DataPacket packet) {
@@ -213,7 +270,7 @@ TableFileExtras LoadTableFromFile(common::MemTable& table, const std::string& pa
 
 void SaveTableToFile(const common::MemTable& table, const std::string& path,
                      const TableFileExtras* extras) {
-    common::ReplaceFileContents(path, WriteDataPacket(PacketFromTable(table, extras)));
+    common::ReplaceFileContents(path, WriteTablePacket(table, extras));
 }
 
 std::string ReadWholeFile(const std::string& path) {

@@ -36,6 +36,12 @@ std::string KindOfField(common::FieldType type);
 // the carried fields; its rows in entry order, typed values encoded, carried values added.
 DataPacket PacketFromTable(const common::MemTable& table, const TableFileExtras* extras = nullptr);
 
+// The file's bytes: WriteDataPacket(PacketFromTable(table, extras)) to the byte, written
+// straight from the records without the packet in between. The history file is rewritten
+// after every turnstile result, so this is the path that must stay quick for a day's rows.
+std::string WriteTablePacket(const common::MemTable& table,
+                             const TableFileExtras* extras = nullptr);
+
 // Matches the packet's fields to the table's by name (case ignored, "fieldname" before
 // attrname), converts the values and loads the table. Refuses with EDataPacketError, prefixed
 // "<table name>: ": "Field '<label>' not found", "Type mismatch for field '<label>', expecting:

@@ -218,6 +218,112 @@ TEST_F(TableFileTest, ForeignColumnsAndParametersSurviveARewrite) {
     EXPECT_EQ(Get("Comandas.xml").find("Titular"), std::string::npos);
 }
 
+// The save writes the file straight from the records; it must give the very bytes of the
+// packet route, whatever the values and whatever a foreign file left to carry.
+TEST(TableFileBytes, WrittenStraightFromTheRecordsAsThroughAPacket) {
+    const auto at = [](int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0) {
+        return common::FieldValue(*DateTime::FromParts(y, mo, d, h, mi, s, ms));
+    };
+    std::string highBytes;
+    for (int c = 128; c < 256; ++c) highBytes += static_cast<char>(c);
+    const common::FieldValue none;
+    const auto text = [](std::string t) { return common::FieldValue(std::move(t)); };
+
+    auto own = std::make_unique<MemTable>(
+        "cdsHistorico", std::vector<common::FieldDef>{{"DataHora", FieldType::DateTime, 0, ""},
+                                                      {"Cracha", FieldType::Text, 16, ""},
+                                                      {"Estado", FieldType::Text, 0, ""},
+                                                      {"Terminal", FieldType::Integer, 0, ""},
+                                                      {"Com espa\xE7o", FieldType::Text, 0, ""}});
+    // Days change, come back and repeat, so that a date part kept from the row before is
+    // never written for another day.
+    own->Load({
+        {none, none, none, none, none},
+        {at(2024, 3, 16), text(""), none, int32_t{0}, text("")},
+        {at(2024, 3, 16, 0, 0, 0, 1), text("<>&'\"\r\n\t\\"), text("a<b&&c d"), INT32_MIN, none},
+        {at(2024, 3, 17), text(highBytes.substr(0, 16)), text(highBytes), INT32_MAX, text("x")},
+        {at(2024, 3, 16, 23, 59, 59, 999), none, text("N\xE3o Girou"), int32_t{-1}, none},
+        {at(2024, 3, 16, 12), none, none, int32_t{7}, none},
+        {common::FieldValue(DateTime()), none, none, none, none},
+        {common::FieldValue(DateTime::FromMs(-1)), none, none, none, none},
+        {at(9999, 12, 31, 23, 59, 59, 999), none, none, none, none},
+        {at(1, 1, 1), none, none, none, none},
+    });
+    own->Insert();
+    own->SetString(1, "0000000000012345");
+    own->Post();
+
+    // A foreign card list: carried columns (one of them named like ours, so it gets no values
+    // in a row), parameters, then the list edited before the save.
+    auto foreign = Comandas();
+    TableFileExtras foreignExtras = LoadTableFromPacket(
+        *foreign,
+        ReadDataPacket(Packet(
+            "<FIELD attrname=\"Titular\" fieldtype=\"string.uni\" WIDTH=\"40\"/><FIELD "
+            "attrname=\"NumComanda\" fieldtype=\"string\" WIDTH=\"20\"/><FIELD "
+            "attrname=\"Saldo\" fieldtype=\"r8\"/><FIELD attrname=\"Num_x\" fieldname=\"Num x\" "
+            "fieldtype=\"string\"/><FIELD attrname=\"NumComanda\" fieldtype=\"i4\"/>",
+            "<ROW Titular=\"Jo&#227;o &amp; filhos\" NumComanda=\"3\" Saldo=\"1.5\" "
+            "Num_x=\"&lt;&gt;\"/><ROW Titular=\"\" NumComanda=\"1\"/><ROW NumComanda=\"2\" "
+            "Saldo=\"-0\"/><ROW NumComanda=\"4\" Titular=\"Ana\"/>",
+            "<PARAMS LCID=\"1046\" Texto=\"a&amp;b\" DEFAULT_ORDER=\"2\"/>")));
+    ASSERT_EQ(foreignExtras.fields.size(), 4u);
+    ASSERT_TRUE(foreign->FindKey("1"));
+    foreign->Delete();
+    ASSERT_TRUE(foreign->FindKey("4"));
+    foreign->Edit();
+    foreign->SetString(0, "44");
+    foreign->Post();
+    foreign->Insert();
+    foreign->SetString(0, "9");
+    foreign->Post();
+
+    // Our own file loaded back: nothing to carry but the (empty) parameters and the rows' places.
+    auto loaded = Comandas();
+    const TableFileExtras loadedExtras = LoadTableFromPacket(
+        *loaded,
+        ReadDataPacket(Packet("<FIELD attrname=\"NumComanda\" fieldtype=\"string\" WIDTH=\"20\"/>",
+                              "<ROW NumComanda=\"7\"/><ROW/>", "<PARAMS LCID=\"1046\"/>")));
+
+    auto closed = Comandas();
+    struct Case {
+        const char* what;
+        const MemTable* table;
+        const TableFileExtras* extras;
+        std::vector<std::string> contains;  // a few things the bytes must hold, as a sanity check
+    };
+    const std::vector<Case> cases = {
+        {"every type",
+         own.get(),
+         nullptr,
+         {"<ROW/>", "<ROW DataHora=\"20240316\" Cracha=\"\" Terminal=\"0\" Com_espa\xE7o=\"\"/>",
+          "Cracha=\"&lt;&gt;&amp;&apos;&quot;&#013;&#010;&#009;&#092;\"",
+          "DataHora=\"20240317\" Cracha=\"" + highBytes.substr(0, 16) + "\"",
+          "DataHora=\"20240316T23:59:59999\"", "DataHora=\"20240316T00:00:00001\"",
+          "DataHora=\"18991230\"/>", "DataHora=\"18991229T23:59:59999\"/>",
+          "fieldname=\"Com espa\xE7o\"", "Terminal=\"-2147483648\""}},
+        {"foreign file, edited",
+         foreign.get(),
+         &foreignExtras,
+         {"<PARAMS LCID=\"1046\" Texto=\"a&amp;b\"/>",
+          "<ROW NumComanda=\"3\" Titular=\"Jo\xE3o &amp; filhos\" Saldo=\"1.5\" "
+          "Num_x=\"&lt;&gt;\"/>",
+          "<ROW NumComanda=\"44\" Titular=\"Ana\"/><ROW NumComanda=\"9\"/>"}},
+        {"own file loaded back",
+         loaded.get(),
+         &loadedExtras,
+         {"<PARAMS LCID=\"1046\"/>", "<ROW NumComanda=\"7\"/><ROW/>"}},
+        {"closed table", closed.get(), nullptr, {"<ROWDATA></ROWDATA>"}},
+    };
+    for (const auto& c : cases) {
+        const std::string bytes = WriteTablePacket(*c.table, c.extras);
+        EXPECT_EQ(bytes, WriteDataPacket(PacketFromTable(*c.table, c.extras))) << c.what;
+        for (const auto& part : c.contains) {
+            EXPECT_NE(bytes.find(part), std::string::npos) << c.what << ": " << part;
+        }
+    }
+}
+
 TEST_F(TableFileTest, FailedSavesLeaveTheOldFileAndNoLitter) {
     auto table = Comandas();
     table->Open();
