@@ -130,7 +130,7 @@ void Tempestade() {
                 latencias.size(), pct(latencias, 0.5), pct(latencias, 0.99), pct(latencias, 1.0));
 }
 
-void Ciclos(int cartoes) {
+void Ciclos(int cartoes, std::chrono::milliseconds intervalo) {
     Receptor r(cartoes, 0);
     termsim::LoadConfig c;
     c.port = Porta(r.servidor);
@@ -139,10 +139,14 @@ void Ciclos(int cartoes) {
     c.terminalNumber = "01";
     c.card = common::IntToStrMin(cartoes / 3, 16);
     c.duration = 10s;
+    c.interval = intervalo;
     termsim::LoadSummary s;
     Serve([&] { s = termsim::RunLoad(c); });
-    std::printf("256 terminals, %d cards, %.0f s: %ld cycles, %.0f messages/s; card read to reply p50 %.2f ms, p99 %.2f ms, max %.2f ms; %d failed terminals; %zu history rows\n",
-                cartoes, duration<double>(s.elapsed).count(), s.cycles, s.MessagesPerSecond(),
+    const std::string ritmo = intervalo.count()
+                                  ? "a cycle per terminal every " + std::to_string(intervalo.count()) + " ms"
+                                  : "cycles as fast as answered";
+    std::printf("256 terminals, %s, %d cards, %.0f s: %ld cycles, %.0f messages/s; card read to reply p50 %.2f ms, p99 %.2f ms, max %.2f ms; %d failed terminals; %zu history rows\n",
+                ritmo.c_str(), cartoes, duration<double>(s.elapsed).count(), s.cycles, s.MessagesPerSecond(),
                 Ms(s.Percentile(50)), Ms(s.Percentile(99)), Ms(s.Max()), s.failedTerminals,
                 static_cast<size_t>(r.tabelas.cdsHistorico.RecordCount()));
 }
@@ -154,7 +158,9 @@ int main(int argc, char** argv) {
     common::SetUnhandledFailureHandler([](const std::string& t) { std::fprintf(stderr, "failure: %s\n", t.c_str()); });
     Tempestade();
     if (argc > 1) return 0;
-    Ciclos(1000);
-    Ciclos(100000);
+    for (auto intervalo : {0ms, 2000ms}) {
+        Ciclos(1000, intervalo);
+        Ciclos(100000, intervalo);
+    }
     return 0;
 }

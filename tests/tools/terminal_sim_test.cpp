@@ -389,6 +389,23 @@ TEST(LoadDriver, TimesEveryReplyToItsLastByte) {
               (std::vector<std::string>{"127.0.0.21", "127.0.0.22", "127.0.0.23"}));
 }
 
+TEST(LoadDriver, AnIntervalPacesTheCyclesOfEachTerminal) {
+    FakeReceiver receiver(FakeReceiver::Options{milliseconds(0), true});
+    LoadConfig config;
+    config.port = receiver.Port();
+    config.terminals = 2;
+    config.source = "127.0.0.31";
+    config.cycles = 4;
+    config.interval = milliseconds(80);
+    const auto start = SteadyClock::now();
+    LoadSummary summary = RunLoad(config);
+    EXPECT_EQ(summary.failedTerminals, 0) << summary.Format();
+    EXPECT_EQ(summary.cycles, 8);
+    // Four cycles 80 ms apart take at least three intervals; replies themselves are quick.
+    EXPECT_GE(SteadyClock::now() - start, milliseconds(240));
+    for (auto latency : summary.latencies) EXPECT_LT(latency, milliseconds(80));
+}
+
 TEST(LoadDriver, SilentReceiverFailsTheTerminalAndPercentilesUseNearestRank) {
     FakeReceiver receiver(FakeReceiver::Options{milliseconds(0), false});
     LoadConfig config;

@@ -13,12 +13,14 @@ namespace {
 
 constexpr std::size_t kMaxProblems = 10;
 
-enum class State { Idle, AwaitCard, AwaitResult, Done, Failed };
+enum class State { Idle, AwaitCard, AwaitResult, Resting, Done, Failed };
 
 struct Slot {
     SimTerminal terminal;
     State state = State::Idle;
     SteadyClock::time_point sentAt{};
+    SteadyClock::time_point cycleStart{};
+    SteadyClock::time_point nextCycle{};  // when a resting terminal reads its next card
     long cycles = 0;
     bool wake = false, clock = false;
 };
@@ -38,7 +40,8 @@ class Driver {
         lastReply_ = start_;
         for (auto& slot : slots_) SendCard(slot);
         while (std::any_of(slots_.begin(), slots_.end(), [](const Slot& s) {
-            return s.state == State::AwaitCard || s.state == State::AwaitResult;
+            return s.state == State::AwaitCard || s.state == State::AwaitResult ||
+                   s.state == State::Resting;
         }))
             Turn();
 
@@ -110,15 +113,20 @@ class Driver {
     void Turn() {
         auto now = SteadyClock::now();
         auto wait = config_.replyTimeout;
-        for (const auto& slot : slots_)
+        for (const auto& slot : slots_) {
             if (slot.state == State::AwaitCard || slot.state == State::AwaitResult)
                 wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(
                                           slot.sentAt + config_.replyTimeout - now));
+            if (slot.state == State::Resting)
+                wait = std::min(wait,
+                                std::chrono::ceil<std::chrono::milliseconds>(slot.nextCycle - now));
+        }
         PollOnce(std::max(wait, std::chrono::milliseconds(0)));
 
         now = SteadyClock::now();
         for (auto& slot : slots_) {
             while (auto frame = slot.terminal.PopMessage()) Handle(slot, *frame);
+            if (slot.state == State::Resting && now >= slot.nextCycle) SendCard(slot);
             bool waiting = slot.state == State::AwaitCard || slot.state == State::AwaitResult;
             if (!waiting) continue;
             if (slot.terminal.PeerClosed()) {
@@ -166,7 +174,10 @@ class Driver {
         ++slot.cycles;
         bool more = config_.duration.count() > 0 ? SteadyClock::now() - start_ < config_.duration
                                                  : slot.cycles < config_.cycles;
-        if (more) {
+        if (more && config_.interval.count() > 0) {
+            slot.state = State::Resting;
+            slot.nextCycle = slot.cycleStart + config_.interval;
+        } else if (more) {
             SendCard(slot);
         } else {
             slot.state = State::Done;
@@ -174,8 +185,10 @@ class Driver {
     }
 
     void SendCard(Slot& slot) {
-        if (Send(slot, BuildCardRead(config_.terminalNumber, config_.card, CardTime::Now())))
+        if (Send(slot, BuildCardRead(config_.terminalNumber, config_.card, CardTime::Now()))) {
             slot.state = State::AwaitCard;
+            slot.cycleStart = slot.sentAt;
+        }
     }
 
     bool Send(Slot& slot, const std::string& message) {

@@ -25,6 +25,9 @@ struct LoadConfig {
     // Stop after `duration` when it is non-zero, else after `cycles` cycles per terminal.
     std::chrono::milliseconds duration{0};
     long cycles = 1;
+    // Non-zero: each terminal starts a cycle at most this often (a busy exit rather than a
+    // flood), so latencies can be measured at a realistic rate as well as at saturation.
+    std::chrono::milliseconds interval{0};
     // Wait for every terminal's wake and clock message before the first card read. The
     // receiver greets registered addresses only, one second each, one after the other.
     bool awaitGreeting = false;

@@ -67,6 +67,7 @@ Load (one thread, poll() over all terminals):
   --load                  repeat card read -> reply -> turnstile result
   --duration SECONDS      for this long (decimals allowed), or
   --cycles N              this many cycles per terminal
+  --interval MS           each terminal starts a cycle at most every MS
   --card NUMBER           card number sent (default 0000000000001234)
   --outcome TEXT          turnstile result outcome (default G)
   --await-greeting        wait for every terminal's wake and clock message
@@ -105,6 +106,7 @@ struct Options {
     bool awaitGreeting = false;
     bool resultReply = false;
     std::chrono::milliseconds replyTimeout{5000};
+    std::chrono::milliseconds interval{0};
 };
 
 long Number(const std::string& option, const std::string& text, long low, long high) {
@@ -175,6 +177,8 @@ Options ParseOptions(int argc, char** argv) {
             o.resultReply = true;
         } else if (arg == "--reply-timeout") {
             o.replyTimeout = ms();
+        } else if (arg == "--interval") {
+            o.interval = ms();
         } else {
             throw UsageError("unknown option " + arg + " (see --help)");
         }
@@ -399,6 +403,7 @@ int RunLoadMode(const Options& o) {
     config.awaitGreeting = o.awaitGreeting;
     config.resultGetsReply = o.resultReply;
     config.replyTimeout = o.replyTimeout;
+    config.interval = o.interval;
     config.connectTimeout = o.connectTimeout;
     LoadSummary summary = RunLoad(config);
     std::fputs(summary.Format().c_str(), stdout);
