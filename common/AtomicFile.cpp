@@ -43,8 +43,8 @@ void ReplaceFileContents(const std::filesystem::path& path, const std::string& b
     };
 
     struct stat old {};
-    const mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777)
-                                                         : (0666 & ~CurrentUmask());
+    const mode_t mode =
+        ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : (0666 & ~CurrentUmask());
     if (::fchmod(fd, mode) != 0) abandon(errno);
 
     size_t done = 0;

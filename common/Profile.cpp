@@ -17,11 +17,16 @@ unsigned char Fold(unsigned char c) {
     if (c >= 'A' && c <= 'Z') return c + 32;
     if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 32;
     switch (c) {
-        case 0x8A: return 0x9A;  // S caron
-        case 0x8C: return 0x9C;  // OE
-        case 0x8E: return 0x9E;  // Z caron
-        case 0x9F: return 0xFF;  // Y diaeresis
-        default: return c;
+        case 0x8A:
+            return 0x9A;  // S caron
+        case 0x8C:
+            return 0x9C;  // OE
+        case 0x8E:
+            return 0x9E;  // Z caron
+        case 0x9F:
+            return 0xFF;  // Y diaeresis
+        default:
+            return c;
     }
 }
 
@@ -103,7 +108,8 @@ std::optional<int32_t> ParseProfileInteger(const std::string& text) {
     uint64_t value = 0;
     const uint64_t limit = hex ? 0xFFFFFFFFull : (negative ? 0x80000000ull : 0x7FFFFFFFull);
     for (; i < text.size(); ++i) {
-        const int digit = hex ? HexDigit(text[i]) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
+        const int digit =
+            hex ? HexDigit(text[i]) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
         if (digit < 0) return std::nullopt;
         value = value * (hex ? 16 : 10) + static_cast<uint64_t>(digit);
         if (value > limit) return std::nullopt;
@@ -117,6 +123,9 @@ std::optional<int32_t> ParseProfileInteger(const std::string& text) {
 ProfileFile::ProfileFile(std::filesystem::path path) : path_(std::move(path)) {
     std::error_code ec;
     if (!std::filesystem::exists(path_, ec)) return;
+    if (std::filesystem::is_directory(path_, ec)) {
+        throw EFileError("Cannot open file \"" + path_.string() + "\". " + std::strerror(EISDIR));
+    }
     std::ifstream in(path_, std::ios::binary);
     if (!in) {
         throw EFileError("Cannot open file \"" + path_.string() + "\". " + std::strerror(errno));

@@ -24,7 +24,7 @@ std::optional<int32_t> ParseProfileInteger(const std::string& text);
 // line of its section, a missing section is added at the end of the file. Every other line
 // is kept byte for byte, and so is the file's line end (LF, or CR LF when the file used it).
 class ProfileFile {
-public:
+  public:
     // Reads the file; a file that does not exist is an empty profile. Raises EFileError
     // "Cannot open file "<path>". <reason>" when it exists but cannot be read.
     explicit ProfileFile(std::filesystem::path path);
@@ -38,8 +38,7 @@ public:
                            const std::string& fallback) const;
     // The key's value read with ParseProfileInteger; `fallback` when the key is missing or
     // its value is not wholly a number.
-    int32_t ReadInteger(const std::string& section, const std::string& key,
-                        int32_t fallback) const;
+    int32_t ReadInteger(const std::string& section, const std::string& key, int32_t fallback) const;
 
     // Changes the copy in memory; a value is cut at its first line break, which the file
     // could not hold.
@@ -50,7 +49,7 @@ public:
     // Replaces the file atomically and durably (ReplaceFileContents); raises EFileError.
     void Save() const;
 
-private:
+  private:
     // Index of the header line of the first section with that name, or -1.
     int SectionLine(const std::string& section) const;
     // Index of the first key line with that name in the section starting after `header`, or -1.

@@ -99,9 +99,15 @@ protected:
                                       {std::string("01"), std::string("127.0.0.21")},
                                       {std::string("02"), std::string("127.0.0.22")}});
         tabelas.cdsHistorico.Open();
-        porta = PortaLivre();
         servidor.OnLegenda = [this](const std::string& l) { legenda = l; };
-        servidor.btIniciarClick(" " + std::to_string(porta) + "\r\n");
+        // A port found free may be taken by a parallel test before we listen on it.
+        for (int tentativa = 0; tentativa < 5 && !servidor.Escutando(); ++tentativa) {
+            porta = PortaLivre();
+            try {
+                servidor.btIniciarClick(" " + std::to_string(porta) + "\r\n");
+            } catch (const ESockException&) {
+            }
+        }
         ASSERT_TRUE(servidor.Escutando());
     }
     void TearDown() override {

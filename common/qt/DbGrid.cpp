@@ -1,0 +1,161 @@
+// The bound grid: cursor following, editing keys, width-limited cell editors.
+#include "common/qt/DbGrid.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QStyledItemDelegate>
+
+#include "common/Unhandled.h"
+#include "common/qt/OperatorDialogs.h"
+
+namespace common::qt {
+namespace {
+
+// Cell editor whose typing stops at the field's width.
+class WidthDelegate : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const override {
+        QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+        auto* model = qobject_cast<const TableModel*>(index.model());
+        if (auto* line = qobject_cast<QLineEdit*>(editor); line && model) {
+            const int width = model->FieldWidth(index.column());
+            if (width > 0) line->setMaxLength(width);
+        }
+        return editor;
+    }
+};
+
+}  // namespace
+
+DbGrid::DbGrid(QWidget* parent) : QTableView(parent) {
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setItemDelegate(new WidthDelegate(this));
+    verticalHeader()->setVisible(false);
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->setSectionsMovable(false);
+    setWordWrap(false);
+}
+
+void DbGrid::Bind(DataSource& source, std::vector<GridColumn> columns, bool readOnly) {
+    readOnly_ = readOnly;
+    if (readOnly) {
+        for (auto& c : columns) c.readOnly = true;
+        setEditTriggers(QAbstractItemView::NoEditTriggers);
+    } else {
+        setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                        QAbstractItemView::AnyKeyPressed | QAbstractItemView::SelectedClicked);
+    }
+    model_ = std::make_unique<TableModel>(source, std::move(columns));
+    setModel(model_.get());
+    for (int i = 0; i < static_cast<int>(model_->Columns().size()); ++i) {
+        setColumnWidth(i, model_->Columns()[i].width);
+    }
+    // After the model's own refresh, which was connected first.
+    connect(&source, &DataSource::changed, this, &DbGrid::FollowCursor);
+    connect(model_.get(), &QAbstractItemModel::modelReset, this, &DbGrid::FollowCursor);
+    FollowCursor();
+}
+
+void DbGrid::changeEvent(QEvent* event) {
+    QTableView::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        // The headers have a face of their own on some desktops; here they follow the grid.
+        horizontalHeader()->setFont(font());
+        verticalHeader()->setFont(font());
+        verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    }
+}
+
+void DbGrid::SetIndicator(bool shown) {
+    verticalHeader()->setVisible(shown);
+    verticalHeader()->setDefaultAlignment(Qt::AlignCenter);
+    verticalHeader()->setMinimumWidth(12);
+}
+
+void DbGrid::FollowCursor() {
+    if (!model_ || following_) return;
+    following_ = true;
+    const int row = model_->CurrentRow();
+    if (row < 0) {
+        selectionModel()->clearCurrentIndex();
+        clearSelection();
+    } else {
+        const int column = currentIndex().isValid() ? currentIndex().column() : 0;
+        const QModelIndex target = model_->index(row, column);
+        if (currentIndex() != target) {
+            selectionModel()->setCurrentIndex(
+                target, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        } else if (!selectionModel()->isRowSelected(row, {})) {
+            selectRow(row);
+        }
+        scrollTo(target);
+    }
+    following_ = false;
+}
+
+void DbGrid::SelectColumn(int column) {
+    if (!model_) return;
+    const int row = model_->CurrentRow();
+    if (row < 0) return;
+    following_ = true;
+    selectionModel()->setCurrentIndex(
+        model_->index(row, column),
+        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    following_ = false;
+}
+
+void DbGrid::MoveCursorTo(int row) {
+    MemTable& t = model_->Table();
+    if (!t.Active() || row == model_->CurrentRow()) return;
+    const Row* target = model_->StoredRow(row);
+    if (!target) return;
+    // Storing or dropping the open record may move records around: find the target again.
+    if (t.State() == TableState::Insert || t.State() == TableState::Edit) {
+        if (t.RecordModified()) {
+            t.Post();
+        } else {
+            t.Cancel();
+        }
+    }
+    const int pos = model_->PositionOf(target);
+    if (pos >= 0) t.MoveTo(pos);
+}
+
+void DbGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+    QTableView::currentChanged(current, previous);
+    if (following_ || !model_ || !current.isValid()) return;
+    if (previous.isValid() && current.row() == previous.row()) return;
+    GuardEntryPoint([&] { MoveCursorTo(current.row()); });
+    // A refused store leaves the cursor on the open record: show it there.
+    QMetaObject::invokeMethod(this, &DbGrid::FollowCursor, Qt::QueuedConnection);
+}
+
+void DbGrid::keyPressEvent(QKeyEvent* event) {
+    if (model_ && !readOnly_ && state() != QAbstractItemView::EditingState) {
+        MemTable& t = model_->Table();
+        const bool ctrl = event->modifiers() & Qt::ControlModifier;
+        if (event->key() == Qt::Key_Delete && ctrl) {
+            GuardEntryPoint([&] {
+                if (t.Active() && !t.IsEmpty() && Dialogs().Confirm("Delete record?")) t.Delete();
+            });
+            return;
+        }
+        if (event->key() == Qt::Key_Insert && event->modifiers() == Qt::NoModifier) {
+            GuardEntryPoint([&] { t.Insert(); });
+            return;
+        }
+        if (event->key() == Qt::Key_Escape &&
+            (t.State() == TableState::Insert || t.State() == TableState::Edit)) {
+            GuardEntryPoint([&] { t.Cancel(); });
+            return;
+        }
+    }
+    QTableView::keyPressEvent(event);
+}
+
+}  // namespace common::qt

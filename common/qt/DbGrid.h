@@ -1,0 +1,44 @@
+// A grid bound to a table: shows its rows, follows and moves its cursor, edits its fields.
+#pragma once
+
+#include <QTableView>
+#include <memory>
+#include <vector>
+
+#include "common/qt/TableModel.h"
+
+namespace common::qt {
+
+// The grid's current row is the table's current record both ways: moving in the grid moves
+// the cursor (storing or dropping an open record first, as the table does on any move), and
+// a cursor moved elsewhere (navigator, program) moves the grid. Keys when the grid may edit:
+// Insert opens a new record, Escape drops the open one, Ctrl+Delete asks "Delete record?"
+// and deletes the current record. Typing into a text cell is limited to its field's width.
+class DbGrid : public QTableView {
+    Q_OBJECT
+  public:
+    explicit DbGrid(QWidget* parent = nullptr);
+
+    // Binds the grid; `readOnly` forbids every change from the grid.
+    void Bind(DataSource& source, std::vector<GridColumn> columns, bool readOnly);
+    TableModel* Model() const { return model_.get(); }
+    // The record indicator column (the vertical header).
+    void SetIndicator(bool shown);
+    // Makes a column of the current row the grid's current cell.
+    void SelectColumn(int column);
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+
+  private:
+    void FollowCursor();
+    void MoveCursorTo(int row);
+
+    std::unique_ptr<TableModel> model_;
+    bool readOnly_ = true;
+    bool following_ = false;
+};
+
+}  // namespace common::qt

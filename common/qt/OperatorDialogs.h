@@ -1,0 +1,46 @@
+// The message boxes a program shows its operator, behind one interface that tests replace.
+#pragma once
+
+#include <string>
+
+namespace common::qt {
+
+// Texts are Windows-1252 bytes. Every box is modal and waits for the operator.
+class IOperatorDialogs {
+  public:
+    virtual ~IOperatorDialogs() = default;
+    // "Aten\xE7\xE3o", information icon, OK.
+    virtual void Notice(const std::string& text) = 0;
+    // "Aten\xE7\xE3o", question icon, Yes and No; true on Yes.
+    virtual bool Question(const std::string& text) = 0;
+    // The record navigators' and grids' "Delete record?": question icon, OK and Cancel,
+    // titled "Confirm" like the rest of that English text; true on OK.
+    virtual bool Confirm(const std::string& text) = 0;
+    // The program's title, no icon, OK.
+    virtual void Plain(const std::string& text) = 0;
+    // The unhandled-failure box: the program's title, error icon, OK.
+    virtual void Failure(const std::string& text) = 0;
+};
+
+// The dialogs in force: the message boxes, unless a test has put its own in place.
+IOperatorDialogs& Dialogs();
+// Null puts the message boxes back. The caller keeps ownership.
+void SetDialogs(IOperatorDialogs* dialogs);
+
+// QMessageBox, parented to the active window, titled with the application's name.
+class MessageBoxDialogs : public IOperatorDialogs {
+  public:
+    void Notice(const std::string& text) override;
+    bool Question(const std::string& text) override;
+    bool Confirm(const std::string& text) override;
+    void Plain(const std::string& text) override;
+    void Failure(const std::string& text) override;
+};
+
+// Sends every unhandled failure (common::ReportUnhandled) to Dialogs().Failure.
+void InstallFailureBox();
+
+// The title of the notice and question boxes.
+inline const std::string kTituloAtencao = "Aten\xE7\xE3o";
+
+}  // namespace common::qt

@@ -1,0 +1,152 @@
+// Table model over a MemTable: display texts, the record indicator, editing through the table.
+#include "common/qt/TableModel.h"
+
+#include "common/Unhandled.h"
+#include "common/qt/Text1252Qt.h"
+
+namespace common::qt {
+
+TableModel::TableModel(DataSource& source, std::vector<GridColumn> columns, QObject* parent)
+    : QAbstractTableModel(parent), source_(source), columns_(std::move(columns)) {
+    rows_ = LiveRowCount();
+    connect(&source_, &DataSource::changed, this, &TableModel::Refresh);
+}
+
+int TableModel::LiveRowCount() const {
+    const MemTable& t = Table();
+    if (!t.Active()) return 0;
+    return t.RecordCount() + (t.State() == TableState::Insert ? 1 : 0);
+}
+
+void TableModel::Refresh() {
+    const int live = LiveRowCount();
+    if (live != rows_) {
+        beginResetModel();
+        rows_ = live;
+        endResetModel();
+        return;
+    }
+    if (rows_ > 0) {
+        emit dataChanged(index(0, 0), index(rows_ - 1, columnCount() - 1));
+        emit headerDataChanged(Qt::Vertical, 0, rows_ - 1);
+    }
+}
+
+int TableModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }
+
+int TableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(columns_.size());
+}
+
+int TableModel::StoredPosition(int row) const {
+    const MemTable& t = Table();
+    if (t.State() == TableState::Insert) {
+        const int ins = t.InsertPosition();
+        if (row == ins) return -1;
+        return row > ins ? row - 1 : row;
+    }
+    return row;
+}
+
+const Row* TableModel::StoredRow(int row) const {
+    const int pos = StoredPosition(row);
+    if (pos < 0 || pos >= Table().RecordCount()) return nullptr;
+    return &Table().RowAt(pos);
+}
+
+int TableModel::PositionOf(const Row* row) const {
+    const MemTable& t = Table();
+    if (!row || !t.Active()) return -1;
+    for (int i = 0; i < t.RecordCount(); ++i) {
+        if (&t.RowAt(i) == row) return i;
+    }
+    return -1;
+}
+
+int TableModel::CurrentRow() const {
+    const MemTable& t = Table();
+    if (!t.Active()) return -1;
+    if (t.State() == TableState::Insert) return t.InsertPosition();
+    return t.RecNo();
+}
+
+int TableModel::FieldWidth(int column) const {
+    if (column < 0 || column >= static_cast<int>(columns_.size())) return 0;
+    return Table().Fields()[columns_[column].field].width;
+}
+
+FieldValue TableModel::ValueAt(int row, int field) const {
+    const MemTable& t = Table();
+    const bool open = (t.State() == TableState::Insert && row == t.InsertPosition()) ||
+                      (t.State() == TableState::Edit && row == t.RecNo());
+    if (open) return t.Value(field);
+    const int pos = StoredPosition(row);
+    if (pos < 0 || pos >= t.RecordCount()) return {};
+    return t.RowAt(pos)[field];
+}
+
+QString TableModel::Text(int row, const GridColumn& column) const {
+    const FieldValue v = ValueAt(row, column.field);
+    if (const auto* s = std::get_if<std::string>(&v)) return ToQString(*s);
+    if (const auto* i = std::get_if<int32_t>(&v)) return QString::number(*i);
+    if (const auto* d = std::get_if<DateTime>(&v)) {
+        return ToQString(d->Format(column.format.empty() ? "dd/mm/yyyy hh:mm:ss" : column.format));
+    }
+    return {};
+}
+
+QVariant TableModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= LiveRowCount()) return {};
+    if (role == Qt::DisplayRole || role == Qt::EditRole) {
+        return Text(index.row(), columns_[index.column()]);
+    }
+    return {};
+}
+
+QVariant TableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (role != Qt::DisplayRole) return {};
+    if (orientation == Qt::Horizontal) {
+        if (section < 0 || section >= static_cast<int>(columns_.size())) return {};
+        return ToQString(columns_[section].title);
+    }
+    if (section != CurrentRow()) return QString();
+    switch (Table().State()) {
+        case TableState::Insert:
+            return QStringLiteral("*");
+        case TableState::Edit:
+            return QStringLiteral("I");
+        default:
+            return QStringLiteral(">");
+    }
+}
+
+Qt::ItemFlags TableModel::flags(const QModelIndex& index) const {
+    if (!index.isValid()) return Qt::NoItemFlags;
+    Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    if (!columns_[index.column()].readOnly) f |= Qt::ItemIsEditable;
+    return f;
+}
+
+bool TableModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    if (role != Qt::EditRole || !index.isValid() || columns_[index.column()].readOnly) return false;
+    bool done = false;
+    GuardEntryPoint([&] {
+        MemTable& t = Table();
+        if (t.State() == TableState::Browse) {
+            const int pos = StoredPosition(index.row());
+            if (pos < 0) return;
+            t.MoveTo(pos);
+            t.Edit();
+        }
+        if (index.row() != CurrentRow()) return;  // the open record is on another row
+        t.SetString(columns_[index.column()].field, FromQString(value.toString()));
+        done = true;
+    });
+    if (done) {
+        emit dataChanged(this->index(index.row(), 0), this->index(index.row(), columnCount() - 1));
+        emit headerDataChanged(Qt::Vertical, index.row(), index.row());
+    }
+    return done;
+}
+
+}  // namespace common::qt

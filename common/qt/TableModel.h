@@ -1,0 +1,75 @@
+// A Qt table model over an in-memory table: the rows a grid shows, including the record being
+// inserted.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <string>
+#include <vector>
+
+#include "common/qt/DataSource.h"
+
+namespace common::qt {
+
+struct GridColumn {
+    GridColumn(int field, std::string title, int width, bool readOnly = true,
+               std::string format = {})
+        : field(field),
+          title(std::move(title)),
+          width(width),
+          readOnly(readOnly),
+          format(std::move(format)) {}
+
+    int field = 0;
+    std::string title;  // Windows-1252
+    int width = 64;     // pixels
+    bool readOnly = true;
+    // Date-time fields: the pattern of DateTime::Format; empty uses the table's own text.
+    std::string format;
+};
+
+// Rows are the stored records in the table's order; in insert state the open new record is
+// shown at its place among them, in edit state the current row shows the open record. The
+// vertical header carries the record indicator: ">" current, "*" being inserted, "I" being
+// edited.
+class TableModel : public QAbstractTableModel {
+    Q_OBJECT
+  public:
+    TableModel(DataSource& source, std::vector<GridColumn> columns, QObject* parent = nullptr);
+
+    MemTable& Table() const { return source_.Table(); }
+    const std::vector<GridColumn>& Columns() const { return columns_; }
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    // Puts the table into edit state when it is browsing, then sets the field from the text.
+    // A failure goes to the unhandled-failure box and nothing is set.
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+
+    // The row that shows the table's current record (the insert row while inserting), or -1.
+    int CurrentRow() const;
+    // The stored position a row shows, or -1 for the insert row.
+    int StoredPosition(int row) const;
+    // The stored record a row shows (null for the insert row): stays valid while records move.
+    const Row* StoredRow(int row) const;
+    // Position of a stored record, or -1 when it is gone.
+    int PositionOf(const Row* row) const;
+    // Text width limit of a column's field (0 = none).
+    int FieldWidth(int column) const;
+
+  public slots:
+    void Refresh();
+
+  private:
+    FieldValue ValueAt(int row, int field) const;
+    QString Text(int row, const GridColumn& column) const;
+    int LiveRowCount() const;
+
+    DataSource& source_;
+    std::vector<GridColumn> columns_;
+    int rows_ = 0;
+};
+
+}  // namespace common::qt

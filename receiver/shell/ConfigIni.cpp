@@ -1,0 +1,88 @@
+// Reading and writing Config.ini through the profile module, with the receiver's key names.
+#include "receiver/shell/ConfigIni.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <optional>
+
+#include "common/Exception.h"
+#include "common/Profile.h"
+#include "common/qt/Text1252Qt.h"
+
+namespace lumora {
+namespace {
+
+using common::qt::FromQString;
+using common::qt::ToQString;
+
+struct ChaveTexto {
+    const char* chave;
+    const char* padrao;
+    QLineEdit* ControlesConfig::*campo;
+};
+
+constexpr ChaveTexto kTextos[] = {
+    {"Mensagem_Liberada_Linha1", "Saida", &ControlesConfig::edMsg1Lib},
+    {"Mensagem_Liberada_Linha2", "Liberada", &ControlesConfig::edMsg2Lib},
+    {"Mensagem_Bloqueada_Linha1", "Saida", &ControlesConfig::edMsg1Blo},
+    {"Mensagem_Bloqueada_Linha2", "Bloqueada", &ControlesConfig::edMsg2Blo},
+    {"Mensagem_Aguardo_Linha1", "Por Favor Libere", &ControlesConfig::edMsg1Aguardo},
+    {"Mensagem_Aguardo_Linha2", "a Comanda", &ControlesConfig::edMsg2Aguardo},
+    {"Tempo_De_Giro", "5", &ControlesConfig::edTempoGiro},
+    {"Tempo_De_Rele", "3", &ControlesConfig::edTempoRele},
+};
+
+const char* const kAutoInit = "Inicio_Automatico";
+const char* const kMinimizeInit = "Inicio_Minimizado";
+const char* const kListaBranca = "Lista_Branca";
+const char* const kListaNegra = "Lista_Negra";
+
+std::string Flag(bool ligado) { return ligado ? "1" : "0"; }
+
+}  // namespace
+
+void DefineOpcao(QRadioButton* opcao, bool escolhida) {
+    if (escolhida) {
+        opcao->setChecked(true);
+        return;
+    }
+    // An exclusive option cannot be cleared by itself; lift the exclusivity for a moment.
+    const bool exclusiva = opcao->autoExclusive();
+    opcao->setAutoExclusive(false);
+    opcao->setChecked(false);
+    opcao->setAutoExclusive(exclusiva);
+}
+
+bool LeConfigIni(const std::filesystem::path& arquivo, const ControlesConfig& c) {
+    std::error_code erro;
+    if (!std::filesystem::exists(arquivo, erro)) return false;
+    std::optional<common::ProfileFile> ini;
+    try {
+        ini.emplace(arquivo);
+    } catch (const common::EFileError&) {
+        ini.emplace(std::filesystem::path());  // unreadable: every key takes its default
+    }
+    const std::string& s = kSecaoConfig;
+    for (const auto& t : kTextos) {
+        (c.*(t.campo))->setText(ToQString(ini->ReadString(s, t.chave, t.padrao)));
+    }
+    c.ckAutoInit->setChecked(ini->ReadInteger(s, kAutoInit, 0) != 0);
+    c.ckMinimizeInit->setChecked(ini->ReadInteger(s, kMinimizeInit, 0) != 0);
+    DefineOpcao(c.rbListaBranca, ini->ReadInteger(s, kListaBranca, 0) != 0);
+    DefineOpcao(c.rbListaNegra, ini->ReadInteger(s, kListaNegra, 1) != 0);
+    return true;
+}
+
+void GravaConfigIni(const std::filesystem::path& arquivo, const ControlesConfig& c) {
+    common::ProfileFile ini(arquivo);
+    const std::string& s = kSecaoConfig;
+    for (const auto& t : kTextos) ini.WriteString(s, t.chave, FromQString((c.*(t.campo))->text()));
+    ini.WriteString(s, kAutoInit, Flag(c.ckAutoInit->isChecked()));
+    ini.WriteString(s, kMinimizeInit, Flag(c.ckMinimizeInit->isChecked()));
+    ini.WriteString(s, kListaBranca, Flag(c.rbListaBranca->isChecked()));
+    ini.WriteString(s, kListaNegra, Flag(c.rbListaNegra->isChecked()));
+    ini.Save();
+}
+
+}  // namespace lumora

@@ -1,0 +1,44 @@
+// Config.ini: the twelve settings of section CONFIGS, read into and written from the controls.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+class QCheckBox;
+class QLineEdit;
+class QRadioButton;
+
+namespace lumora {
+
+// The controls that hold the settings while the program runs, in the file's key order.
+struct ControlesConfig {
+    QLineEdit* edMsg1Lib = nullptr;
+    QLineEdit* edMsg2Lib = nullptr;
+    QLineEdit* edMsg1Blo = nullptr;
+    QLineEdit* edMsg2Blo = nullptr;
+    QLineEdit* edMsg1Aguardo = nullptr;
+    QLineEdit* edMsg2Aguardo = nullptr;
+    QLineEdit* edTempoGiro = nullptr;
+    QLineEdit* edTempoRele = nullptr;
+    QCheckBox* ckAutoInit = nullptr;
+    QCheckBox* ckMinimizeInit = nullptr;
+    QRadioButton* rbListaBranca = nullptr;
+    QRadioButton* rbListaNegra = nullptr;
+};
+
+inline const std::string kSecaoConfig = "CONFIGS";
+
+// Reads the twelve keys in order, each into its control; a missing key, or a flag that is not
+// wholly a number, gives the key's default (black-list mode for a file without mode keys). The
+// white-list option is set before the black-list one. Returns false, touching nothing, when
+// the file does not exist. A file that exists but cannot be read counts as holding no keys.
+bool LeConfigIni(const std::filesystem::path& arquivo, const ControlesConfig& c);
+
+// Writes the twelve keys in order from the controls as they stand: texts as typed, flags as
+// "1" or "0". Other sections and keys of the file are kept. Raises EFileError.
+void GravaConfigIni(const std::filesystem::path& arquivo, const ControlesConfig& c);
+
+// Chooses an option (which clears the other of its pair) or clears only this one.
+void DefineOpcao(QRadioButton* opcao, bool escolhida);
+
+}  // namespace lumora

@@ -1,0 +1,14 @@
+// The computer's own IPv4 address as the operator should give it to the terminals.
+#pragma once
+
+#include <string>
+
+namespace lumora {
+
+// The first IPv4 address the host name resolves to. Linux commonly maps the host name to a
+// loopback address (127.0.1.1), which no terminal can reach; then, and when the name does not
+// resolve at all, the first IPv4 address of a running network interface other than loopback
+// is shown instead. Failing that, the loopback address the name gave, else "".
+std::string EnderecoIPLocal();
+
+}  // namespace lumora

@@ -1,0 +1,55 @@
+// Lumora: the turnstile exit-gate receiver. Starts the main window and runs until it closes.
+#include <QApplication>
+#include <QFile>
+#include <QSessionManager>
+
+#include "common/qt/OperatorDialogs.h"
+#include "receiver/shell/SinaisEncerramento.h"
+#include "receiver/shell/uLog.h"
+#include "receiver/shell/uPrincipal.h"
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Lumora"));
+    // The main window hides to the notification area and the log window closes by hiding:
+    // only the close sequence ends the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+    // Every failure that escapes an event handler, the socket component's included.
+    common::qt::InstallFailureBox();
+
+    // Before the window: an end asked for while start-up shows a message (a second instance)
+    // closes that message, and start-up then ends the program as soon as it can.
+    lumora::TSinaisEncerramento sinais;
+    lumora::TFormPrincipal* atual = nullptr;
+    bool pedidoNaPartida = false;
+    QObject::connect(&sinais, &lumora::TSinaisEncerramento::pedidoEncerramento, &app, [&](int) {
+        if (atual) {
+            atual->EncerraSemPergunta();
+        } else {
+            pedidoNaPartida = true;
+            QCoreApplication::exit(0);
+        }
+    });
+
+    lumora::TFormPrincipal principal(
+        QFile::encodeName(QApplication::applicationDirPath()).toStdString());
+    if (principal.Encerrar()) return 0;
+    if (pedidoNaPartida) {
+        principal.EncerraSemPergunta();
+        return 0;
+    }
+    lumora::TformLog log;
+    principal.DefineLog(&log);
+    atual = &principal;
+
+    QObject::connect(&principal, &lumora::TFormPrincipal::finalizado, &app,
+                     [] { QCoreApplication::exit(0); });
+    // The desktop session ending: save everything, as for SIGTERM, without asking.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &principal,
+                     [&principal](QSessionManager&) { principal.EncerraSemPergunta(); });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &principal,
+                     [&principal] { principal.EncerraSemPergunta(); });
+
+    principal.show();
+    return app.exec();
+}

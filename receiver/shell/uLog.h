@@ -1,0 +1,40 @@
+// The traffic-log window: what the terminals sent ("Recebidos") and what went to them ("Enviados").
+#pragma once
+
+#include <QWidget>
+
+#include "receiver/link/Servidor.h"
+
+class QAction;
+class QPlainTextEdit;
+
+namespace lumora {
+
+class TformLog : public QWidget, public ILogTrafego {
+    Q_OBJECT
+  public:
+    explicit TformLog(QWidget* parent = nullptr);
+
+    // Lines are appended and never trimmed; the operator may edit or clear the areas.
+    void Recebidos(const std::string& linha) override;
+    void Enviados(const std::string& linha) override;
+
+    QPlainTextEdit* memoRecebidos() const { return memoRecebidos_; }
+    QPlainTextEdit* MemoEnviados() const { return memoEnviados_; }
+    QAction* StayOnTop() const { return stayOnTop_; }
+    // The "Stay on Top" item's action: flips the check mark, then the window's stacking.
+    void StayOnTopClick();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+  private:
+    void AplicaEmpilhamento();
+
+    QPlainTextEdit* memoRecebidos_ = nullptr;
+    QPlainTextEdit* memoEnviados_ = nullptr;
+    QAction* stayOnTop_ = nullptr;
+};
+
+}  // namespace lumora

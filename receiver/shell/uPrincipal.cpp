@@ -1,0 +1,449 @@
+// The main window's behaviour: start-up, the time fields, hide and restore, the operator's
+// buttons, and the close sequence.
+#include "receiver/shell/uPrincipal.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+
+#include "common/Convert.h"
+#include "common/DateTime.h"
+#include "common/Unhandled.h"
+#include "common/qt/DataSource.h"
+#include "common/qt/DbGrid.h"
+#include "common/qt/OperatorDialogs.h"
+#include "common/qt/Text1252Qt.h"
+#include "receiver/shell/EnderecoLocal.h"
+#include "receiver/shell/IconePrograma.h"
+#include "receiver/shell/InstanciaUnica.h"
+#include "receiver/shell/uLog.h"
+
+namespace lumora {
+namespace {
+
+using common::qt::Dialogs;
+using common::qt::FromQString;
+using common::qt::ToQString;
+
+// The window's client area as designed: every control that matters lies within the width
+// that start-up leaves the window (383 pixels with its border).
+constexpr int kLarguraCliente = 375;
+constexpr int kAlturaCliente = 413;
+
+// Only tests and scripted runs set this: it replaces the design value of the port field, so
+// that a test can listen on a free port instead of 2050.
+constexpr const char* kVariavelPorta = "LUMORA_PORTA_TCP";
+
+}  // namespace
+
+void TFormPrincipal::LogAdiado::Recebidos(const std::string& linha) {
+    if (log) log->Recebidos(linha);
+}
+
+void TFormPrincipal::LogAdiado::Enviados(const std::string& linha) {
+    if (log) log->Enviados(linha);
+}
+
+TFormPrincipal::TFormPrincipal(std::filesystem::path pastaPrograma, QWidget* parent)
+    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      pasta_(std::move(pastaPrograma)) {
+    setObjectName(QStringLiteral("FormPrincipal"));
+    setWindowTitle(QStringLiteral("Lumora v1.2.3"));
+    setWindowIcon(IconePrograma());
+    // A compact face: the four tabs and the settings' three regions share a narrow window.
+    // A condensed cut of the desktop's face is taken where one is installed.
+    QFont fonte = font();
+    fonte.setPointSize(8);
+    fonte.setStretch(QFont::Condensed);
+    setFont(fonte);
+
+    dsComandas_ = std::make_unique<common::qt::DataSource>(tabelas_.cdsComandas);
+    dsHistorico_ = std::make_unique<common::qt::DataSource>(tabelas_.cdsHistorico);
+    dsEquipamentos_ = std::make_unique<common::qt::DataSource>(tabelas_.cdsEquipamentos);
+    arquivos_ = std::make_unique<TArquivosReceptor>(tabelas_, pasta_);
+    motor_ = std::make_unique<TMotorSaida>(tabelas_, *this, *arquivos_);
+    servidor_ = std::make_unique<TServidorTerminais>(*motor_, log_, *this, *this);
+    servidor_->OnLegenda = [this](const std::string& legenda) {
+        btIniciar_->setText(ToQString(legenda));
+    };
+
+    CriaMenu();
+    paginas_ = new QTabWidget(this);
+    paginas_->setObjectName(QStringLiteral("PageControl1"));
+    abaComandas_ = CriaAbaComandas();
+    abaHistorico_ = CriaAbaHistorico();
+    abaConfiguracoes_ = CriaAbaConfiguracoes();
+    abaEquipamentos_ = CriaAbaEquipamentos();
+    paginas_->addTab(abaComandas_, QStringLiteral("Lista de Comandas"));
+    paginas_->addTab(abaHistorico_, QStringLiteral("Historico de Acessos"));
+    paginas_->addTab(abaConfiguracoes_, ToQString("Configura\xE7\xF5"
+                                                  "es"));
+    paginas_->addTab(abaEquipamentos_, QStringLiteral("Equipamentos"));
+    paginas_->tabBar()->setExpanding(false);
+    paginas_->setUsesScrollButtons(false);
+    setCentralWidget(paginas_);
+    AjustaAbas();
+    CriaBarraStatus();
+
+    tmrAutoCom_ = new QTimer(this);
+    tmrAutoCom_->setObjectName(QStringLiteral("tmrAutoCom"));
+    tmrAutoCom_->setSingleShot(true);
+    tmrAutoCom_->setInterval(2000);
+    connect(tmrAutoCom_, &QTimer::timeout, this, [this] {
+        common::GuardEntryPoint([this] {
+            tmrAutoCom_->stop();
+            btIniciarClick();
+        });
+    });
+    tmrAutoMinimize_ = new QTimer(this);
+    tmrAutoMinimize_->setObjectName(QStringLiteral("tmrAutoMinimize"));
+    tmrAutoMinimize_->setSingleShot(true);
+    tmrAutoMinimize_->setInterval(200);
+    connect(tmrAutoMinimize_, &QTimer::timeout, this, [this] {
+        common::GuardEntryPoint([this] {
+            tmrAutoMinimize_->stop();
+            Esconde();
+        });
+    });
+
+    if (const char* porta = std::getenv(kVariavelPorta); porta && *porta) {
+        edPortaTCP_->setText(ToQString(porta));
+    }
+    setFixedSize(kLarguraCliente, menuBar()->sizeHint().height() + kAlturaCliente);
+    if (const QScreen* tela = QGuiApplication::primaryScreen()) {
+        QRect area(QPoint(0, 0), size());
+        area.moveCenter(tela->availableGeometry().center());
+        move(area.topLeft());
+    }
+    Inicia();
+}
+
+TFormPrincipal::~TFormPrincipal() {
+    // The equipment table goes with the window, and writes Equip.xml when it was changed.
+    if (tabelasIniciadas_) {
+        try {
+            arquivos_->FechaEquipamentos();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s\n", common::UnhandledFailureText(e.what()).c_str());
+        }
+    }
+    // The grids go before the tables and bindings they show.
+    delete takeCentralWidget();
+}
+
+void TFormPrincipal::AjustaAbas() {
+    // The four tabs must show side by side within the narrow window whatever the desktop's
+    // font: their captions get a smaller face until they fit.
+    QTabBar* barra = paginas_->tabBar();
+    QFont fonte = barra->font();
+    while (barra->sizeHint().width() > kLarguraCliente - 4 && fonte.pointSizeF() > 6.0) {
+        fonte.setPointSizeF(fonte.pointSizeF() - 0.5);
+        barra->setFont(fonte);
+    }
+}
+
+void TFormPrincipal::Inicia() {
+    // 1. One receiver at a time.
+    mutex_ = std::make_unique<TMutexGlobal>();
+    if (mutex_->JaExistia()) {
+        QApplication::beep();
+        Dialogs().Plain(textosPrincipal::kSegundaInstancia);
+        encerrar_ = true;
+        return;
+    }
+    // 2. The date separator "/" and the short date format "dd/mm/yy" are those of the common
+    // date-time helpers, for the whole process; there is nothing to set here.
+
+    // 3 to 5. The tables from their files; a file that cannot be taken up has been moved aside
+    // and the program ends without touching anything else.
+    tmrAutoMinimize_->stop();
+    if (!arquivos_->Inicia(common::Now())) {
+        encerrar_ = true;
+        return;
+    }
+    tabelasIniciadas_ = true;
+
+    // 6. Config.ini, when there is one.
+    if (LeConfigIni(ArquivoConfig(), Controles())) {
+        flagAutoInit_ = ckAutoInit_->isChecked();
+        flagMinimizeInit_ = ckMinimizeInit_->isChecked();
+    }
+
+    // 7. The computer's address, for the operator to give to the terminals.
+    edIPLocal_->setText(ToQString(EnderecoIPLocal()));
+
+    // 8. The times in force.
+    AplicaTempos();
+
+    // 9. The start-up timers.
+    if (flagMinimizeInit_) tmrAutoMinimize_->start();
+    if (flagAutoInit_) {
+        tmrAutoCom_->start();
+    } else {
+        tmrAutoCom_->stop();
+    }
+
+    // 10. No taskbar button, where the notification area can bring the window back.
+    if (QSystemTrayIcon::isSystemTrayAvailable()) setWindowFlag(Qt::Tool, true);
+    CriaBandeja();
+    // 11. The tables keep no change log at all, so there is nothing to switch off.
+}
+
+void TFormPrincipal::AplicaTempos() {
+    // A stored time that is empty or not a whole number (a close while the field was empty
+    // stores it so) gives way to the design value, in the field as in the time in force, so
+    // that what the operator sees is what the terminals get.
+    auto aplica = [](QLineEdit* campo, int32_t& tempo, int32_t projeto) {
+        if (const auto valor = common::TryStrToInt(FromQString(campo->text()))) {
+            tempo = *valor;
+        } else {
+            tempo = projeto;
+            campo->setText(QString::number(projeto));
+        }
+    };
+    aplica(edTempoRele_, tempoRele_, 3);
+    aplica(edTempoGiro_, tempoGiro_, 5);
+}
+
+std::filesystem::path TFormPrincipal::ArquivoConfig() const { return pasta_ / "Config.ini"; }
+
+ControlesConfig TFormPrincipal::Controles() const {
+    ControlesConfig c;
+    c.edMsg1Lib = edMsg1Lib_;
+    c.edMsg2Lib = edMsg2Lib_;
+    c.edMsg1Blo = edMsg1Blo_;
+    c.edMsg2Blo = edMsg2Blo_;
+    c.edMsg1Aguardo = edMsg1Aguardo_;
+    c.edMsg2Aguardo = edMsg2Aguardo_;
+    c.edTempoGiro = edTempoGiro_;
+    c.edTempoRele = edTempoRele_;
+    c.ckAutoInit = ckAutoInit_;
+    c.ckMinimizeInit = ckMinimizeInit_;
+    c.rbListaBranca = rbListaBranca_;
+    c.rbListaNegra = rbListaNegra_;
+    return c;
+}
+
+void TFormPrincipal::DefineLog(TformLog* log) { log_.log = log; }
+
+AjustesSaida TFormPrincipal::AjustesAtuais() const {
+    AjustesSaida a;
+    if (rbListaNegra_->isChecked()) {
+        a.modo = ModoOperacao::ListaNegra;
+    } else if (rbListaBranca_->isChecked()) {
+        a.modo = ModoOperacao::ListaBranca;
+    } else {
+        a.modo = ModoOperacao::Nenhum;
+    }
+    a.tempoGiro = tempoGiro_;
+    a.tempoRele = tempoRele_;
+    a.msg1Lib = FromQString(edMsg1Lib_->text());
+    a.msg2Lib = FromQString(edMsg2Lib_->text());
+    a.msg1Blo = FromQString(edMsg1Blo_->text());
+    a.msg2Blo = FromQString(edMsg2Blo_->text());
+    a.msg1Aguardo = FromQString(edMsg1Aguardo_->text());
+    a.msg2Aguardo = FromQString(edMsg2Aguardo_->text());
+    return a;
+}
+
+void TFormPrincipal::Limpa() { ListBoxTerminais_->clear(); }
+
+void TFormPrincipal::Adiciona(const std::string& ip) { ListBoxTerminais_->addItem(ToQString(ip)); }
+
+void TFormPrincipal::RemovePrimeiro(const std::string& ip) {
+    const QString texto = ToQString(ip);
+    for (int i = 0; i < ListBoxTerminais_->count(); ++i) {
+        if (ListBoxTerminais_->item(i)->text() == texto) {
+            delete ListBoxTerminais_->takeItem(i);
+            return;
+        }
+    }
+}
+
+void TFormPrincipal::Aviso(const std::string& texto) { Dialogs().Notice(texto); }
+
+// ---- the operator's actions ----
+
+void TFormPrincipal::btIniciarClick() {
+    servidor_->btIniciarClick(FromQString(edPortaTCP_->text()));
+}
+
+void TFormPrincipal::btnAtualizarClick() { arquivos_->RecarregaComandas(); }
+
+void TFormPrincipal::btnLimparHistClick() {
+    if (Dialogs().Question(textosPrincipal::kLimparHistorico)) tabelas_.cdsHistorico.Empty();
+}
+
+void TFormPrincipal::btVerificaIPClick() {
+    const std::filesystem::path modrevo = pasta_ / "Modrevo";
+    std::error_code erro;
+    if (!std::filesystem::exists(modrevo, erro)) return;
+    // Detached and without waiting: the two programs run side by side and share nothing.
+    QProcess::startDetached(QFile::decodeName(modrevo.c_str()), {});
+}
+
+void TFormPrincipal::dbnEquipamentosClick(common::qt::RecordNavigator::Button botao) {
+    if (botao != common::qt::RecordNavigator::Insert) return;
+    // The operator types the terminal number first.
+    dbgEquipamentos_->SelectColumn(0);
+    dbgEquipamentos_->setFocus();
+}
+
+// ---- the time fields ----
+
+bool TFormPrincipal::eventFilter(QObject* alvo, QEvent* evento) {
+    if (evento->type() == QEvent::FocusOut && (alvo == edTempoGiro_ || alvo == edTempoRele_)) {
+        const auto motivo = static_cast<QFocusEvent*>(evento)->reason();
+        // Leaving the field, not the window: another window, a context menu or the menu bar
+        // taking the keyboard for a moment is no leave.
+        if (motivo != Qt::ActiveWindowFocusReason && motivo != Qt::PopupFocusReason &&
+            motivo != Qt::MenuBarFocusReason) {
+            // After the focus has settled, so that the field can take it back.
+            QTimer::singleShot(0, this, [this, alvo] {
+                common::GuardEntryPoint([this, alvo] {
+                    if (alvo == edTempoGiro_) {
+                        edTempoGiroExit();
+                    } else {
+                        edTempoReleExit();
+                    }
+                });
+            });
+        }
+    }
+    return QMainWindow::eventFilter(alvo, evento);
+}
+
+void TFormPrincipal::edTempoGiroExit() {
+    SaiDoCampoTempo(edTempoGiro_, tempoGiro_, textosPrincipal::kInformeGiro);
+}
+
+void TFormPrincipal::edTempoReleExit() {
+    SaiDoCampoTempo(edTempoRele_, tempoRele_, textosPrincipal::kInformeRele);
+}
+
+void TFormPrincipal::SaiDoCampoTempo(QLineEdit* campo, int32_t& tempo,
+                                     const std::string& mensagem) {
+    const std::string texto = FromQString(campo->text());
+    if (texto.empty()) {
+        Dialogs().Plain(mensagem);
+        campo->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    tempo = common::StrToInt(texto);  // the conversion error reaches the operator; no change
+}
+
+// ---- showing, hiding, activating ----
+
+void TFormPrincipal::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    paginas_->setCurrentIndex(0);  // FormShow: always the card list first
+}
+
+void TFormPrincipal::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange) return;
+    const auto antes = static_cast<QWindowStateChangeEvent*>(event)->oldState();
+    if (isMinimized()) {
+        // The application minimised: hide to the notification area, where there is one.
+        if (QSystemTrayIcon::isSystemTrayAvailable()) {
+            QTimer::singleShot(0, this, [this] { common::GuardEntryPoint([this] { Esconde(); }); });
+        }
+    } else if (antes & Qt::WindowMinimized) {
+        paginas_->setCurrentIndex(0);  // back from minimised is a show as well
+    }
+}
+
+bool TFormPrincipal::event(QEvent* event) {
+    if (event->type() == QEvent::WindowActivate) {
+        // FormActivate: the start button takes the keyboard when its tab is showing.
+        if (paginas_->currentWidget() == abaConfiguracoes_) btIniciar_->setFocus();
+    }
+    return QMainWindow::event(event);
+}
+
+void TFormPrincipal::Esconde() {
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        if (bandeja_ && !bandeja_->isVisible()) bandeja_->show();
+        hide();
+    } else {
+        // No notification area (stock GNOME, or a panel not started yet): a hidden window could
+        // never be brought back, so it is only minimised and keeps its taskbar button.
+        if (windowFlags().testFlag(Qt::Tool)) setWindowFlag(Qt::Tool, false);
+        showMinimized();
+    }
+}
+
+void TFormPrincipal::Restaura() {
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+// ---- closing ----
+
+void TFormPrincipal::closeEvent(QCloseEvent* event) {
+    if (finalizado_) {
+        event->accept();
+        return;
+    }
+    bool sim = false;
+    common::GuardEntryPoint([&] { sim = Dialogs().Question(textosPrincipal::kFinalizar); });
+    // The system may have ended the program while the question was open.
+    if (finalizado_) {
+        event->accept();
+        return;
+    }
+    if (!sim) {
+        event->ignore();
+        return;
+    }
+    Finaliza([](const std::string& texto) { Dialogs().Failure(texto); });
+    event->accept();
+    if (bandeja_) bandeja_->hide();
+    emit finalizado();
+}
+
+void TFormPrincipal::EncerraSemPergunta() {
+    // Already closing (the operator said Yes): that close ends the program.
+    if (finalizado_) return;
+    Finaliza([](const std::string& texto) { std::fprintf(stderr, "%s\n", texto.c_str()); });
+    if (bandeja_) bandeja_->hide();
+    emit finalizado();
+}
+
+void TFormPrincipal::Finaliza(void (*aviso)(const std::string&)) {
+    finalizado_ = true;
+    tmrAutoCom_->stop();
+    tmrAutoMinimize_->stop();
+    // Each step is tried even when the one before failed: a card list that cannot be written
+    // must not cost the day's history or the settings. The files on disk are replaced whole
+    // or not at all, so a failed save leaves the previous file as it was.
+    auto passo = [aviso](auto&& acao) {
+        try {
+            acao();
+        } catch (const std::exception& e) {
+            aviso(common::UnhandledFailureText(e.what()));
+        }
+    };
+    passo([this] {
+        if (btIniciar_->text() == ToQString(textos::kParar)) btIniciarClick();
+    });
+    if (tabelasIniciadas_) passo([this] { arquivos_->Fecha(); });
+    passo([this] { GravaConfigIni(ArquivoConfig(), Controles()); });
+}
+
+}  // namespace lumora

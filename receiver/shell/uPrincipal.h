@@ -1,0 +1,184 @@
+// The receiver's main window: card list, history, settings and equipment, and the program's
+// lifecycle.
+#pragma once
+
+#include <QMainWindow>
+#include <filesystem>
+#include <memory>
+
+#include "common/qt/RecordNavigator.h"
+#include "receiver/control/ArquivosReceptor.h"
+#include "receiver/control/Motor.h"
+#include "receiver/control/Tabelas.h"
+#include "receiver/link/Servidor.h"
+#include "receiver/shell/ConfigIni.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QRadioButton;
+class QSystemTrayIcon;
+class QTabWidget;
+class QTimer;
+
+namespace common::qt {
+class DataSource;
+class DbGrid;
+}  // namespace common::qt
+
+namespace lumora {
+
+class TMutexGlobal;
+class TformLog;
+
+// Creating the window runs the start-up: single instance, tables, Config.ini, the computer's
+// address, the two times, the start-up timers, no taskbar button. The controls are the only
+// store of the settings while the program runs; the engine reads them live (IFonteAjustes).
+class TFormPrincipal : public QMainWindow,
+                       public IFonteAjustes,
+                       public IListaTerminais,
+                       public IAvisosOperador {
+    Q_OBJECT
+  public:
+    // `pastaPrograma` holds Config.ini, Equip.xml, Comandas.xml and Historicos/.
+    explicit TFormPrincipal(std::filesystem::path pastaPrograma, QWidget* parent = nullptr);
+    ~TFormPrincipal() override;
+
+    // True when start-up decided that the program ends (a second instance, a table that could
+    // not be taken up); nothing else ran then.
+    bool Encerrar() const { return encerrar_; }
+    // The traffic-log window, made after this one; the server writes to it from then on.
+    void DefineLog(TformLog* log);
+
+    AjustesSaida AjustesAtuais() const override;
+    void Limpa() override;
+    void Adiciona(const std::string& ip) override;
+    void RemovePrimeiro(const std::string& ip) override;
+    void Aviso(const std::string& texto) override;
+
+    int32_t TempoGiro() const { return tempoGiro_; }
+    int32_t TempoRele() const { return tempoRele_; }
+    TabelasReceptor& Tabelas() { return tabelas_; }
+    TServidorTerminais& Servidor() { return *servidor_; }
+    const std::filesystem::path& PastaPrograma() const { return pasta_; }
+    QSystemTrayIcon* IconeBandeja() const { return bandeja_; }
+
+    // The operator's actions.
+    void btIniciarClick();
+    void btnAtualizarClick();
+    void btnLimparHistClick();
+    void btVerificaIPClick();
+    void dbnEquipamentosClick(common::qt::RecordNavigator::Button botao);
+    void Esconde();   // hide to the notification area (or minimise where there is none)
+    void Restaura();  // back from the notification area, normal state, in front
+
+    // The end the system asks for (SIGTERM, SIGINT, end of the session): the close sequence
+    // without the question; failures go to stderr, since nobody may be there to see a box.
+    void EncerraSemPergunta();
+
+  signals:
+    // The close sequence has run: the program is to end.
+    void finalizado();
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* alvo, QEvent* evento) override;
+
+  private:
+    // Building the window (uPrincipalTelas.cpp).
+    void CriaMenu();
+    QWidget* CriaAbaComandas();
+    QWidget* CriaAbaHistorico();
+    QWidget* CriaAbaConfiguracoes();
+    QWidget* CriaAbaEquipamentos();
+    void CriaBarraStatus();
+    void CriaBandeja();
+    void AjustaAbas();
+    QLineEdit* Campo(QWidget* pai, const char* nome, const char* texto);
+
+    // Lifecycle (uPrincipal.cpp).
+    void Inicia();
+    void AplicaTempos();
+    void edTempoGiroExit();
+    void edTempoReleExit();
+    void SaiDoCampoTempo(QLineEdit* campo, int32_t& tempo, const std::string& mensagem);
+    // Stops communication, saves the tables and writes Config.ini; `aviso` shows each failure.
+    void Finaliza(void (*aviso)(const std::string&));
+    ControlesConfig Controles() const;
+    std::filesystem::path ArquivoConfig() const;
+
+    std::filesystem::path pasta_;
+    std::unique_ptr<TMutexGlobal> mutex_;
+    TabelasReceptor tabelas_;
+    std::unique_ptr<TArquivosReceptor> arquivos_;
+    std::unique_ptr<TMotorSaida> motor_;
+    std::unique_ptr<TServidorTerminais> servidor_;
+    std::unique_ptr<common::qt::DataSource> dsComandas_, dsHistorico_, dsEquipamentos_;
+
+    // The log window comes after this one; until then lines have nowhere to go.
+    struct LogAdiado : ILogTrafego {
+        TformLog* log = nullptr;
+        void Recebidos(const std::string& linha) override;
+        void Enviados(const std::string& linha) override;
+    } log_;
+
+    bool encerrar_ = false;
+    bool tabelasIniciadas_ = false;
+    bool finalizado_ = false;
+    bool flagAutoInit_ = false;
+    bool flagMinimizeInit_ = false;
+    int32_t tempoGiro_ = 5;
+    int32_t tempoRele_ = 3;
+
+    QTabWidget* paginas_ = nullptr;
+    QWidget* abaComandas_ = nullptr;
+    QWidget* abaHistorico_ = nullptr;
+    QWidget* abaConfiguracoes_ = nullptr;
+    QWidget* abaEquipamentos_ = nullptr;
+
+    QPushButton* btIniciar_ = nullptr;
+    QPushButton* btVerificaIP_ = nullptr;
+    QPushButton* btnAtualizar_ = nullptr;
+    QPushButton* btnLimparHist_ = nullptr;
+    QCheckBox* ckAutoInit_ = nullptr;
+    QCheckBox* ckMinimizeInit_ = nullptr;
+    QRadioButton* rbListaBranca_ = nullptr;
+    QRadioButton* rbListaNegra_ = nullptr;
+    QLineEdit* edIPLocal_ = nullptr;
+    QLineEdit* edPortaTCP_ = nullptr;
+    QLineEdit* edPortaTeminal_ = nullptr;
+    QLineEdit* edTempoGiro_ = nullptr;
+    QLineEdit* edTempoRele_ = nullptr;
+    QLineEdit* edMsg1Lib_ = nullptr;
+    QLineEdit* edMsg2Lib_ = nullptr;
+    QLineEdit* edMsg1Aguardo_ = nullptr;
+    QLineEdit* edMsg2Aguardo_ = nullptr;
+    QLineEdit* edMsg1Blo_ = nullptr;
+    QLineEdit* edMsg2Blo_ = nullptr;
+    QListWidget* ListBoxTerminais_ = nullptr;
+    common::qt::DbGrid* dbgComandas_ = nullptr;
+    common::qt::DbGrid* dbgHistorico_ = nullptr;
+    common::qt::DbGrid* dbgEquipamentos_ = nullptr;
+    common::qt::RecordNavigator* dbnHistorico_ = nullptr;
+    common::qt::RecordNavigator* dbnEquipamentos_ = nullptr;
+    QTimer* tmrAutoCom_ = nullptr;
+    QTimer* tmrAutoMinimize_ = nullptr;
+    QSystemTrayIcon* bandeja_ = nullptr;
+};
+
+// The texts of this window and of the start-up, in Windows-1252.
+namespace textosPrincipal {
+inline const std::string kSegundaInstancia =
+    "O Programa j\xE1 esta em uso...N\xE3o pode criar duas Est\xE2ncias!";
+inline const std::string kInformeGiro = "Informe o tempo de libera\xE7\xE3o do giro.";
+inline const std::string kInformeRele = "Informe o tempo de acionamento do rel\xE9 do cofre.";
+inline const std::string kFinalizar = "Deseja realmente finalizar o programa?";
+inline const std::string kLimparHistorico = "Deseja realmente Limpar todo o Hist\xF3rico?";
+}  // namespace textosPrincipal
+
+}  // namespace lumora

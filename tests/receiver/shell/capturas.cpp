@@ -1,0 +1,137 @@
+// Takes the pictures of the windows for the documentation: the four tabs and the traffic log,
+// with a few cards, two simulated terminals and their traffic. Not a test; run it under a
+// display (scripts/screenshots.sh starts a virtual one).
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QThread>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "TerminalSim.h"
+#include "common/DateTime.h"
+#include "receiver/control/ArquivosReceptor.h"
+#include "receiver/shell/uLog.h"
+#include "receiver/shell/uPrincipal.h"
+
+using namespace lumora;
+
+namespace {
+
+uint16_t PortaLivre() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t n = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+void Espera(int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
+    }
+}
+
+void Semeia(const std::filesystem::path& pasta) {
+    TabelasReceptor t;
+    TArquivosReceptor arquivos(t, pasta);
+    if (!arquivos.Inicia(common::Now())) throw std::runtime_error("cannot seed the folder");
+    for (const char* numero : {"1234", "4711", "5120", "88123", "900001"}) {
+        t.cdsComandas.Insert();
+        t.cdsComandas.SetString(campo::kNumComanda, numero);
+        t.cdsComandas.Post();
+    }
+    const std::pair<const char*, const char*> equipamentos[] = {{"1", "127.0.0.5"},
+                                                                {"2", "127.0.0.6"}};
+    for (const auto& [numero, ip] : equipamentos) {
+        t.cdsEquipamentos.Insert();
+        t.cdsEquipamentos.SetString(campo::kNumEquipamento, numero);
+        t.cdsEquipamentos.SetString(campo::kIP, ip);
+        t.cdsEquipamentos.Post();
+    }
+    arquivos.Fecha();
+    arquivos.FechaEquipamentos();
+}
+
+void Salva(QWidget* janela, const std::string& arquivo) {
+    Espera(300);
+    if (!janela->grab().save(QString::fromStdString(arquivo))) {
+        std::fprintf(stderr, "cannot write %s\n", arquivo.c_str());
+    }
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s OUTPUT_FOLDER\n", argv[0]);
+        return 2;
+    }
+    const std::string saida = argv[1];
+    QTemporaryDir pasta;
+    const std::filesystem::path dir = pasta.path().toStdString();
+    std::filesystem::create_directories(dir / "run");
+    ::chmod((dir / "run").c_str(), 0700);
+    setenv("XDG_RUNTIME_DIR", (dir / "run").c_str(), 1);
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Lumora"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    const uint16_t porta = PortaLivre();
+    setenv("LUMORA_PORTA_TCP", std::to_string(porta).c_str(), 1);
+    Semeia(dir);
+
+    TFormPrincipal principal(dir);
+    TformLog log;
+    principal.DefineLog(&log);
+    principal.show();
+    principal.btIniciarClick();
+    // Listening on a free port; the picture shows the design value, as an operator sees it.
+    principal.findChild<QLineEdit*>(QStringLiteral("edPortaTCP"))->setText(QStringLiteral("2050"));
+
+    termsim::SimTerminal a("01"), b("02");
+    a.Connect("127.0.0.1", porta, "127.0.0.5");
+    b.Connect("127.0.0.1", porta, "127.0.0.6");
+    Espera(2500);  // wake and clock, one second apart for each
+    a.SendCardRead("0000000000001234");
+    Espera(300);
+    a.SendTurnstileResult("G");
+    Espera(300);
+    b.SendCardRead("0000000000007777");  // not on the white list
+    Espera(300);
+    b.SendCardRead("0000000000004711");
+    Espera(300);
+    b.SendTurnstileResult("N");
+    Espera(500);
+
+    auto* paginas = principal.findChild<QTabWidget*>(QStringLiteral("PageControl1"));
+    const char* nomes[] = {"comandas", "historico", "configuracoes", "equipamentos"};
+    for (int i = 0; i < 4; ++i) {
+        paginas->setCurrentIndex(i);
+        Salva(&principal, saida + "/lumora-" + nomes[i] + ".png");
+    }
+    log.show();
+    Salva(&log, saida + "/lumora-log.png");
+
+    a.Close();
+    b.Close();
+    Espera(300);
+    principal.EncerraSemPergunta();
+    return 0;
+}

@@ -1,0 +1,167 @@
+// Config.ini through the real main window: first run, the flag and option rules, round trips.
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTimer>
+
+#include "ApoioJanelas.h"
+#include "common/qt/Text1252Qt.h"
+
+using namespace apoio;
+using common::qt::FromQString;
+using lumora::ModoOperacao;
+
+namespace {
+
+const char kPrimeiraVez[] =
+    "[CONFIGS]\n"
+    "Mensagem_Liberada_Linha1=Saida\n"
+    "Mensagem_Liberada_Linha2=Liberada\n"
+    "Mensagem_Bloqueada_Linha1=Saida\n"
+    "Mensagem_Bloqueada_Linha2=Bloqueada\n"
+    "Mensagem_Aguardo_Linha1=Por Favor Libere\n"
+    "Mensagem_Aguardo_Linha2=a Comanda\n"
+    "Tempo_De_Giro=5\n"
+    "Tempo_De_Rele=3\n"
+    "Inicio_Automatico=0\n"
+    "Inicio_Minimizado=0\n"
+    "Lista_Branca=1\n"
+    "Lista_Negra=0\n";
+
+class ConfigIniTest : public JanelaTest {
+  protected:
+    void FechaComSim() {
+        dialogos.respostas = {true};
+        janela->close();
+    }
+};
+
+}  // namespace
+
+TEST_F(ConfigIniTest, FirstRunShowsTheDesignValuesAndCloseWritesTheTwelveKeysInOrder) {
+    Abre();
+    EXPECT_TRUE(Controle<QRadioButton>("rbListaBranca")->isChecked());
+    EXPECT_FALSE(Controle<QRadioButton>("rbListaNegra")->isChecked());
+    EXPECT_EQ(janela->AjustesAtuais().modo, ModoOperacao::ListaBranca);
+    EXPECT_FALSE(Controle<QTimer>("tmrAutoCom")->isActive());
+    EXPECT_FALSE(Controle<QTimer>("tmrAutoMinimize")->isActive());
+    EXPECT_FALSE(std::filesystem::exists(Config()));
+    FechaComSim();
+    EXPECT_EQ(Le(Config()), kPrimeiraVez);
+}
+
+TEST_F(ConfigIniTest, FlagsAndOptionsFollowTheirRules) {
+    const struct {
+        const char* conteudo;
+        bool branca, negra, auto_, minimizado;
+    } casos[] = {
+        {"[CONFIGS]\nLista_Branca=1\nLista_Negra=1\n", false, true, false, false},
+        {"[CONFIGS]\nLista_Branca=0\nLista_Negra=0\n", false, false, false, false},
+        {"[CONFIGS]\n", false, true, false, false},  // no mode keys: black list
+        {"[CONFIGS]\nLista_Branca=0x1\nLista_Negra=0\n", true, false, false, false},
+        {"[CONFIGS]\nLista_Branca=$0\nLista_Negra=-3\n", false, true, false, false},
+        // A word or a number followed by other characters is no number: the default applies.
+        {"[CONFIGS]\nLista_Branca=sim\nLista_Negra=1x\n", false, true, false, false},
+        {"[configs]\ninicio_automatico=0X10\nINICIO_MINIMIZADO=X1\nlista_branca=\"1\"\n"
+         "lista_negra=0\n",
+         true, false, true, true},
+        {"[CONFIGS]\nInicio_Automatico=yes\nInicio_Minimizado=\n", false, true, false, false},
+    };
+    for (const auto& c : casos) {
+        Grava(Config(), c.conteudo);
+        Abre();
+        EXPECT_EQ(Controle<QRadioButton>("rbListaBranca")->isChecked(), c.branca) << c.conteudo;
+        EXPECT_EQ(Controle<QRadioButton>("rbListaNegra")->isChecked(), c.negra) << c.conteudo;
+        EXPECT_EQ(Controle<QCheckBox>("ckAutoInit")->isChecked(), c.auto_) << c.conteudo;
+        EXPECT_EQ(Controle<QCheckBox>("ckMinimizeInit")->isChecked(), c.minimizado) << c.conteudo;
+        // The flags arm the start-up timers with their times.
+        auto* autoCom = Controle<QTimer>("tmrAutoCom");
+        auto* autoMin = Controle<QTimer>("tmrAutoMinimize");
+        EXPECT_EQ(autoCom->isActive(), c.auto_) << c.conteudo;
+        EXPECT_EQ(autoMin->isActive(), c.minimizado) << c.conteudo;
+        EXPECT_TRUE(autoCom->isSingleShot() && autoMin->isSingleShot());
+        EXPECT_EQ(autoCom->interval(), 2000);
+        EXPECT_EQ(autoMin->interval(), 200);
+        const ModoOperacao modo = c.negra    ? ModoOperacao::ListaNegra
+                                  : c.branca ? ModoOperacao::ListaBranca
+                                             : ModoOperacao::Nenhum;
+        EXPECT_EQ(janela->AjustesAtuais().modo, modo) << c.conteudo;
+        janela.reset();
+    }
+}
+
+TEST_F(ConfigIniTest, TextsAndTimesRoundTripAndTheRestOfTheFileStays) {
+    // Longer than the 16 a field lets the operator type: shown whole and written back whole.
+    const std::string longo = "Obrigado e volte sempre";
+    Grava(Config(),
+          "; mantido\n"
+          "[Outra]\n"
+          "x=1\n"
+          "\n"
+          "[configs]\n"
+          "mensagem_liberada_linha1=Sa\xED"
+          "da \x80 "
+          "5\n"
+          "Mensagem_Liberada_Linha2=" +
+              longo +
+              "\n"
+              "Mensagem_Aguardo_Linha2=\n"
+              "Tempo_De_Giro=007\n"
+              "Tempo_De_Rele=12\n"
+              "Lista_Negra=0\n"
+              "Lista_Branca=1\n");
+    Abre();
+    EXPECT_EQ(FromQString(Controle<QLineEdit>("edMsg1Lib")->text()),
+              "Sa\xED"
+              "da \x80 5");
+    EXPECT_EQ(FromQString(Controle<QLineEdit>("edMsg2Lib")->text()), longo);
+    EXPECT_EQ(Controle<QLineEdit>("edMsg2Aguardo")->text(), "");
+    EXPECT_EQ(Controle<QLineEdit>("edMsg1Blo")->text(), "Saida");  // missing: the default
+    EXPECT_EQ(janela->TempoGiro(), 7);
+    EXPECT_EQ(janela->TempoRele(), 12);
+    const auto ajustes = janela->AjustesAtuais();
+    EXPECT_EQ(ajustes.msg1Lib,
+              "Sa\xED"
+              "da \x80 5");
+    EXPECT_EQ(ajustes.tempoGiro, 7);
+
+    Controle<QLineEdit>("edMsg2Blo")->setText(QStringLiteral("Volte"));
+    FechaComSim();
+    EXPECT_EQ(Le(Config()),
+              "; mantido\n"
+              "[Outra]\n"
+              "x=1\n"
+              "\n"
+              "[configs]\n"
+              "Mensagem_Liberada_Linha1=Sa\xED"
+              "da \x80 "
+              "5\n"
+              "Mensagem_Liberada_Linha2=" +
+                  longo +
+                  "\n"
+                  "Mensagem_Aguardo_Linha2=\n"
+                  "Tempo_De_Giro=007\n"
+                  "Tempo_De_Rele=12\n"
+                  "Lista_Negra=0\n"
+                  "Lista_Branca=1\n"
+                  "Mensagem_Bloqueada_Linha1=Saida\n"
+                  "Mensagem_Bloqueada_Linha2=Volte\n"
+                  "Mensagem_Aguardo_Linha1=Por Favor Libere\n"
+                  "Inicio_Automatico=0\n"
+                  "Inicio_Minimizado=0\n");
+}
+
+TEST_F(ConfigIniTest, AnEmptyTimeIsWrittenEmptyAndTakenBackAsTheDesignValue) {
+    Abre();
+    Controle<QLineEdit>("edTempoGiro")->clear();
+    FechaComSim();
+    EXPECT_NE(Le(Config()).find("\nTempo_De_Giro=\n"), std::string::npos);
+    janela.reset();
+
+    Grava(Config(), "[CONFIGS]\nTempo_De_Giro=\nTempo_De_Rele=abc\n");
+    Abre();
+    EXPECT_EQ(Controle<QLineEdit>("edTempoGiro")->text(), "5");
+    EXPECT_EQ(Controle<QLineEdit>("edTempoRele")->text(), "3");
+    EXPECT_EQ(janela->TempoGiro(), 5);
+    EXPECT_EQ(janela->TempoRele(), 3);
+}

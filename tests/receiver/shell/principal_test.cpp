@@ -1,0 +1,417 @@
+// The main window driven as the operator drives it: time fields, tabs and menu, navigators,
+// the history's clearing, closing, a second instance, and the manager's launch.
+#include <QAction>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSystemTrayIcon>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTimer>
+#include <QToolButton>
+
+#include "ApoioJanelas.h"
+#include "common/qt/DbGrid.h"
+#include "common/qt/Text1252Qt.h"
+#include "receiver/shell/uLog.h"
+
+using namespace apoio;
+using common::qt::ToQString;
+using namespace lumora;
+
+namespace {
+
+class PrincipalTest : public JanelaTest {
+  protected:
+    QTabWidget* Paginas() { return Controle<QTabWidget>("PageControl1"); }
+    QString AbaAtual() { return Paginas()->currentWidget()->objectName(); }
+
+    // Focus moves on to another field as a Tab press would move it.
+    void SaiPara(QWidget* outro) {
+        outro->setFocus(Qt::TabFocusReason);
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+    }
+
+    // Typed where the keyboard is at each moment (a grid hands the keys on to its editor).
+    static void Digita(const char* texto) {
+        for (const char* c = texto; *c; ++c) QTest::keyClick(QApplication::focusWidget(), *c);
+    }
+
+    int Vezes(const std::string& tipo, const std::string& texto) const {
+        int n = 0;
+        for (const auto& c : dialogos.chamadas) n += c.tipo == tipo && c.texto == texto;
+        return n;
+    }
+
+    void AdicionaHistorico(const char* comanda, int minuto) {
+        auto& h = janela->Tabelas().cdsHistorico;
+        h.Insert();
+        h.SetDateTime(campo::kDataHora, *common::DateTime::FromParts(2024, 3, 15, 10, minuto));
+        h.SetString(campo::kCracha, comanda);
+        h.SetString(campo::kEstado, estado::kLiberado);
+        h.SetInteger(campo::kTerminal, 1);
+        h.Post();
+    }
+};
+
+}  // namespace
+
+TEST_F(PrincipalTest, TimeFieldsTakeOnlyDigitsAndBackspace) {
+    AbreAtiva();
+    Paginas()->setCurrentWidget(Controle<QWidget>("tsConfiguracoes"));
+    for (const char* nome : {"edTempoGiro", "edTempoRele"}) {
+        auto* campo = Controle<QLineEdit>(nome);
+        campo->setFocus();
+        campo->clear();
+        QTest::keyClicks(campo, "1a2 -b.3");
+        EXPECT_EQ(campo->text(), "123") << nome;
+        QTest::keyClick(campo, Qt::Key_Backspace);
+        EXPECT_EQ(campo->text(), "12") << nome;
+        // The copy and paste shortcuts are control characters too: dropped.
+        QGuiApplication::clipboard()->setText(QStringLiteral("99"));
+        QTest::keyClick(campo, Qt::Key_V, Qt::ControlModifier);
+        QTest::keyClick(campo, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(campo, Qt::Key_X, Qt::ControlModifier);
+        EXPECT_EQ(campo->text(), "12") << nome;
+        // Keys that type nothing still edit.
+        QTest::keyClick(campo, Qt::Key_Home);
+        QTest::keyClick(campo, Qt::Key_Delete);
+        EXPECT_EQ(campo->text(), "2") << nome;
+    }
+    // The message fields are not filtered, only limited to 16 typed characters.
+    auto* msg = Controle<QLineEdit>("edMsg1Lib");
+    msg->setFocus();
+    msg->clear();
+    QTest::keyClicks(msg, "Abc de fgh ijk lmn opq");
+    EXPECT_EQ(msg->text(), "Abc de fgh ijk l");
+}
+
+TEST_F(PrincipalTest, LeavingATimeFieldEmptyWarnsKeepsTheFocusAndTheTimeInForce) {
+    AbreAtiva();
+    Paginas()->setCurrentWidget(Controle<QWidget>("tsConfiguracoes"));
+    const struct {
+        const char* nome;
+        const std::string& mensagem;
+        int32_t (TFormPrincipal::*tempo)() const;
+        int32_t inicial;
+    } casos[] = {
+        {"edTempoGiro", textosPrincipal::kInformeGiro, &TFormPrincipal::TempoGiro, 5},
+        {"edTempoRele", textosPrincipal::kInformeRele, &TFormPrincipal::TempoRele, 3},
+    };
+    auto* outro = Controle<QLineEdit>("edMsg1Lib");
+    for (const auto& c : casos) {
+        auto* campo = Controle<QLineEdit>(c.nome);
+        campo->setFocus(Qt::TabFocusReason);
+        campo->clear();
+        SaiPara(outro);
+        EXPECT_EQ(Vezes("Plain", c.mensagem), 1) << c.nome;
+        EXPECT_EQ(QApplication::focusWidget(), campo) << c.nome;
+        EXPECT_EQ((janela.get()->*c.tempo)(), c.inicial) << c.nome;
+
+        QTest::keyClicks(campo, "09");
+        SaiPara(outro);
+        EXPECT_EQ((janela.get()->*c.tempo)(), 9) << c.nome;
+        EXPECT_EQ(Vezes("Plain", c.mensagem), 1) << c.nome;
+
+        // More digits than 32 bits hold: the conversion error, and the time stays.
+        campo->setFocus(Qt::TabFocusReason);
+        QTest::keyClicks(campo, "99999999999");
+        const int antes = Vezes("Failure", "'99999999999' is not a valid integer value.");
+        SaiPara(outro);
+        EXPECT_EQ(Vezes("Failure", "'99999999999' is not a valid integer value."), antes + 1)
+            << c.nome;
+        EXPECT_EQ((janela.get()->*c.tempo)(), 9) << c.nome;
+    }
+    EXPECT_EQ(janela->AjustesAtuais().tempoGiro, 9);
+    EXPECT_EQ(janela->AjustesAtuais().tempoRele, 9);
+}
+
+TEST_F(PrincipalTest, EveryShowAndEveryRestoreBringsTheCardListFirst) {
+    AbreAtiva();
+    EXPECT_EQ(AbaAtual(), "tsComandas");
+    Paginas()->setCurrentIndex(2);
+    janela->hide();
+    janela->show();
+    EXPECT_EQ(AbaAtual(), "tsComandas");
+    QTest::qWait(20);  // the platform's own show event of the window follows
+
+    Paginas()->setCurrentIndex(3);
+    Controle<QAction>("Minimizar1")->trigger();
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        EXPECT_FALSE(janela->isVisible());
+    } else {
+        // Without a notification area a hidden window could never come back: minimised.
+        EXPECT_TRUE(janela->isVisible());
+        EXPECT_TRUE(janela->isMinimized());
+    }
+    // A single click does nothing; a double click on the notification-area icon restores.
+    Paginas()->setCurrentIndex(3);
+    emit janela->IconeBandeja()->activated(QSystemTrayIcon::Trigger);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(AbaAtual(), "tsEquipamentos");
+    EXPECT_TRUE(janela->isMinimized() || !janela->isVisible());
+    emit janela->IconeBandeja()->activated(QSystemTrayIcon::DoubleClick);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(janela->isVisible());
+    EXPECT_FALSE(janela->isMinimized());
+    EXPECT_EQ(AbaAtual(), "tsComandas");
+}
+
+TEST_F(PrincipalTest, TheMenuHoldsItsSixEntriesAndTheTabEntriesShowTheirTabs) {
+    AbreAtiva();
+    QMenu* arquivo = Controle<QMenu>("Arquivo1");
+    EXPECT_EQ(arquivo->title(), "&Arquivo");
+    QStringList textos;
+    for (QAction* a : arquivo->actions()) textos << a->text();
+    EXPECT_EQ(textos, QStringList({ToQString("Configura\xE7\xF5"
+                                             "es"),
+                                   "Lista de Comandas", "Historico de Acesso",
+                                   "Log Recebidos/Enviados", "Minimizar", "Sair"}));
+    const std::pair<const char*, const char*> entradas[] = {
+        {"Configuracoes1", "tsConfiguracoes"},
+        {"HistoricodeAcesso1", "tsHistorico"},
+        {"ListadeComandas1", "tsComandas"},
+    };
+    for (const auto& [entrada, aba] : entradas) {
+        Controle<QAction>(entrada)->trigger();
+        EXPECT_EQ(AbaAtual(), aba) << entrada;
+    }
+    EXPECT_EQ(janela->windowTitle(), "Lumora v1.2.3");
+    EXPECT_EQ(Paginas()->tabText(2), ToQString("Configura\xE7\xF5"
+                                               "es"));
+
+    TformLog log;
+    janela->DefineLog(&log);
+    Controle<QAction>("LogRecebidosEnviados1")->trigger();
+    EXPECT_TRUE(log.isVisible());
+    EXPECT_TRUE(janela->isVisible());  // not modal: both stay open
+}
+
+TEST_F(PrincipalTest, StartButtonTakesTheFocusWhenTheWindowIsActivatedOnItsTab) {
+    AbreAtiva();
+    Controle<QAction>("Configuracoes1")->trigger();
+    TformLog log;
+    log.show();
+    log.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&log));
+    janela->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(janela.get()));
+    EXPECT_EQ(QApplication::focusWidget(), Controle<QPushButton>("btIniciar"));
+}
+
+TEST_F(PrincipalTest, NavigatorInsertPutsTheFocusOnTheTerminalNumberColumn) {
+    AbreAtiva();
+    auto& equip = janela->Tabelas().cdsEquipamentos;
+    equip.Insert();
+    equip.SetString(campo::kNumEquipamento, "01");
+    equip.SetString(campo::kIP, "10.0.0.1");
+    equip.Post();
+    Paginas()->setCurrentWidget(Controle<QWidget>("tsEquipamentos"));
+    auto* grade = Controle<common::qt::DbGrid>("dbgEquipamentos");
+    grade->setCurrentIndex(grade->model()->index(0, 1));  // the operator was on the IP column
+    auto* insere = Controle<common::qt::RecordNavigator>("dbnEquipamentos")
+                       ->findChild<QToolButton*>(QStringLiteral("nbInsert"));
+    ASSERT_NE(insere, nullptr);
+    QTest::mouseClick(insere, Qt::LeftButton);
+    EXPECT_EQ(equip.State(), common::TableState::Insert);
+    EXPECT_TRUE(grade->hasFocus());
+    EXPECT_EQ(grade->currentIndex().column(), 0);
+    EXPECT_EQ(grade->currentIndex().row(), equip.InsertPosition());
+
+    // The operator types the number and the address straight away; the store rule formats them.
+    Digita("7");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    Digita(" 10.0.0.7 ");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QCoreApplication::processEvents();  // the grid stores an edit after the key
+    QTest::mouseClick(Controle<common::qt::RecordNavigator>("dbnEquipamentos")
+                          ->findChild<QToolButton*>(QStringLiteral("nbPost")),
+                      Qt::LeftButton);
+    ASSERT_EQ(equip.RecordCount(), 2);
+    ASSERT_TRUE(equip.FindKey("07"));
+    EXPECT_EQ(equip.AsString(campo::kIP), "10.0.0.7");
+}
+
+TEST_F(PrincipalTest, NavigatorDeleteAsksFirst) {
+    AbreAtiva();
+    AdicionaHistorico("1", 1);
+    AdicionaHistorico("2", 2);
+    auto* apaga = Controle<common::qt::RecordNavigator>("dbnHistorico")
+                      ->findChild<QToolButton*>(QStringLiteral("nbDelete"));
+    Paginas()->setCurrentWidget(Controle<QWidget>("tsHistorico"));
+    dialogos.respostas = {false, true};
+    QTest::mouseClick(apaga, Qt::LeftButton);
+    EXPECT_EQ(janela->Tabelas().cdsHistorico.RecordCount(), 2);
+    QTest::mouseClick(apaga, Qt::LeftButton);
+    EXPECT_EQ(janela->Tabelas().cdsHistorico.RecordCount(), 1);
+    EXPECT_EQ(Vezes("Confirm", "Delete record?"), 2);
+}
+
+TEST_F(PrincipalTest, ClearingTheHistoryAsksAndEmptiesOnlyOnYesWithoutWritingTheFile) {
+    Abre();
+    AdicionaHistorico("111", 1);
+    AdicionaHistorico("222", 2);
+    auto* limpar = Controle<QPushButton>("btnLimparHist");
+    const auto arquivo = pasta / "Historicos";
+    std::string antes;
+    for (const auto& e : std::filesystem::directory_iterator(arquivo)) antes = Le(e.path());
+
+    dialogos.respostas = {false};
+    QTest::mouseClick(limpar, Qt::LeftButton);
+    EXPECT_EQ(janela->Tabelas().cdsHistorico.RecordCount(), 2);
+    dialogos.respostas = {true};
+    QTest::mouseClick(limpar, Qt::LeftButton);
+    EXPECT_EQ(janela->Tabelas().cdsHistorico.RecordCount(), 0);
+    EXPECT_EQ(Vezes("Question", textosPrincipal::kLimparHistorico), 2);
+    for (const auto& e : std::filesystem::directory_iterator(arquivo)) {
+        EXPECT_EQ(Le(e.path()), antes);
+    }
+}
+
+TEST_F(PrincipalTest, CloseAnsweredNoChangesNothingYesSavesAndEnds) {
+    AbreAtiva();
+    QSignalSpy fim(janela.get(), &TFormPrincipal::finalizado);
+    dialogos.respostas = {false};
+    EXPECT_FALSE(janela->close());
+    EXPECT_TRUE(janela->isVisible());
+    EXPECT_EQ(Vezes("Question", textosPrincipal::kFinalizar), 1);
+    EXPECT_FALSE(std::filesystem::exists(Config()));
+    EXPECT_EQ(fim.count(), 0);
+
+    AdicionaHistorico("333", 3);
+    dialogos.respostas = {true};
+    EXPECT_TRUE(janela->close());
+    EXPECT_EQ(fim.count(), 1);
+    EXPECT_TRUE(std::filesystem::exists(Config()));
+    for (const auto& e : std::filesystem::directory_iterator(pasta / "Historicos")) {
+        EXPECT_NE(Le(e.path()).find("333"), std::string::npos);
+    }
+}
+
+TEST_F(PrincipalTest, TheEndTheSystemAsksForSavesWithoutTheQuestion) {
+    AbreAtiva();
+    AdicionaHistorico("444", 4);
+    QSignalSpy fim(janela.get(), &TFormPrincipal::finalizado);
+    janela->EncerraSemPergunta();
+    EXPECT_EQ(fim.count(), 1);
+    EXPECT_EQ(Vezes("Question", textosPrincipal::kFinalizar), 0);
+    EXPECT_TRUE(std::filesystem::exists(Config()));
+    for (const auto& e : std::filesystem::directory_iterator(pasta / "Historicos")) {
+        EXPECT_NE(Le(e.path()).find("444"), std::string::npos);
+    }
+    // Whatever closes the window afterwards does not ask either.
+    EXPECT_TRUE(janela->close());
+    EXPECT_EQ(Vezes("Question", textosPrincipal::kFinalizar), 0);
+}
+
+TEST_F(PrincipalTest, ASecondInstanceBeepsShowsTheMessageAndTouchesNothing) {
+    Abre();
+    QTemporaryDir outra;
+    const std::filesystem::path pastaOutra = outra.path().toStdString();
+    TFormPrincipal segunda(pastaOutra);
+    EXPECT_TRUE(segunda.Encerrar());
+    EXPECT_EQ(Vezes("Plain", textosPrincipal::kSegundaInstancia), 1);
+    EXPECT_TRUE(std::filesystem::is_empty(pastaOutra));
+    EXPECT_FALSE(janela->Encerrar());
+}
+
+TEST_F(PrincipalTest, VerifIPStartsTheManagerBesideTheProgramOnlyWhenItIsThere) {
+    Abre();
+    auto* botao = Controle<QPushButton>("btVerificaIP");
+    QTest::mouseClick(botao, Qt::LeftButton);  // absent: nothing at all
+    EXPECT_TRUE(dialogos.chamadas.empty());
+
+    const auto marca = pasta / "iniciado";
+    const auto modrevo = pasta / "Modrevo";
+    Grava(modrevo, "#!/bin/sh\necho x >> '" + marca.string() + "'\n");
+    std::filesystem::permissions(modrevo, std::filesystem::perms::owner_all);
+    QTest::mouseClick(botao, Qt::LeftButton);
+    QTest::mouseClick(botao, Qt::LeftButton);
+    EXPECT_TRUE(Ate([&] { return Le(marca) == "x\nx\n"; })) << Le(marca);
+}
+
+TEST_F(PrincipalTest, TheConnectedTerminalsListRemovesTheFirstEqualLine) {
+    Abre();
+    auto* lista = Controle<QListWidget>("ListBoxTerminais");
+    janela->Adiciona("10.0.0.1");
+    janela->Adiciona("10.0.0.2");
+    janela->Adiciona("10.0.0.1");
+    janela->RemovePrimeiro("10.0.0.1");
+    janela->RemovePrimeiro("10.9.9.9");
+    ASSERT_EQ(lista->count(), 2);
+    EXPECT_EQ(lista->item(0)->text(), "10.0.0.2");
+    EXPECT_EQ(lista->item(1)->text(), "10.0.0.1");
+    janela->Limpa();
+    EXPECT_EQ(lista->count(), 0);
+}
+
+TEST_F(PrincipalTest, ASaveThatFailsAtCloseIsShownAndTheRestIsStillSavedAndTheProgramEnds) {
+    AbreAtiva();
+    AdicionaHistorico("555", 5);
+    std::filesystem::create_directory(Config());  // Config.ini cannot be written
+    QSignalSpy fim(janela.get(), &TFormPrincipal::finalizado);
+    dialogos.respostas = {true};
+    EXPECT_TRUE(janela->close());
+    EXPECT_EQ(fim.count(), 1);
+    ASSERT_EQ(dialogos.chamadas.size(), 2u);
+    EXPECT_EQ(dialogos.chamadas[1].tipo, "Failure");
+    EXPECT_EQ(dialogos.chamadas[1].texto.rfind("Cannot ", 0), 0u) << dialogos.chamadas[1].texto;
+    for (const auto& e : std::filesystem::directory_iterator(pasta / "Historicos")) {
+        EXPECT_NE(Le(e.path()).find("555"), std::string::npos);
+    }
+}
+
+TEST_F(PrincipalTest, ATableThatCannotBeTakenUpEndsStartUpSilently) {
+    Grava(pasta / "Comandas.xml", "<not a data packet");
+    Grava(Config(), "[CONFIGS]\nInicio_Automatico=1\n");
+    Abre();
+    EXPECT_TRUE(janela->Encerrar());
+    EXPECT_TRUE(dialogos.chamadas.empty());
+    EXPECT_FALSE(Controle<QTimer>("tmrAutoCom")->isActive());
+    EXPECT_FALSE(Controle<QCheckBox>("ckAutoInit")->isChecked());  // Config.ini not read
+    janela.reset();
+    EXPECT_EQ(Le(Config()), "[CONFIGS]\nInicio_Automatico=1\n");  // nor written
+}
+
+TEST_F(PrincipalTest, AnEquipmentRowTheStoreRuleRefusesStaysOpenInTheGrid) {
+    AbreAtiva();
+    auto& equip = janela->Tabelas().cdsEquipamentos;
+    equip.Insert();
+    equip.SetString(campo::kNumEquipamento, "01");
+    equip.SetString(campo::kIP, "10.0.0.1");
+    equip.Post();
+    Paginas()->setCurrentWidget(Controle<QWidget>("tsEquipamentos"));
+    auto* grade = Controle<common::qt::DbGrid>("dbgEquipamentos");
+    grade->setFocus();
+    QTest::keyClick(grade, Qt::Key_Insert);
+    ASSERT_EQ(equip.State(), common::TableState::Insert);
+    Digita("ab");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QCoreApplication::processEvents();
+    // Moving to the other row stores the new one first: refused, it stays open and shown.
+    const int outra = equip.InsertPosition() == 0 ? 1 : 0;
+    grade->setCurrentIndex(grade->model()->index(outra, 1));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Vezes("Failure", "'ab' is not a valid integer value."), 1);
+    EXPECT_EQ(equip.State(), common::TableState::Insert);
+    EXPECT_EQ(grade->currentIndex().row(), equip.InsertPosition());
+    EXPECT_EQ(grade->model()->headerData(equip.InsertPosition(), Qt::Vertical), "*");
+
+    // Escape drops it; Ctrl+Delete asks before deleting the stored row.
+    grade->setFocus();
+    QTest::keyClick(grade, Qt::Key_Escape);
+    EXPECT_EQ(equip.State(), common::TableState::Browse);
+    EXPECT_EQ(equip.RecordCount(), 1);
+    dialogos.respostas = {false, true};
+    QTest::keyClick(grade, Qt::Key_Delete, Qt::ControlModifier);
+    EXPECT_EQ(equip.RecordCount(), 1);
+    QTest::keyClick(grade, Qt::Key_Delete, Qt::ControlModifier);
+    EXPECT_EQ(equip.RecordCount(), 0);
+    EXPECT_EQ(Vezes("Confirm", "Delete record?"), 2);
+}
