@@ -149,6 +149,9 @@ void Ciclos(int cartoes, std::chrono::milliseconds intervalo) {
                 ritmo.c_str(), cartoes, duration<double>(s.elapsed).count(), s.cycles, s.MessagesPerSecond(),
                 Ms(s.Percentile(50)), Ms(s.Percentile(99)), Ms(s.Max()), s.failedTerminals,
                 static_cast<size_t>(r.tabelas.cdsHistorico.RecordCount()));
+    for (size_t i = 0; i < std::min<size_t>(3, s.problems.size()); ++i) {
+        std::printf("    %s\n", s.problems[i].c_str());
+    }
 }
 
 }  // namespace
@@ -156,8 +159,10 @@ void Ciclos(int cartoes, std::chrono::milliseconds intervalo) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     common::SetUnhandledFailureHandler([](const std::string& t) { std::fprintf(stderr, "failure: %s\n", t.c_str()); });
-    Tempestade();
-    if (argc > 1) return 0;
+    // "storm" or "cycles" runs only that part.
+    const std::string parte = argc > 1 ? argv[1] : "";
+    if (parte != "cycles") Tempestade();
+    if (parte == "storm") return 0;
     for (auto intervalo : {0ms, 2000ms}) {
         Ciclos(1000, intervalo);
         Ciclos(100000, intervalo);

@@ -38,7 +38,16 @@ class Driver {
 
         start_ = SteadyClock::now();
         lastReply_ = start_;
-        for (auto& slot : slots_) SendCard(slot);
+        // Paced terminals start spread over one interval, as exits do, rather than in step.
+        for (std::size_t i = 0; i < slots_.size(); ++i) {
+            if (config_.interval.count() > 0) {
+                slots_[i].state = State::Resting;
+                slots_[i].nextCycle = start_ + config_.interval * static_cast<long>(i) /
+                                                   static_cast<long>(slots_.size());
+            } else {
+                SendCard(slots_[i]);
+            }
+        }
         while (std::any_of(slots_.begin(), slots_.end(), [](const Slot& s) {
             return s.state == State::AwaitCard || s.state == State::AwaitResult ||
                    s.state == State::Resting;
