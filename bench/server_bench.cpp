@@ -39,8 +39,8 @@ struct Receptor {
         std::vector<common::Row> equip{{std::string("01"), std::string("127.0.0.1")},
                                        {std::string("02"), std::string("127.0.0.2")}};
         for (int i = 0; i < registrados; ++i) {
-            equip.push_back({common::IntToStrMin(10 + i % 90, 2),
-                             termsim::NthLoopbackAddress("127.0.2.1", i)});
+            equip.push_back(
+                {common::IntToStrMin(10 + i % 90, 2), termsim::NthLoopbackAddress("127.0.2.1", i)});
         }
         tabelas.cdsEquipamentos.Load(std::move(equip));
         servidor.btIniciarClick("0");  // any free port
@@ -81,9 +81,9 @@ void Tempestade() {
     constexpr int kTerminais = 100;
     Receptor r(1000, kTerminais);
     const uint16_t porta = Porta(r.servidor);
-    std::vector<double> relogios;       // ms after the storm began
-    std::vector<double> latencias;      // the greeted terminal's card reads during the storm
-    double conexao = 0;                 // ms until every terminal was connected
+    std::vector<double> relogios;   // ms after the storm began
+    std::vector<double> latencias;  // the greeted terminal's card reads during the storm
+    double conexao = 0;             // ms until every terminal was connected
     Serve([&] {
         termsim::SimTerminal saudado("02");
         saudado.Connect("127.0.0.1", porta, "127.0.0.2");
@@ -124,10 +124,14 @@ void Tempestade() {
     };
     std::printf("Storm: %d registered terminals connecting at once\n", kTerminais);
     std::printf("  all %d connected after %.0f ms\n", kTerminais, conexao);
-    std::printf("  clock messages received: %zu; first %.0f ms, median %.0f ms, last %.0f ms after the storm began\n",
-                relogios.size(), pct(relogios, 0), pct(relogios, 0.5), pct(relogios, 1.0));
-    std::printf("  greeted terminal's card reads during the storm: %zu; reply p50 %.2f ms, p99 %.2f ms, max %.2f ms\n",
-                latencias.size(), pct(latencias, 0.5), pct(latencias, 0.99), pct(latencias, 1.0));
+    std::printf(
+        "  clock messages received: %zu; first %.0f ms, median %.0f ms, last %.0f ms after the "
+        "storm began\n",
+        relogios.size(), pct(relogios, 0), pct(relogios, 0.5), pct(relogios, 1.0));
+    std::printf(
+        "  greeted terminal's card reads during the storm: %zu; reply p50 %.2f ms, p99 %.2f ms, "
+        "max %.2f ms\n",
+        latencias.size(), pct(latencias, 0.5), pct(latencias, 0.99), pct(latencias, 1.0));
 }
 
 void Ciclos(int cartoes, std::chrono::milliseconds intervalo) {
@@ -142,13 +146,15 @@ void Ciclos(int cartoes, std::chrono::milliseconds intervalo) {
     c.interval = intervalo;
     termsim::LoadSummary s;
     Serve([&] { s = termsim::RunLoad(c); });
-    const std::string ritmo = intervalo.count()
-                                  ? "a cycle per terminal every " + std::to_string(intervalo.count()) + " ms"
-                                  : "cycles as fast as answered";
-    std::printf("256 terminals, %s, %d cards, %.0f s: %ld cycles, %.0f messages/s; card read to reply p50 %.2f ms, p99 %.2f ms, max %.2f ms; %d failed terminals; %zu history rows\n",
-                ritmo.c_str(), cartoes, duration<double>(s.elapsed).count(), s.cycles, s.MessagesPerSecond(),
-                Ms(s.Percentile(50)), Ms(s.Percentile(99)), Ms(s.Max()), s.failedTerminals,
-                static_cast<size_t>(r.tabelas.cdsHistorico.RecordCount()));
+    const std::string ritmo = intervalo.count() ? "a cycle per terminal every " +
+                                                      std::to_string(intervalo.count()) + " ms"
+                                                : "cycles as fast as answered";
+    std::printf(
+        "256 terminals, %s, %d cards, %.0f s: %ld cycles, %.0f messages/s; card read to reply p50 "
+        "%.2f ms, p99 %.2f ms, max %.2f ms; %d failed terminals; %zu history rows\n",
+        ritmo.c_str(), cartoes, duration<double>(s.elapsed).count(), s.cycles,
+        s.MessagesPerSecond(), Ms(s.Percentile(50)), Ms(s.Percentile(99)), Ms(s.Max()),
+        s.failedTerminals, static_cast<size_t>(r.tabelas.cdsHistorico.RecordCount()));
     for (size_t i = 0; i < std::min<size_t>(3, s.problems.size()); ++i) {
         std::printf("    %s\n", s.problems[i].c_str());
     }
@@ -158,7 +164,8 @@ void Ciclos(int cartoes, std::chrono::milliseconds intervalo) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    common::SetUnhandledFailureHandler([](const std::string& t) { std::fprintf(stderr, "failure: %s\n", t.c_str()); });
+    common::SetUnhandledFailureHandler(
+        [](const std::string& t) { std::fprintf(stderr, "failure: %s\n", t.c_str()); });
     // "storm" or "cycles" runs only that part.
     const std::string parte = argc > 1 ? argv[1] : "";
     if (parte != "cycles") Tempestade();

@@ -168,8 +168,10 @@ std::string DateTime::Format(const std::string& pattern) const {
                 out.append(run, c);
                 break;
         }
-        if (c == 'h') afterHour = true;
-        else if (c == 'm' || c == 'd' || c == 'y') afterHour = false;
+        if (c == 'h')
+            afterHour = true;
+        else if (c == 'm' || c == 'd' || c == 'y')
+            afterHour = false;
         i += run;
     }
     return out;

@@ -9,7 +9,7 @@
 namespace common {
 
 class DateTime {
-public:
+  public:
     static constexpr int64_t kMsPerDay = 86'400'000;
 
     constexpr DateTime() = default;
@@ -25,8 +25,8 @@ public:
     constexpr bool IsZero() const { return ms_ == 0; }
     // Days as a fraction, the classic representation of the value.
     double Days() const { return static_cast<double>(ms_) / kMsPerDay; }
-    int64_t DayNumber() const;      // whole days since 30/12/1899
-    int64_t MsOfDay() const;        // 0 .. 86'399'999
+    int64_t DayNumber() const;  // whole days since 30/12/1899
+    int64_t MsOfDay() const;    // 0 .. 86'399'999
 
     struct Parts {
         int year, month, day, hour, minute, second, ms;
@@ -42,7 +42,7 @@ public:
     friend constexpr bool operator==(DateTime a, DateTime b) { return a.ms_ == b.ms_; }
     friend constexpr auto operator<=>(DateTime a, DateTime b) { return a.ms_ <=> b.ms_; }
 
-private:
+  private:
     constexpr explicit DateTime(int64_t ms) : ms_(ms) {}
     int64_t ms_ = 0;
 };

@@ -7,24 +7,24 @@
 namespace common {
 
 class Exception : public std::exception {
-public:
+  public:
     explicit Exception(std::string message) : message_(std::move(message)) {}
     const char* what() const noexcept override { return message_.c_str(); }
     const std::string& Message() const noexcept { return message_; }
 
-private:
+  private:
     std::string message_;
 };
 
 // A text that should have been a whole number and is not.
 class EConvertError : public Exception {
-public:
+  public:
     using Exception::Exception;
 };
 
 // A file that cannot be opened, created or written.
 class EFileError : public Exception {
-public:
+  public:
     using Exception::Exception;
 };
 

@@ -12,7 +12,7 @@
 namespace lumora {
 
 class TArquivosReceptor : public IArquivosMotor {
-public:
+  public:
     TArquivosReceptor(TabelasReceptor& tabelas, std::filesystem::path pastaPrograma);
     ~TArquivosReceptor() override;
 
@@ -39,7 +39,7 @@ public:
     const std::filesystem::path& ArquivoComandas() const { return comandas_; }
     const std::filesystem::path& ArquivoHistorico() const { return historico_; }
 
-private:
+  private:
     struct Estado;
     TabelasReceptor& tabelas_;
     std::filesystem::path pasta_;

@@ -77,8 +77,7 @@ void TMotorSaida::ProcessaPacote(const std::string& texto, IConexaoTerminal& con
     if (RetornaIpEquipamento(terminal) == kNaoCadastrado) {
         const AjustesSaida a = ajustes_.AjustesAtuais();
         conexao.Envia(MontaRecusa(terminal, a.tempoGiro, "Equipamento", "Nao Cadastrado"));
-        InsereHistorico("", estado::kEquipNaoCadastrado, NumeroTerminal(terminal),
-                        common::Now());
+        InsereHistorico("", estado::kEquipNaoCadastrado, NumeroTerminal(terminal), common::Now());
         return;
     }
 

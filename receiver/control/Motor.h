@@ -28,21 +28,21 @@ struct AjustesSaida {
 
 // Where the engine reads the live settings; the main window implements it.
 class IFonteAjustes {
-public:
+  public:
     virtual ~IFonteAjustes() = default;
     virtual AjustesSaida AjustesAtuais() const = 0;
 };
 
 // Fixed settings, for running without the window.
 class AjustesFixos : public IFonteAjustes {
-public:
+  public:
     AjustesSaida valores;
     AjustesSaida AjustesAtuais() const override { return valores; }
 };
 
 // The card let through on a connection and waiting for its turnstile result.
 struct ComandaPendente {
-    std::string comanda;     // at most 16 characters
+    std::string comanda;        // at most 16 characters
     common::DateTime dataHora;  // zero when nothing is pending
     bool Presente() const { return !dataHora.IsZero(); }
     void Limpa() { *this = {}; }
@@ -50,7 +50,7 @@ struct ComandaPendente {
 
 // The connection a message came in on: its own pending card and its way back to the terminal.
 class IConexaoTerminal {
-public:
+  public:
     virtual ~IConexaoTerminal() = default;
     virtual ComandaPendente& Pendente() = 0;
     // Sends and logs a reply; a reply that cannot be sent is the connection's business.
@@ -60,14 +60,14 @@ public:
 // The files behind the tables: reloading the card list before a card check and saving the
 // history after a turnstile result. Both raise on failure.
 class IArquivosMotor {
-public:
+  public:
     virtual ~IArquivosMotor() = default;
     virtual void RecarregaComandas() = 0;
     virtual void SalvaHistorico() = 0;
 };
 
 class TMotorSaida {
-public:
+  public:
     TMotorSaida(TabelasReceptor& tabelas, const IFonteAjustes& ajustes, IArquivosMotor& arquivos);
 
     // Handles one message (without its CR) from a connection. Raises when the card list
@@ -82,7 +82,7 @@ public:
     // The equipment number of the first row, in table order, with exactly this IP text; or "".
     std::string RetornaNumEquipamento(const std::string& ip) const;
 
-private:
+  private:
     void LeituraComanda(const std::string& terminal, const CamposPacote& campos,
                         IConexaoTerminal& conexao);
     void ResultadoGiro(const std::string& terminal, const CamposPacote& campos,

@@ -29,8 +29,8 @@ void cdsHistoricoBeforePost(common::MemTable& t) {
 }
 
 TabelasReceptor::TabelasReceptor()
-    : cdsEquipamentos("cdsEquipamentos",
-                      {{"NumEquipamento", FieldType::Text, 2, ""}, {"IP", FieldType::Text, 15, ""}}),
+    : cdsEquipamentos("cdsEquipamentos", {{"NumEquipamento", FieldType::Text, 2, ""},
+                                          {"IP", FieldType::Text, 15, ""}}),
       cdsComandas("cdsComandas", {{"NumComanda", FieldType::Text, 20, "Comandas Ativas"}}),
       cdsHistorico("cdsHistorico", {{"DataHora", FieldType::DateTime, 0, "Data Hora"},
                                     {"Cracha", FieldType::Text, 16, "Crach\xE1"},

@@ -13,7 +13,8 @@ namespace estado {
 inline const std::string kBloqueado = "Bloqueado";
 inline const std::string kLiberado = "Liberado";
 inline const std::string kNaoGirou = "N\xE3o Girou";
-inline const std::string kEquipNaoCadastrado = "Equip. N\xE3o Cadastrado";  // 21 bytes; stored as 20
+inline const std::string kEquipNaoCadastrado =
+    "Equip. N\xE3o Cadastrado";  // 21 bytes; stored as 20
 inline const std::string kSentidoLivre = "Sentido Livre";
 }  // namespace estado
 

@@ -70,20 +70,18 @@ std::string MontaAcertoRelogio(const std::string& numEquipamento, common::DateTi
 
 std::string MontaLiberacao(const std::string& terminal, int64_t tempoGiro,
                            const std::string& linha1, const std::string& linha2) {
-    return Junta({terminal, "02", "S", FormataTempo(tempoGiro), Centraliza(linha1),
-                  Centraliza(linha2)});
+    return Junta(
+        {terminal, "02", "S", FormataTempo(tempoGiro), Centraliza(linha1), Centraliza(linha2)});
 }
 
 std::string MontaRecusa(const std::string& terminal, int64_t tempoGiro, const std::string& linha1,
                         const std::string& linha2) {
-    return Junta(
-        {terminal, "03", FormataTempo(tempoGiro), Centraliza(linha1), Centraliza(linha2)});
+    return Junta({terminal, "03", FormataTempo(tempoGiro), Centraliza(linha1), Centraliza(linha2)});
 }
 
 std::string MontaEntregaComanda(const std::string& terminal, int64_t tempoRele,
                                 const std::string& linha1, const std::string& linha2) {
-    return Junta(
-        {terminal, "20", FormataTempo(tempoRele), Centraliza(linha1), Centraliza(linha2)});
+    return Junta({terminal, "20", FormataTempo(tempoRele), Centraliza(linha1), Centraliza(linha2)});
 }
 
 }  // namespace lumora

@@ -34,7 +34,7 @@ std::string FormataTempo(int64_t segundos);
 // The fields of one inbound message (its CR already removed). Every "$" is dropped and a
 // missing final ";" supplied; fields past the last one read as empty text.
 class CamposPacote {
-public:
+  public:
     explicit CamposPacote(const std::string& texto);
     // Field n, counted from 1.
     const std::string& Campo(size_t n) const;
@@ -43,7 +43,7 @@ public:
     uint8_t Codigo() const;
     size_t Quantidade() const { return campos_.size(); }
 
-private:
+  private:
     std::vector<std::string> campos_;
 };
 
@@ -55,8 +55,8 @@ common::DateTime DataHoraLeitura(const CamposPacote& campos);
 std::string MontaAcertoRelogio(const std::string& numEquipamento, common::DateTime agora);
 std::string MontaLiberacao(const std::string& terminal, int64_t tempoGiro,
                            const std::string& linha1, const std::string& linha2);
-std::string MontaRecusa(const std::string& terminal, int64_t tempoGiro,
-                        const std::string& linha1, const std::string& linha2);
+std::string MontaRecusa(const std::string& terminal, int64_t tempoGiro, const std::string& linha1,
+                        const std::string& linha2);
 std::string MontaEntregaComanda(const std::string& terminal, int64_t tempoRele,
                                 const std::string& linha1, const std::string& linha2);
 

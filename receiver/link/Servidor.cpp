@@ -36,8 +36,8 @@ struct TServidorTerminais::Conexao : IConexaoTerminal {
     }
 };
 
-TServidorTerminais::TServidorTerminais(TMotorSaida& motor, ILogTrafego& log,
-                                       IListaTerminais& lista, IAvisosOperador& avisos)
+TServidorTerminais::TServidorTerminais(TMotorSaida& motor, ILogTrafego& log, IListaTerminais& lista,
+                                       IAvisosOperador& avisos)
     : motor_(motor), log_(log), lista_(lista), avisos_(avisos), sock_(std::make_unique<TSock>()) {
     sock_->SetSocketType(stStream);
     sock_->SetPortName("2051");
@@ -128,7 +128,9 @@ void TServidorTerminais::SockAutoAccept(TSock* /*escuta*/, TSock* nova) {
     const std::string endereco = nova->RemoteAddress();
     if (sock_->ConnectionCount() > kMaxConexoes) {
         log_.Enviados("Erro: Limite de " + std::to_string(kMaxConexoes) +
-                      " conex\xF5" "es atingido; conex\xE3o de " + endereco + " recusada");
+                      " conex\xF5"
+                      "es atingido; conex\xE3o de " +
+                      endereco + " recusada");
         nova->Close();
         return;
     }
@@ -192,8 +194,7 @@ void TServidorTerminais::ProcessaBuffer(const std::shared_ptr<Conexao>& conexao)
                (fim = conexao->buffer.find(kCR)) != std::string::npos) {
             const std::string mensagem = conexao->buffer.substr(0, fim);
             conexao->buffer.erase(0, fim + 1);
-            log_.Recebidos("<[" + common::Now().Format("dd/mm/yy hh:nn:ss zzz") + "] " +
-                           mensagem);
+            log_.Recebidos("<[" + common::Now().Format("dd/mm/yy hh:nn:ss zzz") + "] " + mensagem);
             // A failure in one message is reported and the next message is still handled.
             common::GuardEntryPoint([&] { motor_.ProcessaPacote(mensagem, *conexao); });
         }

@@ -15,7 +15,7 @@ namespace lumora {
 
 // The two areas of the traffic-log window.
 class ILogTrafego {
-public:
+  public:
     virtual ~ILogTrafego() = default;
     virtual void Recebidos(const std::string& linha) = 0;
     virtual void Enviados(const std::string& linha) = 0;
@@ -23,7 +23,7 @@ public:
 
 // The list of connected terminals on the main window.
 class IListaTerminais {
-public:
+  public:
     virtual ~IListaTerminais() = default;
     virtual void Limpa() = 0;
     virtual void Adiciona(const std::string& ip) = 0;
@@ -33,7 +33,7 @@ public:
 
 // The operator's notice box ("Atenção", information icon, OK). The window shows it; tests count.
 class IAvisosOperador {
-public:
+  public:
     virtual ~IAvisosOperador() = default;
     virtual void Aviso(const std::string& texto) = 0;
 };
@@ -43,7 +43,9 @@ namespace textos {
 inline const std::string kIniciar = "Iniciar Comunica\xE7\xE3o";
 inline const std::string kParar = "Parar Comunica\xE7\xE3o";
 inline const std::string kConectado = "Terminal Vexa Conectado! Endere\xE7o IP:";
-inline const std::string kFechando = "Fechando conex\xF5" "es...";
+inline const std::string kFechando =
+    "Fechando conex\xF5"
+    "es...";
 inline const std::string kSemTerminal = "N\xE3o Existe nenhum terminal Conectado.";
 inline const std::string kFalhaEnvio =
     "N\xE3o foi poss\xEDvel comunicar com o equipamento.\n"
@@ -51,7 +53,7 @@ inline const std::string kFalhaEnvio =
 }  // namespace textos
 
 class TServidorTerminais {
-public:
+  public:
     // Limits that keep one misbehaving peer from hurting the others.
     static constexpr int kMaxConexoes = 256;
     static constexpr size_t kMaxBufferMensagem = 64 * 1024;
@@ -84,7 +86,7 @@ public:
     void SockInfo(TSock* origem, TSocketInfo tipo, const std::string& texto);
     void SockDisconnect(TSock* conexao);
 
-private:
+  private:
     struct Conexao;
     std::shared_ptr<Conexao> ConexaoDe(TSock* sock) const;
     void EnviaRelogio(const std::shared_ptr<Conexao>& conexao);

@@ -1,6 +1,7 @@
+#include "common/Convert.h"
+
 #include <gtest/gtest.h>
 
-#include "common/Convert.h"
 #include "common/Exception.h"
 
 using namespace common;
@@ -9,9 +10,14 @@ TEST(StrToInt, AcceptsDecimalWithLeadingBlanksAndSign) {
     const struct {
         const char* text;
         int32_t value;
-    } cases[] = {{"0", 0},        {"07", 7},           {" 9", 9},
-                 {"   -12", -12}, {"+3", 3},           {"2147483647", INT32_MAX},
-                 {"-2147483648", INT32_MIN}, {"000000000000042", 42}};
+    } cases[] = {{"0", 0},
+                 {"07", 7},
+                 {" 9", 9},
+                 {"   -12", -12},
+                 {"+3", 3},
+                 {"2147483647", INT32_MAX},
+                 {"-2147483648", INT32_MIN},
+                 {"000000000000042", 42}};
     for (const auto& c : cases) EXPECT_EQ(StrToInt(c.text), c.value) << c.text;
 }
 

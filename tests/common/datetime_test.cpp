@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "common/DateTime.h"
+
+#include <gtest/gtest.h>
 
 using namespace common;
 
@@ -9,7 +9,9 @@ DateTime At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0) 
     return *DateTime::FromParts(y, mo, d, h, mi, s, ms);
 }
 struct FixedClock {
-    explicit FixedClock(DateTime t) { SetClock([t] { return t; }); }
+    explicit FixedClock(DateTime t) {
+        SetClock([t] { return t; });
+    }
     ~FixedClock() { SetClock(nullptr); }
 };
 }  // namespace
@@ -76,7 +78,8 @@ TEST(DateTime, ParsesShortDatesAndTimes) {
     EXPECT_EQ(ParseShortDate("25/12/24"), At(2024, 12, 25));
     EXPECT_EQ(ParseShortDate("1/2/80"), At(1980, 2, 1));
     EXPECT_EQ(ParseShortDate("01/02/2099"), At(2099, 2, 1));
-    for (const char* bad : {"31/02/24", "//", "25/12/", "25-12-24", "25/12/24x", "a/1/24", "25/13/24"}) {
+    for (const char* bad :
+         {"31/02/24", "//", "25/12/", "25-12-24", "25/12/24x", "a/1/24", "25/13/24"}) {
         EXPECT_FALSE(ParseShortDate(bad)) << bad;
     }
     EXPECT_EQ(ParseTime("14:31:05")->Ms(), (14 * 3600 + 31 * 60 + 5) * 1000);

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "common/Text1252.h"
+
+#include <gtest/gtest.h>
 
 using namespace common;
 
@@ -26,8 +26,8 @@ TEST(Text1252, Utf8Decoding) {
     EXPECT_EQ(Utf8ToCp1252("N\xC3\xA3o Girou"), "N\xE3o Girou");
     EXPECT_EQ(Utf8ToCp1252("\xE2\x82\xAC"), "\x80");
     EXPECT_EQ(Utf8ToCp1252("\xE4\xB8\xAD"), "?");  // no such character in the code page
-    for (const char* bad : {"\xC3", "\xC3(", "\xE3o", "\xC0\xAF", "\xED\xA0\x80", "\xF5\x80\x80\x80",
-                            "\xE2\x82"}) {
+    for (const char* bad :
+         {"\xC3", "\xC3(", "\xE3o", "\xC0\xAF", "\xED\xA0\x80", "\xF5\x80\x80\x80", "\xE2\x82"}) {
         EXPECT_FALSE(Utf8ToCp1252(bad).has_value()) << bad;
     }
 }

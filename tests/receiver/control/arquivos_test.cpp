@@ -16,7 +16,8 @@ using common::DateTime;
 
 namespace {
 
-const std::string kCabeca = "<?xml version=\"1.0\" standalone=\"yes\"?>  <DATAPACKET Version=\"2.0\">";
+const std::string kCabeca =
+    "<?xml version=\"1.0\" standalone=\"yes\"?>  <DATAPACKET Version=\"2.0\">";
 const std::string kComandasVazia =
     kCabeca +
     "<METADATA><FIELDS><FIELD attrname=\"NumComanda\" fieldtype=\"string\" WIDTH=\"20\"/>"
@@ -40,7 +41,7 @@ void Escreve(const fs::path& p, const std::string& bytes) {
 }
 
 class ArquivosTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char modelo[] = "/tmp/lumora-arquivos-XXXXXX";
         pasta = mkdtemp(modelo);
@@ -98,7 +99,8 @@ TEST_F(ArquivosTest, FirstStartInAnEmptyFolder) {
 }
 
 TEST_F(ArquivosTest, AFileThatCannotBeTakenUpIsMovedAsideAndStartUpEnds) {
-    for (const std::string nome : {"Equip.xml", "Comandas.xml", "Historicos/Historico_20240331.xml"}) {
+    for (const std::string nome :
+         {"Equip.xml", "Comandas.xml", "Historicos/Historico_20240331.xml"}) {
         SCOPED_TRACE(nome);
         fs::remove_all(pasta);
         fs::create_directories(pasta / "Historicos");
@@ -111,7 +113,8 @@ TEST_F(ArquivosTest, AFileThatCannotBeTakenUpIsMovedAsideAndStartUpEnds) {
         const auto lado = DeLado(fs::path(nome).filename().string());
         ASSERT_EQ(lado.size(), 1u);
         EXPECT_EQ(Le(lado[0]), "<DATAPACKET><ROWDATA><ROW x=\"1\"/></ROWDAT></DATAPACKET>");
-        EXPECT_EQ(lado[0].filename().string(), fs::path(nome).filename().string() + ".damaged-20240331-235900");
+        EXPECT_EQ(lado[0].filename().string(),
+                  fs::path(nome).filename().string() + ".damaged-20240331-235900");
     }
 }
 
@@ -149,8 +152,9 @@ TEST_F(ArquivosTest, TheCardListIsReadAgainWheneverTheFileChanges) {
         EXPECT_EQ(e.Message(), "cdsComandas: Missing data provider or data packet");
     }
     Escreve(pasta / "Comandas.xml",
-            kCabeca + "<METADATA><FIELDS><FIELD attrname=\"Outra\" fieldtype=\"string\" WIDTH=\"20\"/>"
-                      "</FIELDS><PARAMS/></METADATA><ROWDATA></ROWDATA></DATAPACKET>");
+            kCabeca +
+                "<METADATA><FIELDS><FIELD attrname=\"Outra\" fieldtype=\"string\" WIDTH=\"20\"/>"
+                "</FIELDS><PARAMS/></METADATA><ROWDATA></ROWDATA></DATAPACKET>");
     try {
         arquivos().RecarregaComandas();
         FAIL();
@@ -176,11 +180,12 @@ TEST_F(ArquivosTest, CloseWritesTheCardListOnlyOverTheFileItLoaded) {
     Escreve(pasta / "Comandas.xml", estrangeira);
     ASSERT_TRUE(arquivos().Inicia(agora));
     arquivos().Fecha();
-    EXPECT_EQ(Le(pasta / "Comandas.xml"),
-              kCabeca +
-                  "<METADATA><FIELDS><FIELD attrname=\"NumComanda\" fieldtype=\"string\" WIDTH=\"20\"/>"
-                  "</FIELDS><PARAMS LCID=\"1046\"/></METADATA><ROWDATA>"
-                  "<ROW NumComanda=\"0000000000001234\"/></ROWDATA></DATAPACKET>");
+    EXPECT_EQ(
+        Le(pasta / "Comandas.xml"),
+        kCabeca +
+            "<METADATA><FIELDS><FIELD attrname=\"NumComanda\" fieldtype=\"string\" WIDTH=\"20\"/>"
+            "</FIELDS><PARAMS LCID=\"1046\"/></METADATA><ROWDATA>"
+            "<ROW NumComanda=\"0000000000001234\"/></ROWDATA></DATAPACKET>");
 
     // A newer list written meanwhile stays as it is.
     TabelasReceptor t;
@@ -228,7 +233,8 @@ TEST_F(ArquivosTest, EquipmentIsWrittenOnlyAfterAChange) {
     a.FechaEquipamentos();
     EXPECT_EQ(Le(pasta / "Equip.xml"),
               kCabeca +
-                  "<METADATA><FIELDS><FIELD attrname=\"NumEquipamento\" fieldtype=\"string\" WIDTH=\"2\"/>"
+                  "<METADATA><FIELDS><FIELD attrname=\"NumEquipamento\" fieldtype=\"string\" "
+                  "WIDTH=\"2\"/>"
                   "<FIELD attrname=\"IP\" fieldtype=\"string\" WIDTH=\"15\"/></FIELDS><PARAMS/>"
                   "</METADATA><ROWDATA><ROW NumEquipamento=\"01\" IP=\"192.168.0.21\"/></ROWDATA>"
                   "</DATAPACKET>");

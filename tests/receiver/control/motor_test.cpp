@@ -1,9 +1,10 @@
+#include "receiver/control/Motor.h"
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
 #include "common/Exception.h"
-#include "receiver/control/Motor.h"
 
 using namespace lumora;
 using common::DateTime;
@@ -65,7 +66,7 @@ struct Linha {
 };
 
 class MotorTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         common::SetClock([] { return kAgora; });
         t.cdsEquipamentos.Open();
@@ -218,8 +219,8 @@ TEST_F(MotorTest, ReleaseRequestAnswersWithTheLiveSettings) {
 
 TEST_F(MotorTest, UnregisteredTerminalGetsTheFixedRefusalForEveryCode) {
     conexao.pendente = {"0000000000001234", At(2025, 1, 1)};
-    for (const std::string texto : {"07;09;;0000000000001234;;25;12;24;14;31;05;", "07;10;G;;",
-                                    "07;21;"}) {
+    for (const std::string texto :
+         {"07;09;;0000000000001234;;25;12;24;14;31;05;", "07;10;G;;", "07;21;"}) {
         SCOPED_TRACE(texto);
         conexao.enviados.clear();
         t.cdsHistorico.Empty();

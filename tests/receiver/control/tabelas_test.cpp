@@ -1,7 +1,8 @@
+#include "receiver/control/Tabelas.h"
+
 #include <gtest/gtest.h>
 
 #include "common/Exception.h"
-#include "receiver/control/Tabelas.h"
 
 using namespace lumora;
 using common::TableState;

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "receiver/link/Protocol.h"
+
+#include <gtest/gtest.h>
 
 using namespace lumora;
 using common::DateTime;
@@ -10,7 +10,9 @@ DateTime At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
     return *DateTime::FromParts(y, mo, d, h, mi, s);
 }
 struct FixedClock {
-    explicit FixedClock(DateTime t) { common::SetClock([t] { return t; }); }
+    explicit FixedClock(DateTime t) {
+        common::SetClock([t] { return t; });
+    }
     ~FixedClock() { common::SetClock(nullptr); }
 };
 }  // namespace
@@ -89,9 +91,9 @@ TEST(Protocol, CardReadTimeStamp) {
               At(2024, 12, 25, 14, 31, 5));
     EXPECT_EQ(DataHoraLeitura(CamposPacote("01;09;;1;;01;01;80;00;00;00;")), At(1980, 1, 1));
     // Anything that is not a real date and time gives the receiver's own time.
-    for (const char* text : {"01;09;;1234;", "01;09;;1;;31;02;24;10;00;00;",
-                             "01;09;;1;;25;12;24;24;00;00;", "01;09;;1;;25;12;24;10;00;",
-                             "01;09;;1;;xx;12;24;10;00;00;"}) {
+    for (const char* text :
+         {"01;09;;1234;", "01;09;;1;;31;02;24;10;00;00;", "01;09;;1;;25;12;24;24;00;00;",
+          "01;09;;1;;25;12;24;10;00;", "01;09;;1;;xx;12;24;10;00;00;"}) {
         EXPECT_EQ(DataHoraLeitura(CamposPacote(text)), At(2025, 1, 2, 3, 4, 5)) << text;
     }
 }

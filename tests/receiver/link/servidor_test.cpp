@@ -1,4 +1,6 @@
 // The connection server over real loopback sockets, with simulated terminals as peers.
+#include "receiver/link/Servidor.h"
+
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -12,7 +14,6 @@
 #include "TerminalSim.h"
 #include "common/Exception.h"
 #include "common/Unhandled.h"
-#include "receiver/link/Servidor.h"
 
 using namespace lumora;
 using namespace std::chrono_literals;
@@ -56,8 +57,9 @@ struct LogFalso : ILogTrafego {
     void Recebidos(const std::string& l) override { recebidos.push_back(l); }
     void Enviados(const std::string& l) override { enviados.push_back(l); }
     bool Contem(const std::string& trecho) const {
-        return std::any_of(enviados.begin(), enviados.end(),
-                           [&](const std::string& l) { return l.find(trecho) != std::string::npos; });
+        return std::any_of(enviados.begin(), enviados.end(), [&](const std::string& l) {
+            return l.find(trecho) != std::string::npos;
+        });
     }
     std::vector<std::string> recebidos, enviados;
 };
@@ -91,7 +93,7 @@ struct ArquivosMemoria : IArquivosMotor {
 };
 
 class ServidorTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         App();
         common::SetUnhandledFailureHandler([this](const std::string& t) { falhas.push_back(t); });
@@ -134,7 +136,8 @@ protected:
     // Next frame from the receiver, serving events meanwhile; "" on time-out.
     std::string Recebe(SimTerminal& t, std::chrono::milliseconds limite = 2500ms) {
         std::optional<termsim::Inbound> m;
-        Ate([&] {
+        Ate(
+            [&] {
                 t.ReadAvailable();
                 m = t.PopMessage();
                 return m.has_value();
@@ -370,8 +373,9 @@ TEST_F(ServidorTest, ConnectionsPastTheLimitAreClosedAtOnce) {
         // The listen queue is short: let the server accept before the next one knocks.
         ASSERT_TRUE(Ate([&] { return servidor.QuantidadeConexoes() == i + 1; }));
     }
-    ASSERT_TRUE(Ate([&] { return servidor.QuantidadeConexoes() == TServidorTerminais::kMaxConexoes; },
-                    10000ms));
+    ASSERT_TRUE(
+        Ate([&] { return servidor.QuantidadeConexoes() == TServidorTerminais::kMaxConexoes; },
+            10000ms));
     SimTerminal demais;
     demais.Connect("127.0.0.1", porta, "127.0.0.21");
     EXPECT_TRUE(Ate([&] { return log.Contem("Erro: Limite de 256"); }));
