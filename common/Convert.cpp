@@ -48,6 +48,14 @@ std::string IntToStrMin(int64_t value, int digits) {
     return out;
 }
 
+bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+    }
+    return true;
+}
+
 std::string Trim(const std::string& text) {
     size_t begin = 0;
     size_t end = text.size();

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace common {
 
@@ -18,6 +19,14 @@ std::string IntToStrMin(int64_t value, int digits);
 
 // Removes blanks and control characters (every byte up to 32) from both ends.
 std::string Trim(const std::string& text);
+
+// ASCII letters folded to lower case; every other byte as it is.
+constexpr char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+// Equal texts when ASCII letters are compared without regard to case (names of fields,
+// attributes and types in files).
+bool SameTextIgnoringCase(std::string_view a, std::string_view b);
 
 // The conversion error's text for a given input.
 std::string InvalidIntegerText(const std::string& text);

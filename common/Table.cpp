@@ -13,16 +13,6 @@ constexpr const char* kShownDateTime = "dd/mm/yyyy hh:mm:ss";
 
 [[noreturn]] void Fail(const std::string& text) { throw Exception(text); }
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (Lower(a[i]) != Lower(b[i])) return false;
-    }
-    return true;
-}
-
 std::string InvalidDateTimeText(const std::string& text) {
     return "'" + text + "' is not a valid date and time";
 }
@@ -89,7 +79,7 @@ const std::vector<FieldDef>& MemTable::Fields() const { return fields_; }
 
 int MemTable::FieldIndex(std::string_view name) const {
     for (size_t i = 0; i < fields_.size(); ++i) {
-        if (SameName(fields_[i].name, name)) return static_cast<int>(i);
+        if (common::SameTextIgnoringCase(fields_[i].name, name)) return static_cast<int>(i);
     }
     return -1;
 }

@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "common/Convert.h"
 #include "common/Text1252.h"
 
 namespace lumora {
@@ -17,16 +18,6 @@ constexpr std::string_view kDeclaration = "<?xml version=\"1.0\" standalone=\"ye
 bool IsSpace(unsigned char c) { return c >= 1 && c <= 32; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameText(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (Lower(a[i]) != Lower(b[i])) return false;
-    }
-    return true;
-}
 
 // A name another reader takes as an attribute name without surprises. Field names outside it
 // are written with the offending bytes replaced and the real name kept in "fieldname".
@@ -268,7 +259,7 @@ class Scanner {
 
 const RawAttribute* FindRaw(const std::vector<RawAttribute>& attrs, std::string_view name) {
     for (const auto& a : attrs) {
-        if (SameText(a.name, name)) return &a;
+        if (common::SameTextIgnoringCase(a.name, name)) return &a;
     }
     return nullptr;
 }
@@ -418,8 +409,9 @@ class Reader {
         f.name = UnescapeText(name->value);
         f.type = std::string(*canonical);
         for (const auto& a : attrs) {
-            if (SameText(a.name, "attrname") || SameText(a.name, "tagname") ||
-                SameText(a.name, "fieldtype")) {
+            if (common::SameTextIgnoringCase(a.name, "attrname") ||
+                common::SameTextIgnoringCase(a.name, "tagname") ||
+                common::SameTextIgnoringCase(a.name, "fieldtype")) {
                 continue;
             }
             f.params.push_back({std::string(a.name), UnescapeText(a.value)});
@@ -463,7 +455,7 @@ class Reader {
             for (const auto& a : scan_.Attributes()) {
                 if (const auto f = FieldOf(a.name)) {
                     row.values.emplace_back(*f, UnescapeText(a.value));
-                } else if (SameText(a.name, "RowState")) {
+                } else if (common::SameTextIgnoringCase(a.name, "RowState")) {
                     row.rowState = DecodeInteger(UnescapeText(a.value)).value_or(0);
                 }
             }
@@ -585,7 +577,7 @@ const std::vector<std::string_view>& KnownFieldTypes() {
 
 std::optional<std::string_view> CanonicalFieldType(std::string_view type) {
     for (const auto known : KnownFieldTypes()) {
-        if (SameText(known, type)) return known;
+        if (common::SameTextIgnoringCase(known, type)) return known;
     }
     return std::nullopt;
 }
@@ -645,8 +637,8 @@ std::string UnescapeText(std::string_view text) {
                 int digit;
                 if (IsDigit(c))
                     digit = c - '0';
-                else if (hex && Lower(c) >= 'a' && Lower(c) <= 'f')
-                    digit = Lower(c) - 'a' + 10;
+                else if (hex && common::LowerAscii(c) >= 'a' && common::LowerAscii(c) <= 'f')
+                    digit = common::LowerAscii(c) - 'a' + 10;
                 else
                     break;
                 // Past anything a character can be, the number only needs to stay large.
@@ -749,7 +741,8 @@ DataPacketWriter::DataPacketWriter(const std::vector<PacketField>& fields,
     for (size_t i = 0; i < fields.size(); ++i) {
         const PacketField& f = fields[i];
         rowName[i] = IsPlainName(f.name) ? f.name : PlainName(f.name);
-        fieldNamedRowState_ = fieldNamedRowState_ || SameText(rowName[i], "RowState");
+        fieldNamedRowState_ =
+            fieldNamedRowState_ || common::SameTextIgnoringCase(rowName[i], "RowState");
         out_ += "<FIELD attrname=\"";
         AppendEscaped(out_, rowName[i]);
         out_ += "\" fieldtype=\"";
@@ -757,8 +750,9 @@ DataPacketWriter::DataPacketWriter(const std::vector<PacketField>& fields,
         out_ += '"';
         std::unordered_set<std::string_view> written;
         for (const auto& p : f.params) {
-            if (!IsPlainName(p.name) || SameText(p.name, "attrname") ||
-                SameText(p.name, "tagname") || SameText(p.name, "fieldtype") ||
+            if (!IsPlainName(p.name) || common::SameTextIgnoringCase(p.name, "attrname") ||
+                common::SameTextIgnoringCase(p.name, "tagname") ||
+                common::SameTextIgnoringCase(p.name, "fieldtype") ||
                 !written.insert(p.name).second) {
                 continue;
             }
@@ -875,7 +869,9 @@ DataPacket ParseDataPacket(std::string_view bytes) {
     Scanner declaration(bytes);
     if (declaration.ReadDeclaration()) {
         for (const auto& a : declaration.Attributes()) {
-            if (SameText(a.name, "encoding") && SameText(a.value, "UTF-8")) utf8 = true;
+            if (common::SameTextIgnoringCase(a.name, "encoding") &&
+                common::SameTextIgnoringCase(a.value, "UTF-8"))
+                utf8 = true;
         }
     }
     if (utf8) {

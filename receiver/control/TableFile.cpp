@@ -10,20 +10,11 @@
 #include <variant>
 
 #include "common/AtomicFile.h"
+#include "common/Convert.h"
 #include "common/Exception.h"
 
 namespace lumora {
 namespace {
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (Lower(a[i]) != Lower(b[i])) return false;
-    }
-    return true;
-}
 
 // Parameters that name fields by their number in the file; the table writes its fields in
 // its own order, so they would point at the wrong fields.
@@ -127,7 +118,7 @@ std::string KindOfFieldType(const std::string& type) {
         {"bin.hex", "Binary"},       {"nested", "Nested"},     {"IntArray", "Array"},
         {"UIntArray", "Array"}};
     for (const auto& [name, kind] : kKinds) {
-        if (SameName(name, type)) return std::string(kind);
+        if (common::SameTextIgnoringCase(name, type)) return std::string(kind);
     }
     return type;
 }
@@ -203,8 +194,9 @@ TableFileExtras LoadTableFromPacket(common::MemTable& table, DataPacket packet) 
     std::vector<bool> bound(packet.fields.size(), false);
     for (size_t i = 0; i < defs.size(); ++i) {
         size_t j = 0;
-        while (j < packet.fields.size() && !SameName(packet.fields[j].FieldName(), defs[i].name) &&
-               !SameName(packet.fields[j].name, defs[i].name)) {
+        while (j < packet.fields.size() &&
+               !common::SameTextIgnoringCase(packet.fields[j].FieldName(), defs[i].name) &&
+               !common::SameTextIgnoringCase(packet.fields[j].name, defs[i].name)) {
             ++j;
         }
         const std::string& label = defs[i].DisplayLabel();

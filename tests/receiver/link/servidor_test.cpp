@@ -14,6 +14,7 @@
 #include "TerminalSim.h"
 #include "common/Exception.h"
 #include "common/Unhandled.h"
+#include "tests/support/PortaLivre.h"
 
 using namespace lumora;
 using namespace std::chrono_literals;
@@ -21,24 +22,14 @@ using termsim::SimTerminal;
 
 namespace {
 
+using teste::PortaLivre;
+
 QCoreApplication& App() {
     static int argc = 1;
     static char name[] = "test_servidor";
     static char* argv[] = {name, nullptr};
     static QCoreApplication app(argc, argv);
     return app;
-}
-
-uint16_t PortaLivre() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t n = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-    ::close(fd);
-    return ntohs(a.sin_port);
 }
 
 // Runs the event loop until the condition holds or the time is up.

@@ -22,22 +22,13 @@
 #include "receiver/control/ArquivosReceptor.h"
 #include "receiver/shell/uLog.h"
 #include "receiver/shell/uPrincipal.h"
+#include "tests/support/PortaLivre.h"
 
 using namespace lumora;
 
 namespace {
 
-uint16_t PortaLivre() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t n = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
+using teste::PortaLivre;
 
 void Espera(int ms) {
     QElapsedTimer t;

@@ -18,6 +18,7 @@
 #include "TerminalSim.h"
 #include "common/DateTime.h"
 #include "receiver/control/ArquivosReceptor.h"
+#include "tests/support/PortaLivre.h"
 
 extern char** environ;
 
@@ -27,17 +28,7 @@ using namespace lumora;
 
 namespace {
 
-uint16_t PortaLivre() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t n = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
+using teste::PortaLivre;
 
 std::string Le(const fs::path& arquivo) {
     std::ifstream in(arquivo, std::ios::binary);
