@@ -35,6 +35,8 @@ constexpr int kListenQueue = 128;
 // After an accept that failed for want of descriptors or memory the accept event rests this
 // long: the connection is still pending and would otherwise wake the loop on every pass.
 constexpr int kAcceptRestMs = 100;
+// Connections taken in one accept event at most, so that other events still get their turn.
+constexpr int kAcceptsPerEvent = 64;
 
 // Closes a descriptor unless it was handed on.
 class DescriptorGuard {
@@ -338,7 +340,7 @@ void TSock::ReadReady() {
     EventScope scope(this);
     try {
         if (listen_) {
-            AcceptEvent();
+            AcceptEvent(scope);
             return;
         }
         if (fd_ < 0) return;
@@ -399,7 +401,7 @@ void TSock::WriteReady() {
     }
 }
 
-void TSock::AcceptEvent() {
+void TSock::AcceptEvent(EventScope& scope) {
     if (!autoAccept_ || !OnAutoAccept) {
         // The connection stays pending. The event is not raised again until AutoAccept is set,
         // or it would be raised on every pass of the loop.
@@ -410,17 +412,25 @@ void TSock::AcceptEvent() {
         }
         return;
     }
-    sockaddr_in peer{};
-    socklen_t length = sizeof peer;
-    const int fd = ::accept4(fd_, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
-    if (fd < 0) {
-        const int err = errno;
-        if (IsTransient(err) || err == ECONNABORTED) return;  // the connection went away again
-        PauseAccept(kAcceptRestMs);
-        Notice(siError, SocketErrorNotice(WsaErrorFromErrno(err)));
-        return;
+    // Every connection waiting now is taken in this one event. Taking one per pass of the
+    // loop let terminals that connected during busy traffic wait behind every other event for
+    // each of them in turn, long enough for their first messages to go unanswered.
+    for (int taken = 0; taken < kAcceptsPerEvent; ++taken) {
+        sockaddr_in peer{};
+        socklen_t length = sizeof peer;
+        const int fd = ::accept4(fd_, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
+        if (fd < 0) {
+            const int err = errno;
+            if (err == EINTR || err == ECONNABORTED) continue;  // that one went away again
+            if (IsTransient(err)) return;                        // nothing more waiting
+            PauseAccept(kAcceptRestMs);
+            Notice(siError, SocketErrorNotice(WsaErrorFromErrno(err)));
+            return;
+        }
+        AcceptConnection(fd, peer);
+        // The handlers may have stopped listening or destroyed this listener.
+        if (!scope.Alive() || !listen_ || fd_ < 0 || !autoAccept_ || !OnAutoAccept) return;
     }
-    AcceptConnection(fd, peer);
 }
 
 void TSock::PauseAccept(int milliseconds) {

@@ -158,7 +158,7 @@ class TSock : public QObject {
     // Entry points from the event loop.
     void ReadReady();
     void WriteReady();
-    void AcceptEvent();
+    void AcceptEvent(EventScope& scope);
     void ReadEvent(EventScope& scope, size_t received);
     void CloseEvent(EventScope& scope, int error);
     void AcceptConnection(int fd, const sockaddr_in& peer);

@@ -283,6 +283,20 @@ TEST_F(SockTest, AcceptAnnouncesTheNewConnection) {
     EXPECT_NE(nodelay, 0);
 }
 
+TEST_F(SockTest, EveryWaitingConnectionIsTakenInOneAcceptEvent) {
+    // A busy receiver passes through its loop rarely; terminals that connect meanwhile must
+    // not each wait one pass behind all other traffic.
+    sock->StartListen();
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int i = 0; i < 10; ++i) clients.push_back(std::make_unique<Client>(port));
+    // All ten are waiting to be accepted now; one pass of the loop takes them all.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(sock->ConnectionCount(), 10);
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_EQ(sock->Connection(i)->RemoteAddress(), "127.0.0.1");
+    }
+}
+
 TEST_F(SockTest, ReadEventsDeliverWhateverHasArrived) {
     sock->StartListen();
     Client c(port);
