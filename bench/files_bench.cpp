@@ -1,5 +1,6 @@
 // What the card list reload and the history save cost per message, for growing tables.
 #include <cstdio>
+#include <cstdlib>
 
 #include "BenchUtil.h"
 #include "receiver/control/ArquivosReceptor.h"
@@ -18,6 +19,21 @@ struct Conexao : IConexaoTerminal {
 
 }  // namespace
 
+// A receiver with its files in a fresh folder and terminal "01" registered.
+struct Receptor {
+    explicit Receptor(const std::filesystem::path& p) : pasta(p) {
+        if (!arquivos.Inicia(common::Now())) std::exit(1);
+        t.cdsEquipamentos.Load({{std::string("01"), std::string("127.0.0.1")}});
+    }
+    ~Receptor() { std::filesystem::remove_all(pasta); }
+    std::filesystem::path pasta;
+    TabelasReceptor t;
+    TArquivosReceptor arquivos{t, pasta};
+    AjustesFixos ajustes;
+    TMotorSaida motor{t, ajustes, arquivos};
+    Conexao c;
+};
+
 int main() {
     std::printf("Card check (card read from a registered terminal, white list)\n");
     std::printf("%10s %18s %18s\n", "cards", "unchanged us/read", "changed us/read");
@@ -25,13 +41,9 @@ int main() {
         const auto pasta = bench::TempFolder("lumora-bench-files");
         const std::string a = bench::CardList(n, 0), b = bench::CardList(n, 1);
         bench::WriteFile(pasta / "Comandas.xml", a);
-        TabelasReceptor t;
-        TArquivosReceptor arquivos(t, pasta);
-        if (!arquivos.Inicia(common::Now())) return 1;
-        t.cdsEquipamentos.Load({{std::string("01"), std::string("127.0.0.1")}});
-        AjustesFixos ajustes;
-        TMotorSaida motor(t, ajustes, arquivos);
-        Conexao c;
+        Receptor r(pasta);
+        TMotorSaida& motor = r.motor;
+        Conexao& c = r.c;
         const std::string leitura =
             "01;09;;" + common::IntToStrMin(n - 1, 16) + ";;25;12;24;14;31;05;";
         const int vezes = n >= 100000 ? 50 : 500;
@@ -45,23 +57,18 @@ int main() {
         }
         alterado /= vezes / 5;
         std::printf("%10d %18.1f %18.1f\n", n, inalterado, alterado);
-        std::filesystem::remove_all(pasta);
     }
 
     std::printf("\nHistory save after a turnstile result (whole file written and synced)\n");
     std::printf("%10s %18s %18s %18s\n", "rows", "ms/result", "bytes ms", "via packet ms");
     for (int n : {1000, 10000, 50000}) {
-        const auto pasta = bench::TempFolder("lumora-bench-files");
-        TabelasReceptor t;
-        TArquivosReceptor arquivos(t, pasta);
-        if (!arquivos.Inicia(common::Now())) return 1;
-        t.cdsEquipamentos.Load({{std::string("01"), std::string("127.0.0.1")}});
-        AjustesFixos ajustes;
-        TMotorSaida motor(t, ajustes, arquivos);
+        Receptor r(bench::TempFolder("lumora-bench-files"));
+        TMotorSaida& motor = r.motor;
+        Conexao& c = r.c;
+        TabelasReceptor& t = r.t;
         for (int i = 0; i < n - 20; ++i) {
             motor.InsereHistorico(common::IntToStrMin(i, 16), "Liberado", 1, common::Now());
         }
-        Conexao c;
         const double us = bench::MicrosPer(20, [&](int) { motor.ProcessaPacote("01;10;G;;", c); });
         // The file's bytes alone, as the save makes them and by way of a whole packet.
         size_t size = 0;
@@ -72,7 +79,6 @@ int main() {
         std::printf("%10d %18.2f %18.2f %18.2f\n", n, us / 1000.0, direct / 1000.0,
                     viaPacket / 1000.0);
         if (size == 0) return 1;
-        std::filesystem::remove_all(pasta);
     }
     return 0;
 }
