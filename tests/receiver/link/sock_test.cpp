@@ -21,6 +21,7 @@
 #include "common/Unhandled.h"
 #include "receiver/link/SockErrors.h"
 #include "receiver/link/SockStream.h"
+#include "tests/support/PortaLivre.h"
 
 namespace {
 
@@ -58,17 +59,6 @@ sockaddr_in Loopback(uint16_t port) {
     a.sin_port = htons(port);
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     return a;
-}
-
-uint16_t FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = Loopback(0);
-    a.sin_addr.s_addr = htonl(INADDR_ANY);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), len);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
 }
 
 // A terminal stand-in: a plain blocking client socket on 127.0.0.1.
@@ -128,7 +118,7 @@ class SockTest : public ::testing::Test {
   protected:
     void SetUp() override {
         App();
-        port = FreePort();
+        port = lumora::teste::PortaLivre();
         sock = new TSock();
         sock->SetPortName(std::to_string(port));
         sock->SetAutoAccept(true);

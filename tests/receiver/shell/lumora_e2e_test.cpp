@@ -152,7 +152,11 @@ TEST_F(ProgramaTest, ServesATerminalHeadlessAndSavesEverythingOnSigterm) {
     Inicia(porta);
 
     termsim::SimTerminal terminal("01");
-    Conecta(terminal, porta);
+    try {
+        Conecta(terminal, porta);
+    } catch (const termsim::SimError& e) {
+        FAIL() << e.what() << "; the program said:\n" << Le(pasta / "stderr.txt");
+    }
     EXPECT_EQ(ProximoCodigo(terminal), "$");   // wake
     EXPECT_EQ(ProximoCodigo(terminal), "01");  // clock
     // On the white list: hand the card in; the turnstile turns, and that row is saved at once.
