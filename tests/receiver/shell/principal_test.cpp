@@ -31,6 +31,17 @@ class PrincipalTest : public JanelaTest {
     QTabWidget* Paginas() { return Controle<QTabWidget>("PageControl1"); }
     QString AbaAtual() { return Paginas()->currentWidget()->objectName(); }
 
+    // The equipment page showing, its grid holding the one row "01" / 10.0.0.1.
+    common::qt::DbGrid* GradeComUmEquipamento() {
+        auto& equip = janela->Tabelas().cdsEquipamentos;
+        equip.Insert();
+        equip.SetString(campo::kNumEquipamento, "01");
+        equip.SetString(campo::kIP, "10.0.0.1");
+        equip.Post();
+        Paginas()->setCurrentWidget(Controle<QWidget>("tsEquipamentos"));
+        return Controle<common::qt::DbGrid>("dbgEquipamentos");
+    }
+
     // Focus moves on to another field as a Tab press would move it.
     void SaiPara(QWidget* outro) {
         outro->setFocus(Qt::TabFocusReason);
@@ -208,12 +219,7 @@ TEST_F(PrincipalTest, StartButtonTakesTheFocusWhenTheWindowIsActivatedOnItsTab) 
 TEST_F(PrincipalTest, NavigatorInsertPutsTheFocusOnTheTerminalNumberColumn) {
     AbreAtiva();
     auto& equip = janela->Tabelas().cdsEquipamentos;
-    equip.Insert();
-    equip.SetString(campo::kNumEquipamento, "01");
-    equip.SetString(campo::kIP, "10.0.0.1");
-    equip.Post();
-    Paginas()->setCurrentWidget(Controle<QWidget>("tsEquipamentos"));
-    auto* grade = Controle<common::qt::DbGrid>("dbgEquipamentos");
+    auto* grade = GradeComUmEquipamento();
     grade->setCurrentIndex(grade->model()->index(0, 1));  // the operator was on the IP column
     auto* insere = Controle<common::qt::RecordNavigator>("dbnEquipamentos")
                        ->findChild<QToolButton*>(QStringLiteral("nbInsert"));
@@ -382,12 +388,7 @@ TEST_F(PrincipalTest, ATableThatCannotBeTakenUpEndsStartUpSilently) {
 TEST_F(PrincipalTest, AnEquipmentRowTheStoreRuleRefusesStaysOpenInTheGrid) {
     AbreAtiva();
     auto& equip = janela->Tabelas().cdsEquipamentos;
-    equip.Insert();
-    equip.SetString(campo::kNumEquipamento, "01");
-    equip.SetString(campo::kIP, "10.0.0.1");
-    equip.Post();
-    Paginas()->setCurrentWidget(Controle<QWidget>("tsEquipamentos"));
-    auto* grade = Controle<common::qt::DbGrid>("dbgEquipamentos");
+    auto* grade = GradeComUmEquipamento();
     grade->setFocus();
     QTest::keyClick(grade, Qt::Key_Insert);
     ASSERT_EQ(equip.State(), common::TableState::Insert);
