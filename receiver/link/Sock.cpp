@@ -21,7 +21,7 @@
 
 #include "common/Convert.h"
 #include "common/Unhandled.h"
-#include "receiver/link/SockErrors.h"
+#include "common/SockErrors.h"
 #include "receiver/link/SockStream.h"
 #include "receiver/link/SockThread.h"
 

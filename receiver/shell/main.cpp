@@ -4,7 +4,7 @@
 #include <QSessionManager>
 
 #include "common/qt/OperatorDialogs.h"
-#include "receiver/shell/SinaisEncerramento.h"
+#include "common/qt/SinaisEncerramento.h"
 #include "receiver/shell/uLog.h"
 #include "receiver/shell/uPrincipal.h"
 
@@ -19,10 +19,10 @@ int main(int argc, char* argv[]) {
 
     // Before the window: an end asked for while start-up shows a message (a second instance)
     // closes that message, and start-up then ends the program as soon as it can.
-    lumora::TSinaisEncerramento sinais;
+    common::qt::TSinaisEncerramento sinais;
     lumora::TFormPrincipal* atual = nullptr;
     bool pedidoNaPartida = false;
-    QObject::connect(&sinais, &lumora::TSinaisEncerramento::pedidoEncerramento, &app, [&](int) {
+    QObject::connect(&sinais, &common::qt::TSinaisEncerramento::pedidoEncerramento, &app, [&](int) {
         if (atual) {
             atual->EncerraSemPergunta();
         } else {

@@ -27,7 +27,7 @@
 #include "common/qt/DbGrid.h"
 #include "common/qt/OperatorDialogs.h"
 #include "common/qt/Text1252Qt.h"
-#include "receiver/shell/EnderecoLocal.h"
+#include "common/LocalAddress.h"
 #include "receiver/shell/IconePrograma.h"
 #include "receiver/shell/InstanciaUnica.h"
 #include "receiver/shell/uLog.h"
@@ -184,7 +184,7 @@ void TFormPrincipal::Inicia() {
     }
 
     // 7. The computer's address, for the operator to give to the terminals.
-    edIPLocal_->setText(ToQString(EnderecoIPLocal()));
+    edIPLocal_->setText(ToQString(common::LocalIPv4Address(true)));
 
     // 8. The times in force.
     AplicaTempos();

@@ -19,7 +19,7 @@
 #include <mutex>
 
 #include "common/Unhandled.h"
-#include "receiver/link/SockErrors.h"
+#include "common/SockErrors.h"
 #include "receiver/link/SockStream.h"
 #include "tests/support/PortaLivre.h"
 

@@ -1,5 +1,5 @@
 // The self-pipe between the signal handler and the event loop.
-#include "receiver/shell/SinaisEncerramento.h"
+#include "common/qt/SinaisEncerramento.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <csignal>
 
-namespace lumora {
+namespace common::qt {
 namespace {
 
 int tubo[2] = {-1, -1};
@@ -52,4 +52,4 @@ void TSinaisEncerramento::Le() {
     if (ultimo != 0) emit pedidoEncerramento(ultimo);
 }
 
-}  // namespace lumora
+}  // namespace common::qt

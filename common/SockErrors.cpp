@@ -1,7 +1,8 @@
 // Socket error codes as the socket component reports them: Windows Sockets numbers and names.
-#include "receiver/link/SockErrors.h"
+#include "common/SockErrors.h"
 
 #include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -140,4 +141,8 @@ std::string SocketErrorName(int code) {
 
 std::string SocketErrorNotice(int code) {
     return "Error #" + std::to_string(code) + " (" + SocketErrorName(code) + ")";
+}
+
+std::string SocketErrorText(int code, int err) {
+    return "Socket Error # " + std::to_string(code) + "\r\n" + std::strerror(err);
 }

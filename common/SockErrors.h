@@ -1,4 +1,4 @@
-// Socket error codes as the socket component reports them: Windows Sockets numbers and names.
+// Socket error codes as both programs report them: Windows Sockets numbers, names and texts.
 #pragma once
 
 #include <string>
@@ -22,3 +22,7 @@ std::string SocketErrorName(int code);
 
 // The text of the error notice for a code: "Error #10054 (WSAECONNRESET)".
 std::string SocketErrorNotice(int code);
+
+// The text of a datagram socket failure as the module manager reports it:
+// "Socket Error # 10054" CR LF and the system's description of the errno behind it.
+std::string SocketErrorText(int code, int err);

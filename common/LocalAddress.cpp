@@ -1,5 +1,5 @@
 // Host name, name resolution and, when that is of no use, the interfaces' own addresses.
-#include "receiver/shell/EnderecoLocal.h"
+#include "common/LocalAddress.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
@@ -8,7 +8,7 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
-namespace lumora {
+namespace common {
 namespace {
 
 bool Loopback(const in_addr& a) { return (ntohl(a.s_addr) >> 24) == 127; }
@@ -37,7 +37,7 @@ std::string PrimeiraInterface() {
 
 }  // namespace
 
-std::string EnderecoIPLocal() {
+std::string LocalIPv4Address(bool loopbackFallback) {
     char nome[128] = {};
     std::string resolvido;
     if (gethostname(nome, sizeof nome - 1) == 0) {
@@ -54,7 +54,8 @@ std::string EnderecoIPLocal() {
         }
     }
     const std::string interface = PrimeiraInterface();
-    return interface.empty() ? resolvido : interface;
+    if (!interface.empty()) return interface;
+    return loopbackFallback ? resolvido : std::string();
 }
 
-}  // namespace lumora
+}  // namespace common

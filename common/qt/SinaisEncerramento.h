@@ -5,7 +5,7 @@
 
 class QSocketNotifier;
 
-namespace lumora {
+namespace common::qt {
 
 // The signal handler only writes a byte into a pipe; the event loop reads it and emits
 // pedidoEncerramento, so the close sequence runs on the program's own thread like any event.
@@ -23,4 +23,4 @@ class TSinaisEncerramento : public QObject {
     QSocketNotifier* notificador_ = nullptr;
 };
 
-}  // namespace lumora
+}  // namespace common::qt

@@ -1,0 +1,171 @@
+// The refresh: discovery of both module families into the two lists, and the reads of each
+// first-family module's netmask, gateway and destination IP.
+#include "manager/modules/Atualizacao.h"
+
+#include "manager/modules/Listas.h"
+#include "manager/modules/RegrasResposta.h"
+#include "manager/modules/Respostas.h"
+
+namespace modrevo {
+
+using common::TableState;
+
+TAtualizacao::TAtualizacao(IJanelaGerente& janela, IEndpointUDP& udpClient,
+                           IEndpointUDP& udpClientAux, IEndpointUDP& udpSafe)
+    : tbmColetores(CriaTbmColetores()),
+      tbmModulos(CriaTbmModulos()),
+      janela_(janela),
+      udpClient_(udpClient),
+      udpClientAux_(udpClientAux),
+      udpSafe_(udpSafe) {
+    tbmColetores.OnStateChange = [this](common::MemTable&) { dsColetoresStateChange(); };
+    tbmModulos.OnStateChange = [this](common::MemTable&) { dsColetoresStateChange(); };
+}
+
+void TAtualizacao::FormCreate() { tbmModulos.Open(); }
+
+void TAtualizacao::dsColetoresStateChange() {
+    if (!tbmColetores.Active() || tbmColetores.State() != TableState::Browse) return;
+    const int total = tbmColetores.RecordCount() + tbmModulos.RecordCount();
+    janela_.MostraContagem(" " + std::to_string(total) + " equipamento(s) encotrado(s)");
+}
+
+bool TAtualizacao::Processa(unsigned minha) {
+    janela_.ProcessaMensagens();
+    return Vigente(minha);
+}
+
+void TAtualizacao::InsereColetor(const std::string& endereco, const std::string& texto) {
+    const auto resposta = InterpretaRespostaDescoberta(texto);
+    if (!resposta) return;
+    tbmColetores.Insert();
+    tbmColetores.SetString(cIp, endereco);
+    tbmColetores.SetString(cMACaddress, resposta->mac);
+    tbmColetores.SetString(cPorta, resposta->porta);
+    tbmColetores.SetString(cDescricao, resposta->descricao);
+    tbmColetores.SetString(cDHCP, resposta->dhcp);
+    tbmColetores.Post();
+}
+
+void TAtualizacao::GuardaValor(int linha, int campo, const std::string& valor) {
+    // The operator may have moved the cursor while the reply was awaited.
+    tbmColetores.MoveTo(linha);
+    tbmColetores.Edit();
+    tbmColetores.SetString(campo, valor);
+    tbmColetores.Post();
+}
+
+bool TAtualizacao::LeModulos(unsigned minha, int tempo) {
+    if (!Processa(minha)) return false;
+    udpClient_.Broadcast("X", kPortaPrimeiraFamilia);
+    ColetaAteSilencio(udpClient_, [&](const Datagrama& d) {
+        InsereColetor(d.endereco, d.texto);
+        janela_.AdicionaMemo1(d.endereco + " " + d.texto);
+        return Processa(minha);
+    });
+    if (!Processa(minha)) return false;
+    if (tbmColetores.RecordCount() == 0) return true;
+
+    tbmColetores.First();
+    udpClientAux_.SetReceiveTimeout(tempo);
+    const ProcessaMensagens processa = [&] { return Processa(minha); };
+    // The reads keep their own position: a click on the list meanwhile moves the table's
+    // cursor, and must neither skip a module nor read one twice.
+    for (int linha = 0; linha < tbmColetores.RecordCount(); ++linha) {
+        tbmColetores.MoveTo(linha);
+        const std::string ip = tbmColetores.AsString(cIp);
+        udpClientAux_.Send(ip, kPortaPrimeiraFamilia, "L" + kSenhaModulo);
+        AguardaLogin(udpClientAux_, processa);
+        if (!Vigente(minha)) return false;
+        static constexpr struct {
+            const char* comando;
+            int campo;
+        } kLeituras[] = {{"GNM", cNetmask}, {"GGI", cGateway}, {"GDI", cIpDestino}};
+        for (const auto& leitura : kLeituras) {
+            udpClientAux_.Send(ip, kPortaPrimeiraFamilia, leitura.comando);
+            const auto valor = AguardaValor(udpClientAux_, processa);
+            if (!Vigente(minha)) return false;
+            if (valor) GuardaValor(linha, leitura.campo, *valor);
+        }
+        if (!Processa(minha)) return false;
+    }
+    return true;
+}
+
+void TAtualizacao::AtualizaListas(bool mostraAmpulheta) {
+    const unsigned minha = ++geracao_;
+    ++profundidade_;
+    struct Saida {
+        int& p;
+        ~Saida() { --p; }
+    } saida{profundidade_};
+
+    if (mostraAmpulheta) janela_.Ampulheta(true);
+    const std::string textoTempo = janela_.CarregaTempoResposta();
+    const int tempo = TempoResposta(textoTempo);
+    bool vigente = Processa(minha);
+    if (vigente) {
+        if (!tbmColetores.Active()) tbmColetores.Open();
+        tbmColetores.Empty();
+        tbmModulos.Empty();
+        janela_.LimpaMemos();
+        udpClient_.SetReceiveTimeout(tempo);
+        try {
+            vigente = LeModulos(minha, tempo);
+        } catch (const std::exception&) {
+            janela_.Aviso(kErroAtualizacao);
+            vigente = Processa(minha);
+        }
+    }
+    janela_.Ampulheta(false);
+    if (!vigente) return;  // a newer refresh has filled the lists already
+    if (!Processa(minha)) return;
+    DescobreSegundaFamilia(minha, tempo);
+}
+
+void TAtualizacao::btnUDPSafeClick() {
+    DescobreSegundaFamilia(0, TempoResposta(janela_.CarregaTempoResposta()));
+}
+
+void TAtualizacao::DescobreSegundaFamilia(unsigned minha, int tempo) {
+    udpSafe_.Close();
+    udpSafe_.SetReceiveTimeout(tempo);
+    udpSafe_.Send("255.255.255.255", kPortaSegundaFamilia, kConsultaSegundaFamilia);
+    janela_.ProcessaMensagens();
+    // A refresh begun by the messages just processed has run its own query on a new socket;
+    // the rows of this one would be listed twice.
+    if (minha != 0 && !Vigente(minha)) return;
+    ColetaAteSilencio(udpSafe_, [&](const Datagrama& d) {
+        janela_.AdicionaMemo2(d.endereco);
+        janela_.AdicionaMemo2(d.texto);
+        tbmModulos.Insert();
+        tbmModulos.SetString(mIp, d.endereco);
+        const RespostaSegundaFamilia r = InterpretaRespostaSegundaFamilia(d.texto);
+        if (r.separador) janela_.AdicionaMemo2(std::to_string(*r.separador));
+        tbmModulos.SetString(mMac, r.mac);
+        tbmModulos.SetString(mEquipamento, r.nome);
+        tbmModulos.Post();
+        return true;
+    });
+}
+
+void TAtualizacao::Timer1Timer() {
+    const TableState estado = tbmColetores.State();
+    if (estado == TableState::Insert || estado == TableState::Edit) return;
+    // Refreshes longer than the timer's interval would otherwise nest without end.
+    if (atualizacaoDoTimer_) return;
+    atualizacaoDoTimer_ = true;
+    struct Saida {
+        bool& f;
+        ~Saida() { f = false; }
+    } saida{atualizacaoDoTimer_};
+    AtualizaListas(false);
+}
+
+void TAtualizacao::ToolButton2Click() {
+    janela_.ParaTimer1();
+    AtualizaListas(true);
+    janela_.IniciaTimer1();
+}
+
+}  // namespace modrevo

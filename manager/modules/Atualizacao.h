@@ -1,0 +1,89 @@
+// The refresh: discovery of both module families into the two lists, and the reads of each
+// first-family module's netmask, gateway and destination IP.
+#pragma once
+
+#include <string>
+
+#include "common/Table.h"
+#include "manager/modules/EndpointUDP.h"
+
+namespace modrevo {
+
+// What the refresh needs of the main window. Tests implement it without Qt.
+class IJanelaGerente {
+  public:
+    virtual ~IJanelaGerente() = default;
+    // Runs the window's pending messages (clicks, timer ticks) and returns.
+    virtual void ProcessaMensagens() = 0;
+    virtual void Ampulheta(bool ligada) = 0;
+    virtual void LimpaMemos() = 0;
+    virtual void AdicionaMemo1(const std::string& linha) = 0;
+    virtual void AdicionaMemo2(const std::string& linha) = 0;
+    // The "Aten\xE7\xE3o" box with the information icon.
+    virtual void Aviso(const std::string& texto) = 0;
+    // The first panel of the status bar.
+    virtual void MostraContagem(const std::string& texto) = 0;
+    // The response-time setting as stored (its design value when nothing is stored).
+    virtual std::string CarregaTempoResposta() = 0;
+    virtual void ParaTimer1() = 0;
+    virtual void IniciaTimer1() = 0;
+};
+
+inline const std::string kErroAtualizacao =
+    "Erro durante a atualiza\xE7\xE3o. Verifique e tente novamente.";
+constexpr uint16_t kPortaPrimeiraFamilia = 65535;
+constexpr uint16_t kPortaSegundaFamilia = 30303;
+inline const std::string kSenhaModulo = "581947";
+inline const std::string kConsultaSegundaFamilia = "Discovery: Who is out there?";
+
+// The main window's module lists and the operations that fill them. Everything runs on the
+// window's thread; a message processed between two receives may start another refresh
+// inside a running one.
+class TAtualizacao {
+  public:
+    TAtualizacao(IJanelaGerente& janela, IEndpointUDP& udpClient, IEndpointUDP& udpClientAux,
+                 IEndpointUDP& udpSafe);
+
+    common::MemTable tbmColetores;
+    common::MemTable tbmModulos;
+
+    // At the window's creation: the second-family list opens (the first opens at the first
+    // refresh).
+    void FormCreate();
+    void AtualizaListas(bool mostraAmpulheta);
+    void InsereColetor(const std::string& endereco, const std::string& texto);
+    void btnUDPSafeClick();
+    void dsColetoresStateChange();
+    // Every 30 s. A tick that comes while a row is being inserted or edited, or while a
+    // refresh that a tick started is still running, does nothing.
+    void Timer1Timer();
+    // "Atualizar": the timer stands still around its own refresh.
+    void ToolButton2Click();
+
+    // A refresh is running (possibly several, one inside the other).
+    bool EmAtualizacao() const { return profundidade_ > 0; }
+    // Rises with every refresh begun: a refresh that sees it changed was overtaken.
+    unsigned Geracao() const { return geracao_; }
+
+    IEndpointUDP& UDPClient() { return udpClient_; }
+
+  private:
+    // Steps of a refresh that send and receive; false when a newer refresh overtook it.
+    bool LeModulos(unsigned minha, int tempo);
+    bool Vigente(unsigned minha) const { return geracao_ == minha; }
+    // Processes the window's messages; false when that started a newer refresh.
+    bool Processa(unsigned minha);
+    void GuardaValor(int linha, int campo, const std::string& valor);
+    // The second-family discovery; `minha` is the refresh that runs it, 0 for none.
+    void DescobreSegundaFamilia(unsigned minha, int tempo);
+
+    IJanelaGerente& janela_;
+    IEndpointUDP& udpClient_;
+    IEndpointUDP& udpClientAux_;
+    IEndpointUDP& udpSafe_;
+    unsigned geracao_ = 0;
+    int profundidade_ = 0;
+    bool atualizacaoDoTimer_ = false;
+};
+
+}  // namespace modrevo

@@ -1,0 +1,213 @@
+// The UDP endpoints the manager speaks to the modules through.
+#include "manager/modules/EndpointUDP.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <set>
+#include <vector>
+
+#include "common/SockErrors.h"
+
+namespace modrevo {
+namespace {
+
+constexpr int kTempoPadrao = 2000;
+
+[[noreturn]] void FalhaSocket(int err) {
+    const int codigo = WsaErrorFromErrno(err);
+    throw ESocketUDP(SocketErrorText(codigo, err), codigo);
+}
+
+std::string Texto(const in_addr& a) {
+    char buffer[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &a, buffer, sizeof buffer);
+    return buffer;
+}
+
+// Indexes of the interfaces a broadcast should leave by: up, able to broadcast, not loopback,
+// with an IPv4 address.
+std::vector<int> InterfacesDeBroadcast() {
+    std::vector<int> indices;
+    ifaddrs* lista = nullptr;
+    if (getifaddrs(&lista) != 0) return indices;
+    std::set<int> vistos;
+    for (ifaddrs* i = lista; i; i = i->ifa_next) {
+        if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET) continue;
+        const unsigned flags = i->ifa_flags;
+        if (!(flags & IFF_UP) || !(flags & IFF_BROADCAST) || (flags & IFF_LOOPBACK)) continue;
+        // An alias ("eth0:1") is the same interface as its base.
+        std::string nome = i->ifa_name;
+        nome = nome.substr(0, nome.find(':'));
+        const int indice = static_cast<int>(if_nametoindex(nome.c_str()));
+        if (indice > 0 && vistos.insert(indice).second) indices.push_back(indice);
+    }
+    freeifaddrs(lista);
+    return indices;
+}
+
+}  // namespace
+
+bool LeEnderecoIPv4(const std::string& texto, uint32_t& endereco) {
+    // Four decimal parts of 0 to 255; inet_pton accepts exactly that and never resolves a name.
+    in_addr a{};
+    if (texto.size() > 15 || inet_pton(AF_INET, texto.c_str(), &a) != 1) return false;
+    endereco = a.s_addr;
+    return true;
+}
+
+TUDPEndpoint::TUDPEndpoint(int bufferSize, bool broadcastEnabled)
+    : bufferSize_(bufferSize), broadcastEnabled_(broadcastEnabled) {}
+
+TUDPEndpoint::~TUDPEndpoint() { Close(); }
+
+void TUDPEndpoint::SetReceiveTimeout(int milissegundos) {
+    receiveTimeout_ = milissegundos < 0 ? kTempoPadrao : milissegundos;
+}
+
+void TUDPEndpoint::Abre() {
+    if (fd_ >= 0) return;
+    fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd_ < 0) throw ESocketUDP("Cannot allocate socket.", 0);
+    DefineBroadcast(broadcastEnabled_);
+}
+
+void TUDPEndpoint::DefineBroadcast(bool ligado) {
+    const int valor = ligado ? 1 : 0;
+    if (::setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &valor, sizeof valor) != 0) FalhaSocket(errno);
+}
+
+void TUDPEndpoint::Close() {
+    if (fd_ < 0) return;
+    ::close(fd_);
+    fd_ = -1;
+}
+
+uint16_t TUDPEndpoint::PortaLocal() const {
+    if (fd_ < 0) return 0;
+    sockaddr_in local{};
+    socklen_t tamanho = sizeof local;
+    if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &tamanho) != 0) return 0;
+    return ntohs(local.sin_port);
+}
+
+void TUDPEndpoint::EnviaPara(uint32_t destino, uint16_t porta, const std::string& texto,
+                             int interfaceIndex) {
+    sockaddr_in para{};
+    para.sin_family = AF_INET;
+    para.sin_port = htons(porta);
+    para.sin_addr.s_addr = destino;
+    iovec dados{const_cast<char*>(texto.data()), texto.size()};
+    msghdr msg{};
+    msg.msg_name = &para;
+    msg.msg_namelen = sizeof para;
+    msg.msg_iov = &dados;
+    msg.msg_iovlen = 1;
+    alignas(cmsghdr) char controle[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    if (interfaceIndex > 0) {
+        msg.msg_control = controle;
+        msg.msg_controllen = sizeof controle;
+        cmsghdr* c = CMSG_FIRSTHDR(&msg);
+        c->cmsg_level = IPPROTO_IP;
+        c->cmsg_type = IP_PKTINFO;
+        c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+        in_pktinfo info{};
+        info.ipi_ifindex = interfaceIndex;
+        std::memcpy(CMSG_DATA(c), &info, sizeof info);
+    }
+    ssize_t enviados;
+    do {
+        enviados = ::sendmsg(fd_, &msg, MSG_NOSIGNAL);
+    } while (enviados < 0 && errno == EINTR);
+    if (enviados < 0) {
+        if (errno == EMSGSIZE) throw ESocketUDP("Package Size Too Big.", 0);
+        FalhaSocket(errno);
+    }
+    if (static_cast<std::size_t>(enviados) != texto.size())
+        throw ESocketUDP("Not all bytes sent.", 0);
+}
+
+void TUDPEndpoint::Broadcast(const std::string& texto, uint16_t porta) {
+    Abre();
+    DefineBroadcast(true);
+    const uint32_t todos = htonl(INADDR_BROADCAST);
+    const std::vector<int> interfaces = InterfacesDeBroadcast();
+    try {
+        if (interfaces.empty()) {
+            EnviaPara(todos, porta, texto, 0);
+        } else {
+            // A computer with two adapters finds the modules on both. One adapter that cannot
+            // send (cable out) does not keep the modules on the others from being found; the
+            // error is reported only when no adapter took the datagram.
+            bool algumEnviou = false;
+            std::exception_ptr ultimaFalha;
+            for (int indice : interfaces) {
+                try {
+                    EnviaPara(todos, porta, texto, indice);
+                    algumEnviou = true;
+                } catch (const ESocketUDP&) {
+                    ultimaFalha = std::current_exception();
+                }
+            }
+            if (!algumEnviou && ultimaFalha) std::rethrow_exception(ultimaFalha);
+        }
+    } catch (...) {
+        DefineBroadcast(broadcastEnabled_);
+        throw;
+    }
+    DefineBroadcast(broadcastEnabled_);
+}
+
+void TUDPEndpoint::Send(const std::string& host, uint16_t porta, const std::string& texto) {
+    Abre();
+    uint32_t destino = 0;
+    if (!LeEnderecoIPv4(host, destino)) FalhaSocket(EINVAL);
+    EnviaPara(destino, porta, texto, 0);
+}
+
+Datagrama TUDPEndpoint::Receive() {
+    Abre();
+    ++recepcoes_;
+    using Relogio = std::chrono::steady_clock;
+    const auto limite = Relogio::now() + std::chrono::milliseconds(receiveTimeout_);
+    pollfd espera{fd_, POLLIN, 0};
+    for (;;) {
+        const auto faltam =
+            std::chrono::duration_cast<std::chrono::milliseconds>(limite - Relogio::now()).count();
+        const int r = ::poll(&espera, 1, static_cast<int>(std::max<long long>(faltam, 0)));
+        if (r > 0) break;
+        if (r == 0) {
+            ++esgotados_;
+            return {};
+        }
+        if (errno != EINTR) FalhaSocket(errno);
+        // A signal came in: wait again for the time that is left.
+    }
+    std::vector<char> buffer(static_cast<std::size_t>(bufferSize_));
+    sockaddr_in de{};
+    socklen_t tamanho = sizeof de;
+    ssize_t lidos;
+    do {
+        // MSG_TRUNC gives the datagram's real length, so a datagram larger than the buffer is
+        // seen as such; it has been taken off the queue either way.
+        lidos = ::recvfrom(fd_, buffer.data(), buffer.size(), MSG_TRUNC,
+                           reinterpret_cast<sockaddr*>(&de), &tamanho);
+    } while (lidos < 0 && errno == EINTR);
+    if (lidos < 0) FalhaSocket(errno);
+    if (static_cast<std::size_t>(lidos) > buffer.size()) FalhaSocket(EMSGSIZE);
+    Datagrama d;
+    d.texto.assign(buffer.data(), static_cast<std::size_t>(lidos));
+    d.endereco = Texto(de.sin_addr);
+    d.porta = ntohs(de.sin_port);
+    return d;
+}
+
+}  // namespace modrevo

@@ -1,0 +1,89 @@
+// The UDP endpoints the manager speaks to the modules through: datagram sockets with a
+// receive that waits at most a given time.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "common/Exception.h"
+
+namespace modrevo {
+
+// A failure of a datagram socket, with the text the operator sees ("Socket Error # ...",
+// "Cannot allocate socket.", "Package Size Too Big.", "Not all bytes sent.").
+class ESocketUDP : public common::Exception {
+  public:
+    ESocketUDP(const std::string& texto, int codigo) : common::Exception(texto), codigo_(codigo) {}
+    int Codigo() const { return codigo_; }  // Windows Sockets code; 0 for the plain texts
+
+  private:
+    int codigo_;
+};
+
+// One received datagram; empty text, empty address and port 0 when the wait ran out.
+struct Datagrama {
+    std::string texto;
+    std::string endereco;
+    uint16_t porta = 0;
+};
+
+// What the reply rules and the refresh need of an endpoint, so tests can put a scripted one
+// in its place.
+class IEndpointUDP {
+  public:
+    virtual ~IEndpointUDP() = default;
+    virtual void SetReceiveTimeout(int milissegundos) = 0;
+    virtual int ReceiveTimeout() const = 0;
+    virtual void Broadcast(const std::string& texto, uint16_t porta) = 0;
+    virtual void Send(const std::string& host, uint16_t porta, const std::string& texto) = 0;
+    virtual Datagrama Receive() = 0;
+    virtual void Close() = 0;
+};
+
+// A datagram socket opened by the first send and kept until Close; the system picks its local
+// port. It is never bound by us, so every reply to any of its sends reaches it.
+class TUDPEndpoint : public IEndpointUDP {
+  public:
+    explicit TUDPEndpoint(int bufferSize, bool broadcastEnabled = true);
+    ~TUDPEndpoint() override;
+    TUDPEndpoint(const TUDPEndpoint&) = delete;
+    TUDPEndpoint& operator=(const TUDPEndpoint&) = delete;
+
+    int BufferSize() const { return bufferSize_; }
+    bool BroadcastEnabled() const { return broadcastEnabled_; }
+    bool Active() const { return fd_ >= 0; }
+    // A negative time-out counts as 2000 ms; 0 polls once without waiting.
+    void SetReceiveTimeout(int milissegundos) override;
+    int ReceiveTimeout() const override { return receiveTimeout_; }
+
+    // One datagram to 255.255.255.255 through every IPv4 interface that is up, can broadcast
+    // and is not loopback, all from this socket and its port; by the routing table where no
+    // such interface exists.
+    void Broadcast(const std::string& texto, uint16_t porta) override;
+    // `host` is a dotted quad; nothing is ever resolved.
+    void Send(const std::string& host, uint16_t porta, const std::string& texto) override;
+    Datagrama Receive() override;
+    void Close() override;
+
+    // For tests and diagnostics: receives made, and those that ended without a datagram.
+    int Recepcoes() const { return recepcoes_; }
+    int Esgotados() const { return esgotados_; }
+    uint16_t PortaLocal() const;  // 0 when no socket is open
+
+  private:
+    void Abre();
+    void EnviaPara(uint32_t destino, uint16_t porta, const std::string& texto, int interfaceIndex);
+    void DefineBroadcast(bool ligado);
+
+    int bufferSize_;
+    bool broadcastEnabled_;
+    int receiveTimeout_ = 0;
+    int fd_ = -1;
+    int recepcoes_ = 0;
+    int esgotados_ = 0;
+};
+
+// A dotted-quad IPv4 text as an address in network order; false for anything else.
+bool LeEnderecoIPv4(const std::string& texto, uint32_t& endereco);
+
+}  // namespace modrevo
