@@ -27,6 +27,10 @@ class IJanelaGerente {
     virtual std::string CarregaTempoResposta() = 0;
     virtual void ParaTimer1() = 0;
     virtual void IniciaTimer1() = 0;
+    // A plain box: the program's title, no icon, OK.
+    virtual void MensagemSimples(const std::string& texto) = 0;
+    // Holds the thread without processing messages.
+    virtual void Pausa(int milissegundos) = 0;
 };
 
 inline const std::string kErroAtualizacao =
