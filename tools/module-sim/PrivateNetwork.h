@@ -1,0 +1,20 @@
+// The guard that keeps the simulator's broadcasts off real networks: it runs only in a
+// network namespace of its own.
+#pragma once
+
+#include <string>
+
+namespace modsim {
+
+// True when the calling thread's network namespace differs from that of process 1 (the
+// machine's own). Anything unreadable counts as not private, so a doubt never lets a
+// broadcast out. The paths are parameters only so that the check itself can be tried.
+bool InPrivateNetwork(const std::string& own = "/proc/thread-self/ns/net",
+                      const std::string& machine = "/proc/1/ns/net");
+
+// What to do about it, for error messages.
+constexpr char kPrivateNetworkHint[] =
+    "module-sim answers broadcasts and must run in a private network namespace, e.g.\n"
+    "  unshare -n sh -c 'ip link set lo up; ip route add default dev lo; module-sim'";
+
+}  // namespace modsim
