@@ -1,6 +1,8 @@
 // Puts a test process into a network namespace of its own, where broadcasts stay on loopback.
 #pragma once
 
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <sched.h>
 #include <unistd.h>
 
@@ -9,14 +11,31 @@
 
 namespace lumora::teste {
 
-// True when this process's network namespace is not the one of process 1 (the machine's own).
-// Anything unreadable counts as "not private", so a doubt never lets a broadcast out.
+inline std::string NamespaceDeRede(const char* caminho) {
+    char nome[128] = {};
+    const ssize_t n = ::readlink(caminho, nome, sizeof nome - 1);
+    return n > 0 ? std::string(nome, static_cast<std::size_t>(n)) : std::string();
+}
+
+// True when every interface in sight is loopback: nothing sent from here leaves the machine.
+inline bool SoLoopback() {
+    ifaddrs* lista = nullptr;
+    if (::getifaddrs(&lista) != 0) return false;
+    bool so = lista != nullptr;
+    for (ifaddrs* i = lista; i; i = i->ifa_next)
+        if (!(i->ifa_flags & IFF_LOOPBACK)) so = false;
+    ::freeifaddrs(lista);
+    return so;
+}
+
+// True when this process's network namespace is not the machine's own: either it differs from
+// process 1's (where that can be read: some sandboxes hide it even from root), or it has no
+// interface but loopback. A doubt never counts as private.
 inline bool EmRedePrivada() {
-    char meu[64] = {}, inicial[64] = {};
-    const ssize_t a = ::readlink("/proc/self/ns/net", meu, sizeof meu - 1);
-    const ssize_t b = ::readlink("/proc/1/ns/net", inicial, sizeof inicial - 1);
-    if (a <= 0 || b <= 0) return false;
-    return std::string(meu, a) != std::string(inicial, b);
+    const std::string meu = NamespaceDeRede("/proc/self/ns/net");
+    const std::string inicial = NamespaceDeRede("/proc/1/ns/net");
+    if (!meu.empty() && !inicial.empty() && meu != inicial) return true;
+    return SoLoopback();
 }
 
 // Moves the process into a new network namespace with loopback up and the default route on
@@ -24,11 +43,16 @@ inline bool EmRedePrivada() {
 // main(), before any thread exists (a namespace change applies to the calling thread only).
 // Returns the reason when that was impossible (not root, no unshare); "" on success.
 inline std::string EntraEmRedePrivada() {
-    if (EmRedePrivada()) return {};
-    if (::unshare(CLONE_NEWNET) != 0) return "unshare(CLONE_NEWNET) failed (needs root)";
+    const std::string antes = NamespaceDeRede("/proc/self/ns/net");
+    if (::unshare(CLONE_NEWNET) != 0) {
+        // Run by hand inside a namespace made beforehand (unshare -n ...): that will do.
+        if (EmRedePrivada()) return {};
+        return "unshare(CLONE_NEWNET) failed (needs root)";
+    }
+    if (NamespaceDeRede("/proc/self/ns/net") == antes || !SoLoopback())
+        return "the new network namespace is not private";
     if (std::system("ip link set lo up && ip route add default dev lo") != 0)
         return "could not set up loopback in the private namespace (is iproute2 installed?)";
-    if (!EmRedePrivada()) return "the namespace is not private";
     return {};
 }
 

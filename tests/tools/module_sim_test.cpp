@@ -377,7 +377,7 @@ TEST_F(ModuleSimNet, StartFailsWhenThePortIsTaken) {
     EXPECT_TRUE(sim.Running());
 }
 
-TEST(ModuleSimGuard, PrivateOnlyWhenBothNamespacesAreReadableAndDiffer) {
+TEST(ModuleSimGuard, NamespacesDifferOnlyWhenBothAreReadable) {
     namespace fs = std::filesystem;
     const fs::path dir = fs::temp_directory_path() / ("modsim_ns_" + std::to_string(::getpid()));
     fs::create_directories(dir);
@@ -394,7 +394,8 @@ TEST(ModuleSimGuard, PrivateOnlyWhenBothNamespacesAreReadableAndDiffer) {
         {"missing", "machine", false},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(InPrivateNetwork((dir / c.own).string(), (dir / c.machine).string()), c.private_)
+        EXPECT_EQ(DiffersFromMachineNamespace((dir / c.own).string(), (dir / c.machine).string()),
+                  c.private_)
             << c.own << " vs " << c.machine;
     fs::remove_all(dir);
 }

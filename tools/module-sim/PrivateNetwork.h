@@ -7,10 +7,18 @@
 namespace modsim {
 
 // True when the calling thread's network namespace differs from that of process 1 (the
-// machine's own). Anything unreadable counts as not private, so a doubt never lets a
-// broadcast out. The paths are parameters only so that the check itself can be tried.
-bool InPrivateNetwork(const std::string& own = "/proc/thread-self/ns/net",
-                      const std::string& machine = "/proc/1/ns/net");
+// machine's own). Anything unreadable counts as not different. The paths are parameters only
+// so that the check itself can be tried.
+bool DiffersFromMachineNamespace(const std::string& own = "/proc/thread-self/ns/net",
+                                 const std::string& machine = "/proc/1/ns/net");
+
+// True when every network interface in sight is a loopback interface, as in a namespace just
+// made with `unshare -n`: nothing sent here can leave the machine. Some sandboxes hide process
+// 1's namespace even from root, and then this is what tells a private namespace.
+bool OnlyLoopbackInterfaces();
+
+// Either of the above.
+bool InPrivateNetwork();
 
 // What to do about it, for error messages.
 constexpr char kPrivateNetworkHint[] =
