@@ -3,8 +3,10 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QFrame>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QScreen>
@@ -13,7 +15,9 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QUrl>
 #include <QVBoxLayout>
+#include <thread>
 
 #include "common/Unhandled.h"
 #include "common/qt/DataSource.h"
@@ -22,6 +26,8 @@
 #include "common/qt/Text1252Qt.h"
 #include "manager/modules/Listas.h"
 #include "manager/modules/Preferencias.h"
+#include "manager/shell/uConfigura.h"
+#include "manager/shell/uTempo.h"
 
 namespace modrevo {
 namespace {
@@ -58,6 +64,8 @@ DbGrid* Grade(QWidget* pai, const char* nome) {
     g->setFrameShape(QFrame::Panel);
     g->setFrameShadow(QFrame::Plain);
     g->SetIndicator(true);
+    // The columns are stretched to fill the grid exactly.
+    g->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     return g;
 }
 
@@ -88,10 +96,22 @@ TFormPrincipal::TFormPrincipal(const std::string& ipComputador, QWidget* parent)
         ipComputador_ = "0.0.0.0";
     }
     atualizacao_->FormCreate();
+    // Made once and shown again for every configuration, so its fields keep their last values.
+    formConfigura_ = new TFormConfigura(ipComputador_, this);
+    configuracao_ = std::make_unique<TConfiguracao>(*this, *atualizacao_, *formConfigura_,
+                                                    abridorAtual_, ipComputador_);
+    // Every key of this window passes here before the focused control sees it.
+    qApp->installEventFilter(this);
     Timer1_->start();
 }
 
+void TAbridorDesktop::AbreEAguarda(const std::string& documento) {
+    // The desktop gives no process to wait for: the browser runs on its own.
+    QDesktopServices::openUrl(QUrl(common::qt::ToQString(documento)));
+}
+
 TFormPrincipal::~TFormPrincipal() {
+    qApp->removeEventFilter(this);
     // The grids go with the window; the bindings must not outlive the tables they follow.
     delete DBGridEh1_;
     delete DBGridEh2_;
@@ -164,7 +184,7 @@ void TFormPrincipal::CriaControles() {
     DBGridEh1_->Bind(
         *dsColetores_,
         {coluna1(cDHCP, 70), coluna1(cIp, 90), coluna1(cNetmask, 90), coluna1(cGateway, 90),
-         coluna1(cDescricao, 133), coluna1(cMACaddress, 64), coluna1(cIpDestino, 116)},
+         coluna1(cDescricao, 133), coluna1(cMACaddress, 120), coluna1(cIpDestino, 116)},
         true);
     auto coluna2 = [&](int campo, int largura) {
         return GridColumn(campo, modulos.Fields()[campo].DisplayLabel(), largura);
@@ -191,6 +211,12 @@ void TFormPrincipal::CriaControles() {
     connect(ToolButton2_, &QToolButton::clicked, this,
             [this] { Operacao([this] { atualizacao_->ToolButton2Click(); }); });
     connect(ToolButton5_, &QToolButton::clicked, this, [this] { close(); });
+    connect(ToolButtonConfigurar_, &QToolButton::clicked, this,
+            [this] { Operacao([this] { ToolButtonConfigurarClick(); }); });
+    connect(DBGridEh1_, &QAbstractItemView::doubleClicked, this,
+            [this] { Operacao([this] { DBGridEh1DblClick(); }); });
+    connect(DBGridEh2_, &QAbstractItemView::doubleClicked, this,
+            [this] { Operacao([this] { DBGridEh2DblClick(); }); });
     connect(btnUDPSafe_, &QToolButton::clicked, this,
             [this] { Operacao([this] { atualizacao_->btnUDPSafeClick(); }); });
     connect(Timer1_, &QTimer::timeout, this,
@@ -203,7 +229,7 @@ void TFormPrincipal::CriaControles() {
 }
 
 void TFormPrincipal::AjustaColunas() {
-    Estica(DBGridEh1_, {70, 90, 90, 90, 133, 64, 116});
+    Estica(DBGridEh1_, {70, 90, 90, 90, 133, 120, 116});
     Estica(DBGridEh2_, {90, 133, 133});
 }
 
@@ -234,7 +260,8 @@ void TFormPrincipal::changeEvent(QEvent* event) {
 
 void TFormPrincipal::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
-    AjustaColunas();
+    // Once the grids have their final size, row indicator included.
+    QTimer::singleShot(0, this, [this] { AjustaColunas(); });
     // Some desktops never activate a window that another program started (focus-stealing
     // prevention), and there is no activation at all without a display: the first refresh
     // then follows the first show.
@@ -266,6 +293,9 @@ void TFormPrincipal::closeEvent(QCloseEvent* event) {
 
 void TFormPrincipal::Encerra() {
     if (encerrando_) return;
+    // A configuration not yet confirmed sends nothing: cancel its dialog.
+    if (formConfigura_->isVisible()) formConfigura_->reject();
+    if (frmTempo_ && frmTempo_->isVisible()) frmTempo_->close();
     if (Ocupada()) {
         fechamentoPendente_ = true;
         hide();
@@ -275,6 +305,46 @@ void TFormPrincipal::Encerra() {
     Timer1_->stop();
     hide();
     emit finalizado();
+}
+
+void TFormPrincipal::ToolButtonConfigurarClick() {
+    if (DBGridEh1_->hasFocus()) {
+        ParaTimer1();
+        configuracao_->ConfiguraColetor();
+    } else {
+        configuracao_->AbrePaginaModulo();
+    }
+}
+
+void TFormPrincipal::DBGridEh1DblClick() {
+    ParaTimer1();
+    configuracao_->ConfiguraColetor();
+}
+
+void TFormPrincipal::DBGridEh2DblClick() { configuracao_->AbrePaginaModulo(); }
+
+void TFormPrincipal::FormKeyDown(QKeyEvent* event, bool& tratada) {
+    const auto exatos = Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier;
+    const auto modificadores = event->modifiers() & ~Qt::KeypadModifier;
+    if (event->key() != Qt::Key_T || modificadores != exatos) return;
+    tratada = true;
+    // Out of the key event first: the window runs its own loop.
+    QTimer::singleShot(0, this, [this] {
+        common::GuardEntryPoint([this] {
+            if (!frmTempo_) frmTempo_ = new TfrmTempo(CaminhoPreferencias(), this);
+            if (!frmTempo_->isVisible()) frmTempo_->Mostra();
+        });
+    });
+}
+
+bool TFormPrincipal::eventFilter(QObject* alvo, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && alvo->isWidgetType() &&
+        static_cast<QWidget*>(alvo)->window() == this) {
+        bool tratada = false;
+        FormKeyDown(static_cast<QKeyEvent*>(event), tratada);
+        if (tratada) return true;
+    }
+    return QMainWindow::eventFilter(alvo, event);
 }
 
 void TFormPrincipal::ProcessaMensagens() { QCoreApplication::processEvents(); }
@@ -308,6 +378,14 @@ std::string TFormPrincipal::CarregaTempoResposta() {
 }
 
 void TFormPrincipal::ParaTimer1() { Timer1_->stop(); }
+
+void TFormPrincipal::Pausa(int milissegundos) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milissegundos));
+}
+
+void TFormPrincipal::MensagemSimples(const std::string& texto) {
+    common::qt::Dialogs().Plain(texto);
+}
 
 void TFormPrincipal::IniciaTimer1() { Timer1_->start(); }
 

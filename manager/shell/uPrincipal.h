@@ -6,11 +6,13 @@
 #include <string>
 
 #include "manager/modules/Atualizacao.h"
+#include "manager/modules/Configuracao.h"
 #include "manager/modules/EndpointUDP.h"
 
 class QLabel;
 class QPlainTextEdit;
 class QTimer;
+class QKeyEvent;
 class QToolButton;
 
 namespace common::qt {
@@ -20,6 +22,15 @@ class DbGrid;
 
 namespace modrevo {
 
+class TFormConfigura;
+class TfrmTempo;
+
+// Opens a URL in the desktop's browser. There is no process to wait for: it returns at once.
+class TAbridorDesktop : public IAbridor {
+  public:
+    void AbreEAguarda(const std::string& documento) override;
+};
+
 class TFormPrincipal : public QMainWindow, public IJanelaGerente {
     Q_OBJECT
   public:
@@ -28,6 +39,12 @@ class TFormPrincipal : public QMainWindow, public IJanelaGerente {
     ~TFormPrincipal() override;
 
     TAtualizacao& Atualizacao() { return *atualizacao_; }
+    TConfiguracao& Configuracao() { return *configuracao_; }
+    TFormConfigura* FormConfigura() const { return formConfigura_; }
+    // The response-time window, made when it is first opened (null before).
+    TfrmTempo* FrmTempo() const { return frmTempo_; }
+    // Tests put a fake in place of the desktop; null puts the desktop back.
+    void DefineAbridor(IAbridor* abridor) { abridor_ = abridor ? abridor : &abridorDesktop_; }
     TUDPEndpoint& UDPClient() { return udpClient_; }
     TUDPEndpoint& UDPClientAUX() { return udpClientAux_; }
     TUDPEndpoint& UDPSafe() { return udpSafe_; }
@@ -53,11 +70,21 @@ class TFormPrincipal : public QMainWindow, public IJanelaGerente {
     std::string CarregaTempoResposta() override;
     void ParaTimer1() override;
     void IniciaTimer1() override;
+    void Pausa(int milissegundos) override;
+    void MensagemSimples(const std::string& texto) override;
+
+    // Handlers of the toolbar and the lists.
+    void ToolButtonConfigurarClick();
+    void DBGridEh1DblClick();
+    void DBGridEh2DblClick();
+    // Ctrl+Shift+Alt+T, and nothing else, opens the response-time window.
+    void FormKeyDown(QKeyEvent* event, bool& tratada);
 
   signals:
     void finalizado();
 
   protected:
+    bool eventFilter(QObject* alvo, QEvent* event) override;
     void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -76,6 +103,17 @@ class TFormPrincipal : public QMainWindow, public IJanelaGerente {
     TUDPEndpoint udpClientAux_{8192};
     TUDPEndpoint udpSafe_{512};
     std::unique_ptr<TAtualizacao> atualizacao_;
+    TFormConfigura* formConfigura_ = nullptr;
+    TfrmTempo* frmTempo_ = nullptr;
+    TAbridorDesktop abridorDesktop_;
+    IAbridor* abridor_ = &abridorDesktop_;
+    // Forwards to whatever opener is in force.
+    struct AbridorAtual : IAbridor {
+        explicit AbridorAtual(TFormPrincipal& f) : form(f) {}
+        void AbreEAguarda(const std::string& d) override { form.abridor_->AbreEAguarda(d); }
+        TFormPrincipal& form;
+    } abridorAtual_{*this};
+    std::unique_ptr<TConfiguracao> configuracao_;
     std::string ipComputador_;
     std::string tempoResposta_;
     int operacoes_ = 0;

@@ -1,0 +1,180 @@
+// The configuration dialog of a first-family module.
+#include "manager/shell/uConfigura.h"
+
+#include <QComboBox>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QStyle>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "common/Convert.h"
+#include "common/Unhandled.h"
+#include "common/qt/Text1252Qt.h"
+#include "manager/shell/IPEdit.h"
+
+namespace modrevo {
+namespace {
+
+QString T(const std::string& bytes) { return common::qt::ToQString(bytes); }
+
+QLabel* Rotulo(QWidget* pai, const char* nome, const std::string& texto) {
+    auto* l = new QLabel(T(texto), pai);
+    l->setObjectName(QString::fromLatin1(nome));
+    return l;
+}
+
+TIPEdit* Endereco(QWidget* pai, const char* nome, int largura) {
+    auto* e = new TIPEdit(pai);
+    e->setObjectName(QString::fromLatin1(nome));
+    e->setFixedWidth(largura);
+    return e;
+}
+
+// The first octet that is not a whole number, or -1.
+int OctetoInvalido(const TIPEdit& campo) {
+    for (int i = 0; i < 4; ++i) {
+        if (!common::TryStrToInt(common::qt::FromQString(campo.Octeto(i)->text()))) return i;
+    }
+    return -1;
+}
+
+}  // namespace
+
+TFormConfigura::TFormConfigura(std::string ipComputador, QWidget* parent)
+    : QDialog(parent), ipComputador_(std::move(ipComputador)) {
+    setObjectName(QStringLiteral("FormConfigura"));
+    setWindowTitle(T("Configura\xE7\xE3o"));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
+    setFixedSize(215, 303);
+
+    auto* coluna = new QVBoxLayout(this);
+    coluna->setContentsMargins(0, 0, 0, 0);
+    coluna->setSpacing(0);
+    auto* corpo = new QWidget(this);
+    auto* campos = new QVBoxLayout(corpo);
+    campos->setContentsMargins(14, 10, 14, 6);
+    campos->setSpacing(2);
+
+    auto* lbDHCP = Rotulo(corpo, "Label1", "DHCP");
+    cbDHCP_ = new QComboBox(corpo);
+    cbDHCP_->setObjectName(QStringLiteral("cbDHCP"));
+    cbDHCP_->addItem(QStringLiteral("Ativado"));
+    cbDHCP_->addItem(QStringLiteral("Desativado"));
+    cbDHCP_->setFixedWidth(185);
+    lbIP_ = Rotulo(corpo, "Label2", "Endere\xE7o IP:");
+    IPEdit_ = Endereco(corpo, "IPEdit", 185);
+    lbMascara_ = Rotulo(corpo, "Label3", "M\xE1scara de Rede");
+    IPEditMascara_ = Endereco(corpo, "IPEditMascara", 185);
+    lbGateway_ = Rotulo(corpo, "Label4", "Gateway");
+    IPEditGateway_ = Endereco(corpo, "IPEditGateway", 185);
+    lbIPComp_ = Rotulo(corpo, "lbIPComp", "Endere\xE7o IP do Computador");
+    IPEditIPComp_ = Endereco(corpo, "IPEditIPComp", 162);
+    SpeedButton1_ = new QToolButton(corpo);
+    SpeedButton1_->setObjectName(QStringLiteral("SpeedButton1"));
+    SpeedButton1_->setText(QStringLiteral("IP"));
+    QFont negrito = SpeedButton1_->font();
+    negrito.setBold(true);
+    negrito.setItalic(true);
+    SpeedButton1_->setFont(negrito);
+    SpeedButton1_->setToolTip(T("Utilizar o Endere\xE7o IP deste Computador"));
+    SpeedButton1_->setFocusPolicy(Qt::NoFocus);
+    SpeedButton1_->setAutoRaise(true);
+    SpeedButton1_->setFixedSize(21, 21);
+
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{lbDHCP, cbDHCP_, lbIP_, IPEdit_, lbMascara_,
+                                         IPEditMascara_, lbGateway_, IPEditGateway_, lbIPComp_}) {
+        campos->addWidget(w);
+        if (qobject_cast<QLabel*>(w) == nullptr) campos->addSpacing(6);
+    }
+    auto* linhaComp = new QHBoxLayout;
+    linhaComp->setSpacing(2);
+    linhaComp->addWidget(IPEditIPComp_);
+    linhaComp->addWidget(SpeedButton1_);
+    linhaComp->addStretch(1);
+    campos->addLayout(linhaComp);
+    campos->addStretch(1);
+    coluna->addWidget(corpo, 1);
+
+    auto* faixa = new QFrame(this);
+    faixa->setObjectName(QStringLiteral("Panel1"));
+    faixa->setFrameShape(QFrame::StyledPanel);
+    auto* botoes = new QHBoxLayout(faixa);
+    botoes->setContentsMargins(8, 6, 8, 6);
+    btOK_ = new QPushButton(QStringLiteral("OK"), faixa);
+    btOK_->setObjectName(QStringLiteral("btOK"));
+    btOK_->setIcon(style()->standardIcon(QStyle::SP_DialogApplyButton));
+    btCancelar_ = new QPushButton(QStringLiteral("Cancelar"), faixa);
+    btCancelar_->setObjectName(QStringLiteral("btCancelar"));
+    // Enter confirms nothing: an operator typing an address must press OK.
+    for (QPushButton* b : {btOK_, btCancelar_}) {
+        b->setAutoDefault(false);
+        b->setDefault(false);
+        botoes->addWidget(b);
+    }
+    coluna->addWidget(faixa);
+
+    connect(cbDHCP_, &QComboBox::activated, this,
+            [this] { common::GuardEntryPoint([this] { cbDHCPChange(); }); });
+    connect(SpeedButton1_, &QToolButton::clicked, this,
+            [this] { common::GuardEntryPoint([this] { SpeedButton1Click(); }); });
+    connect(btOK_, &QPushButton::clicked, this,
+            [this] { common::GuardEntryPoint([this] { OkClick(); }); });
+    connect(btCancelar_, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TFormConfigura::cbDHCPChange() {
+    const bool manual = cbDHCP_->currentIndex() != 0;
+    for (QWidget* w : std::initializer_list<QWidget*>{lbIP_, lbMascara_, lbGateway_})
+        w->setEnabled(manual);
+    for (TIPEdit* e : {IPEdit_, IPEditMascara_, IPEditGateway_}) e->SetEnabled(manual);
+}
+
+void TFormConfigura::SpeedButton1Click() { IPEditIPComp_->SetText(ipComputador_); }
+
+void TFormConfigura::OkClick() {
+    for (TIPEdit* e : {IPEdit_, IPEditMascara_, IPEditGateway_, IPEditIPComp_}) {
+        const int octeto = OctetoInvalido(*e);
+        if (octeto < 0) continue;
+        e->Octeto(octeto)->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    accept();
+}
+
+void TFormConfigura::Preenche(const CamposConfiguracao& campos, bool vexa) {
+    IPEdit_->SetText(campos.ip);
+    IPEditGateway_->SetText(campos.gateway);
+    IPEditMascara_->SetText(campos.mascara);
+    cbDHCP_->setCurrentIndex(campos.dhcp == "Ativado" ? 0 : 1);
+    cbDHCPChange();
+    lbIPComp_->setEnabled(vexa);
+    IPEditIPComp_->SetEnabled(vexa);
+    SpeedButton1_->setEnabled(vexa);
+    IPEditIPComp_->SetText(campos.ipComputador);
+}
+
+bool TFormConfigura::Executa() {
+    if (parentWidget()) {
+        const QRect pai = parentWidget()->frameGeometry();
+        move(pai.center() - rect().center());
+    }
+    cbDHCP_->setFocus();
+    return exec() == QDialog::Accepted;
+}
+
+CamposConfiguracao TFormConfigura::Le() const {
+    CamposConfiguracao c;
+    c.ip = IPEdit_->Text();
+    c.mascara = IPEditMascara_->Text();
+    c.gateway = IPEditGateway_->Text();
+    c.ipComputador = IPEditIPComp_->Text();
+    c.dhcp = common::qt::FromQString(cbDHCP_->currentText());
+    return c;
+}
+
+}  // namespace modrevo

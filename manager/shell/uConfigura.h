@@ -1,0 +1,52 @@
+// The configuration dialog of a first-family module: DHCP, address, netmask, gateway and the
+// computer's address.
+#pragma once
+
+#include <QDialog>
+#include <string>
+
+#include "manager/modules/Configuracao.h"
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QToolButton;
+
+namespace modrevo {
+
+class TIPEdit;
+
+class TFormConfigura : public QDialog, public IDialogoConfigura {
+    Q_OBJECT
+  public:
+    // `ipComputador` is what the "IP" button writes.
+    explicit TFormConfigura(std::string ipComputador, QWidget* parent = nullptr);
+
+    void Preenche(const CamposConfiguracao& campos, bool vexa) override;
+    bool Executa() override;
+    CamposConfiguracao Le() const override;
+
+    void cbDHCPChange();
+    void SpeedButton1Click();
+
+  private:
+    // OK: refused while an address has an octet that is not a whole number; the focus then goes
+    // to that octet.
+    void OkClick();
+
+    std::string ipComputador_;
+    QComboBox* cbDHCP_ = nullptr;
+    QLabel* lbIP_ = nullptr;
+    QLabel* lbMascara_ = nullptr;
+    QLabel* lbGateway_ = nullptr;
+    QLabel* lbIPComp_ = nullptr;
+    TIPEdit* IPEdit_ = nullptr;
+    TIPEdit* IPEditMascara_ = nullptr;
+    TIPEdit* IPEditGateway_ = nullptr;
+    TIPEdit* IPEditIPComp_ = nullptr;
+    QToolButton* SpeedButton1_ = nullptr;
+    QPushButton* btOK_ = nullptr;
+    QPushButton* btCancelar_ = nullptr;
+};
+
+}  // namespace modrevo
