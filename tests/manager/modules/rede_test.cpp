@@ -1,0 +1,356 @@
+// The real endpoints, reply rules and refresh against the module simulator, inside a private
+// network namespace: receives and time-outs are counted, not timed.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <thread>
+
+#include "JanelaFalsa.h"
+#include "ModuleSim.h"
+#include "manager/modules/Atualizacao.h"
+#include "manager/modules/EndpointUDP.h"
+#include "manager/modules/Listas.h"
+#include "manager/modules/RegrasResposta.h"
+#include "tests/support/RedePrivada.h"
+
+namespace modrevo {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string semRede;  // why the network tests cannot run here; "" when they can
+
+#define EXIGE_REDE_PRIVADA() \
+    if (!semRede.empty()) GTEST_SKIP() << "no private network namespace: " << semRede
+
+// A plain socket of the test's own, to put datagrams where the simulator would not.
+struct SocketAvulso {
+    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    ~SocketAvulso() { ::close(fd); }
+    void EnviaPara(uint16_t porta, const std::string& texto, const char* de = "127.0.0.1") {
+        sockaddr_in origem{};
+        origem.sin_family = AF_INET;
+        inet_pton(AF_INET, de, &origem.sin_addr);
+        ::bind(fd, reinterpret_cast<sockaddr*>(&origem), sizeof origem);
+        sockaddr_in para{};
+        para.sin_family = AF_INET;
+        para.sin_port = htons(porta);
+        inet_pton(AF_INET, "127.0.0.1", &para.sin_addr);
+        ASSERT_EQ(::sendto(fd, texto.data(), texto.size(), 0, reinterpret_cast<sockaddr*>(&para),
+                           sizeof para),
+                  static_cast<ssize_t>(texto.size()));
+    }
+};
+
+modsim::TibboModule Tibbo(const std::string& ip, const std::string& mac, const std::string& rest) {
+    modsim::TibboModule m;
+    m.ip = ip;
+    m.mac = mac;
+    m.rest = rest;
+    m.netmask = "255.255.255.0";
+    m.gateway = "127.0.0.1";
+    m.destino = ip;
+    return m;
+}
+
+class RedeTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!semRede.empty()) return;
+        modulos.tibbo = {Tibbo("127.0.0.11", "0.1", "Vexa P"),
+                         Tibbo("127.0.0.12", "0.2", "Torvane Q"),
+                         Tibbo("127.0.0.13", "0.3", "Castrell R")};
+        modsim::BrivantModule found;
+        found.ip = "127.0.0.21";
+        modsim::BrivantModule linhas;
+        linhas.ip = "127.0.0.22";
+        linhas.name = "Gate 2";
+        linhas.mac = "00-04-A3-11-22-34";
+        linhas.form = modsim::BrivantForm::Lines;
+        modsim::BrivantModule nu;
+        nu.ip = "127.0.0.23";
+        nu.form = modsim::BrivantForm::Bare;
+        modulos.brivant = {found, linhas, nu};
+    }
+    void Inicia() {
+        sim = std::make_unique<modsim::ModuleSim>(modulos);
+        sim->Start();
+    }
+    std::vector<std::string> Recebidos(const std::string& para) {
+        std::vector<std::string> r;
+        for (const auto& d : sim->Log())
+            if (d.to == para) r.push_back(d.text);
+        return r;
+    }
+
+    modsim::Modules modulos;
+    std::unique_ptr<modsim::ModuleSim> sim;
+    teste::JanelaFalsa janela;
+    TUDPEndpoint client{8192}, aux{8192}, safe{512};
+};
+
+TEST_F(RedeTest, AtualizacaoCompletaContaSoAsEsperasDoProtocolo) {
+    EXIGE_REDE_PRIVADA();
+    // Replies P, Q, R in that order: the delays make the order certain.
+    modulos.tibbo[1].behaviours["X"].delay = 20ms;
+    modulos.tibbo[2].behaviours["X"].delay = 40ms;
+    modulos.tibbo[0].behaviours["GNM"].stray = "C";  // skipped, the value still comes
+    modulos.tibbo[1].behaviours["GGI"].deny = true;  // no value, the next read goes at once
+    Inicia();
+    janela.tempo = "300";
+    TAtualizacao a(janela, client, aux, safe);
+    a.FormCreate();
+    a.AtualizaListas(true);
+
+    auto& t = a.tbmColetores;
+    ASSERT_EQ(t.RecordCount(), 3);
+    std::vector<std::string> ips;
+    for (int i = 0; i < 3; ++i) ips.push_back(std::get<std::string>(t.RowAt(i)[cIp]));
+    EXPECT_EQ(ips, (std::vector<std::string>{"127.0.0.13", "127.0.0.12", "127.0.0.11"}));
+    t.MoveTo(2);
+    EXPECT_EQ(t.AsString(cNetmask), "255.255.255.0");
+    EXPECT_EQ(t.AsString(cDescricao), "Owner - Vexa P");
+    t.MoveTo(1);
+    EXPECT_EQ(t.AsString(cGateway), "");
+    EXPECT_EQ(t.AsString(cIpDestino), "127.0.0.12");
+    // R is read first.
+    const auto log = sim->Log();
+    std::vector<std::string> primeiras;
+    for (const auto& d : log)
+        if (d.text == "L581947") primeiras.push_back(d.to);
+    EXPECT_EQ(primeiras, (std::vector<std::string>{"127.0.0.13", "127.0.0.12", "127.0.0.11"}));
+
+    // One silence ends the "X" collection, one the second family's; every read was answered.
+    EXPECT_EQ(client.Esgotados(), 1);
+    EXPECT_EQ(client.Recepcoes(), 4);
+    EXPECT_EQ(aux.Esgotados(), 0);
+    EXPECT_EQ(aux.Recepcoes(), 13);  // twelve reads and the stray "C"
+    EXPECT_EQ(safe.Esgotados(), 1);
+    EXPECT_EQ(client.ReceiveTimeout(), 300);
+
+    auto& m = a.tbmModulos;
+    ASSERT_EQ(m.RecordCount(), 3);
+    std::map<std::string, std::pair<std::string, std::string>> segunda;
+    for (int i = 0; i < 3; ++i) {
+        const auto& r = m.RowAt(i);
+        auto texto = [&](int c) {
+            const auto* s = std::get_if<std::string>(&r[c]);
+            return s ? *s : std::string();
+        };
+        segunda[texto(mIp)] = {texto(mEquipamento), texto(mMac)};
+    }
+    EXPECT_EQ(segunda["127.0.0.21"],
+              std::make_pair(std::string("Gate 1"), std::string("00-04-A3-11-22-33")));
+    EXPECT_EQ(segunda["127.0.0.22"],
+              std::make_pair(std::string("Gate 2"), std::string("00-04-A3-11-22-34")));
+    EXPECT_EQ(segunda["127.0.0.23"], std::make_pair(std::string(), std::string()));
+    EXPECT_EQ(janela.contagem, " 6 equipamento(s) encotrado(s)");
+    EXPECT_EQ(janela.memo1.size(), 3u);
+    EXPECT_EQ(janela.memo2.size(), 7u);  // address and text per reply, one separator code
+    EXPECT_TRUE(janela.avisos.empty());
+}
+
+TEST_F(RedeTest, ModuloMudoCustaSuasQuatroEsperasEAtrasadoServeAProxima) {
+    EXIGE_REDE_PRIVADA();
+    modulos.tibbo.resize(2);
+    modulos.tibbo[1].behaviours["X"].delay = 20ms;  // listed first, read first
+    for (const char* c : {"L", "GNM", "GGI", "GDI"}) modulos.tibbo[0].behaviours[c].silent = true;
+    Inicia();
+    janela.tempo = "200";
+    TAtualizacao a(janela, client, aux, safe);
+    a.FormCreate();
+    a.AtualizaListas(false);
+    EXPECT_EQ(aux.Esgotados(), 4);
+    EXPECT_EQ(aux.Recepcoes(), 8);
+    a.tbmColetores.MoveTo(0);
+    EXPECT_EQ(a.tbmColetores.AsString(cNetmask), "255.255.255.0");
+    a.tbmColetores.MoveTo(1);
+    EXPECT_EQ(a.tbmColetores.AsString(cNetmask), "");
+
+    // A reply that comes after its wait is taken by the next wait on the same endpoint.
+    sim->Modify([](modsim::Modules& m) {
+        m.tibbo[0].behaviours.clear();
+        m.tibbo[0].behaviours["GNM"].delay = 300ms;
+    });
+    aux.SetReceiveTimeout(100);
+    aux.Send("127.0.0.11", 65535, "GNM");
+    EXPECT_EQ(AguardaValor(aux, [] { return true; }), std::nullopt);
+    std::this_thread::sleep_for(300ms);
+    aux.Send("127.0.0.11", 65535, "GGI");
+    EXPECT_EQ(AguardaValor(aux, [] { return true; }), "255.255.255.0");
+    EXPECT_EQ(AguardaValor(aux, [] { return true; }), "127.0.0.1");
+}
+
+TEST_F(RedeTest, DatagramaGrandeFalhaUmaVezERespostaDeOutraPorta) {
+    EXIGE_REDE_PRIVADA();
+    modulos.tibbo.resize(1);
+    modulos.tibbo[0].behaviours["GNM"].oversize = modsim::kTibboOversize;
+    modulos.tibbo[0].behaviours["GGI"].otherPort = true;
+    Inicia();
+    aux.SetReceiveTimeout(500);
+    aux.Send("127.0.0.11", 65535, "GNM");
+    try {
+        aux.Receive();
+        FAIL() << "no error";
+    } catch (const ESocketUDP& e) {
+        EXPECT_EQ(e.Codigo(), 10040);
+        EXPECT_EQ(std::string(e.what()), "Socket Error # 10040\r\nMessage too long");
+    }
+    // The oversized datagram is gone; the reply behind it is there.
+    EXPECT_EQ(aux.Receive().texto, "A255.255.255.0");
+    aux.Send("127.0.0.11", 65535, "GGI");
+    const Datagrama d = aux.Receive();
+    EXPECT_EQ(d.texto, "A127.0.0.1");
+    EXPECT_EQ(d.endereco, "127.0.0.11");
+    EXPECT_NE(d.porta, 65535);
+
+    // In the refresh, the error ends the reads with the notice; the row found stays.
+    TAtualizacao a(janela, client, aux, safe);
+    a.FormCreate();
+    a.AtualizaListas(false);
+    EXPECT_EQ(janela.avisos, (std::vector<std::string>{kErroAtualizacao}));
+    EXPECT_EQ(a.tbmColetores.RecordCount(), 1);
+    EXPECT_EQ(a.tbmModulos.RecordCount(), 3);
+}
+
+TEST_F(RedeTest, EndpointGuardaSuaPortaEFechaPerdeAFila) {
+    EXIGE_REDE_PRIVADA();
+    Inicia();
+    client.SetReceiveTimeout(200);
+    client.Send("127.0.0.11", 65535, "L581947");
+    const uint16_t porta = client.PortaLocal();
+    ASSERT_NE(porta, 0);
+    EXPECT_EQ(client.Receive().texto, "A");
+    // An empty datagram reads as empty text, as a time-out does, and ends a collection.
+    SocketAvulso avulso;
+    avulso.EnviaPara(porta, "");
+    avulso.EnviaPara(porta, "depois");
+    EXPECT_EQ(ColetaAteSilencio(client, [](const Datagrama&) { return true; }), 0);
+    EXPECT_EQ(client.Receive().texto, "depois");
+    client.Send("127.0.0.12", 65535, "GNM");
+    EXPECT_EQ(client.PortaLocal(), porta);
+
+    // A datagram queued when the socket closes is dropped; the next send takes a new port.
+    safe.SetReceiveTimeout(200);
+    safe.Send("255.255.255.255", 30303, "Discovery: Who is out there?");
+    std::this_thread::sleep_for(50ms);
+    safe.Close();
+    EXPECT_FALSE(safe.Active());
+    EXPECT_EQ(safe.Receive().texto, "");
+    EXPECT_EQ(safe.Esgotados(), 1);
+
+    // The waits resume after a signal with the time that is left.
+    struct sigaction acao {};
+    acao.sa_handler = [](int) {};
+    ::sigaction(SIGALRM, &acao, nullptr);
+    client.SetReceiveTimeout(400);
+    const auto inicio = std::chrono::steady_clock::now();
+    ::ualarm(100000, 0);
+    EXPECT_EQ(client.Receive().texto, "A255.255.255.0");  // the GNM answer was still queued
+    ::ualarm(100000, 0);
+    EXPECT_EQ(client.Receive().texto, "");
+    EXPECT_GE(std::chrono::steady_clock::now() - inicio, 350ms);
+}
+
+TEST_F(RedeTest, FalhasDeEnvio) {
+    EXIGE_REDE_PRIVADA();
+    TUDPEndpoint e(8192);
+    try {
+        e.Send("127.0.0.1", 9, std::string(70000, 'x'));
+        FAIL();
+    } catch (const ESocketUDP& f) {
+        EXPECT_EQ(std::string(f.what()), "Package Size Too Big.");
+    }
+    for (const char* host : {"localhost", "127.0.0.01", "1.2.3", ""}) {
+        EXPECT_THROW(e.Send(host, 9, "x"), ESocketUDP) << host;
+    }
+    // No descriptor left for a new socket.
+    rlimit antes{};
+    ::getrlimit(RLIMIT_NOFILE, &antes);
+    std::vector<int> ocupados;
+    rlimit pouco = antes;
+    pouco.rlim_cur = 64;
+    ::setrlimit(RLIMIT_NOFILE, &pouco);
+    for (int fd; (fd = ::dup(0)) >= 0;) ocupados.push_back(fd);
+    TUDPEndpoint sem(8192);
+    try {
+        sem.Send("127.0.0.1", 9, "x");
+        ADD_FAILURE();
+    } catch (const ESocketUDP& f) {
+        EXPECT_EQ(std::string(f.what()), "Cannot allocate socket.");
+    }
+    for (int fd : ocupados) ::close(fd);
+    ::setrlimit(RLIMIT_NOFILE, &antes);
+}
+
+// A computer with two adapters: one broadcast goes out through each of them.
+TEST(RedeAdaptadores, BroadcastSaiPorCadaAdaptador) {
+    EXIGE_REDE_PRIVADA();
+    // Two veth pairs inside this namespace; the far ends listen here too, so nothing leaves it.
+    const char* montagem =
+        "ip link add mvA type veth peer name mvA2 && ip link add mvB type veth peer name mvB2 && "
+        "ip addr add 10.91.1.1/24 dev mvA && ip addr add 10.91.1.2/24 dev mvA2 && "
+        "ip addr add 10.91.2.1/24 dev mvB && ip addr add 10.91.2.2/24 dev mvB2 && "
+        "ip link set mvA up && ip link set mvA2 up && ip link set mvB up && ip link set mvB2 up";
+    if (std::system(montagem) != 0) GTEST_SKIP() << "cannot make veth pairs here";
+    struct Limpa {
+        ~Limpa() { (void)std::system("ip link del mvA; ip link del mvB"); }
+    } limpa;
+    const int escuta = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const int um = 1;
+    ::setsockopt(escuta, SOL_SOCKET, SO_REUSEADDR, &um, sizeof um);
+    ::setsockopt(escuta, IPPROTO_IP, IP_PKTINFO, &um, sizeof um);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(65535);
+    ASSERT_EQ(::bind(escuta, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+
+    TUDPEndpoint e(8192);
+    e.Broadcast("X", 65535);
+    std::map<std::string, int> chegadas;
+    for (;;) {
+        pollfd p{escuta, POLLIN, 0};
+        if (::poll(&p, 1, 300) <= 0) break;
+        char dados[64];
+        alignas(cmsghdr) char controle[256];
+        iovec iov{dados, sizeof dados};
+        msghdr msg{};
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = controle;
+        msg.msg_controllen = sizeof controle;
+        ASSERT_GT(::recvmsg(escuta, &msg, 0), 0);
+        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+            if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_PKTINFO) continue;
+            in_pktinfo info;
+            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+            char nome[IF_NAMESIZE] = {};
+            ++chegadas[if_indextoname(static_cast<unsigned>(info.ipi_ifindex), nome) ? nome : "?"];
+        }
+    }
+    ::close(escuta);
+    // Each far end got the datagram once; loopback, not an adapter, got none.
+    EXPECT_EQ(chegadas["mvA2"], 1);
+    EXPECT_EQ(chegadas["mvB2"], 1);
+    EXPECT_EQ(chegadas["lo"], 0);
+}
+
+}  // namespace
+}  // namespace modrevo
+
+int main(int argc, char** argv) {
+    // Before anything starts a thread: the namespace belongs to the calling thread.
+    modrevo::semRede = lumora::teste::EntraEmRedePrivada();
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
