@@ -180,10 +180,12 @@ Datagrama TUDPEndpoint::Receive() {
     const auto limite = Relogio::now() + std::chrono::milliseconds(receiveTimeout_);
     pollfd espera{fd_, POLLIN, 0};
     for (;;) {
+        // Rounded up, so that a wait lasts at least the whole time-out.
         const auto faltam =
-            std::chrono::duration_cast<std::chrono::milliseconds>(limite - Relogio::now()).count();
+            std::chrono::ceil<std::chrono::milliseconds>(limite - Relogio::now()).count();
         const int r = ::poll(&espera, 1, static_cast<int>(std::max<long long>(faltam, 0)));
         if (r > 0) break;
+        if (r == 0 && faltam > 0 && Relogio::now() < limite) continue;
         if (r == 0) {
             ++esgotados_;
             return {};
