@@ -14,6 +14,7 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLAT
   echo "No display found: run 'xvfb-run scripts/try-modrevo.sh' or start it from a desktop." >&2
   exit 1
 fi
-sim_args=$(printf ' %q' "$@")
+sim_args=""
+[ $# -gt 0 ] && sim_args=$(printf " %q" "$@")
 exec unshare -n sh -c "ip link set lo up && ip route add default dev lo &&
   $bin/module-sim $sim_args & sim=\$!; sleep 0.3; $bin/Modrevo; kill \$sim"
