@@ -140,6 +140,9 @@ void TFormConfigura::OkClick() {
     for (TIPEdit* e : {IPEdit_, IPEditMascara_, IPEditGateway_, IPEditIPComp_}) {
         const int octeto = OctetoInvalido(*e);
         if (octeto < 0) continue;
+        // Focus coming into the control always lands in octet 0 first; from there it can go
+        // on to the octet that needs a number.
+        e->Octeto(0)->setFocus(Qt::OtherFocusReason);
         e->Octeto(octeto)->setFocus(Qt::OtherFocusReason);
         return;
     }
