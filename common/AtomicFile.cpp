@@ -75,4 +75,19 @@ void ReplaceFileContents(const std::filesystem::path& path, const std::string& b
     }
 }
 
+void RemoveTemporaryFiles(const std::filesystem::path& path) {
+    const std::filesystem::path folder =
+        path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+    // The names mkostemp makes from the pattern above: the prefix and six more characters.
+    const std::string prefix = "." + path.filename().string() + ".";
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0 &&
+            entry.is_regular_file(error)) {
+            std::filesystem::remove(entry.path(), error);
+        }
+    }
+}
+
 }  // namespace common

@@ -13,4 +13,8 @@ namespace common {
 // and no temporary file is left behind.
 void ReplaceFileContents(const std::filesystem::path& path, const std::string& bytes);
 
+// Removes the temporary files that a replacement of `path` interrupted by a crash left in its
+// folder. Nothing else is touched.
+void RemoveTemporaryFiles(const std::filesystem::path& path);
+
 }  // namespace common

@@ -160,6 +160,7 @@ void MemTable::Load(std::vector<Row> rows) {
     }
     cur_ = order_.empty() ? -1 : 0;
     modified_ = false;
+    ++revision_;
     ResetCursorFlags();
     bof_ = true;
     SetState(TableState::Browse);
@@ -478,6 +479,7 @@ void MemTable::Post() {
     } else {
         Record* rec = order_[cur_];
         rec->row = std::move(buffer_);
+        ++revision_;
         if (Sorted()) {
             order_.erase(order_.begin() + cur_);
             const int pos = PlaceFor(rec);
@@ -520,6 +522,7 @@ void MemTable::Delete() {
         entry_.begin(), entry_.end(), rec->seq,
         [](const std::unique_ptr<Record>& r, uint64_t seq) { return r->seq < seq; });
     entry_.erase(it);  // frees rec
+    ++revision_;
 
     cur_ = std::min(cur_, RecordCount() - 1);
     modified_ = true;
@@ -539,6 +542,7 @@ void MemTable::Empty() {
 }
 
 void MemTable::DropAll() {
+    ++revision_;
     order_.clear();
     entry_.clear();
     nextSeq_ = 0;
@@ -577,6 +581,8 @@ std::vector<const Row*> MemTable::RowsInEntryOrder() const {
     for (const auto& rec : entry_) rows.push_back(&rec->row);
     return rows;
 }
+
+const Row& MemTable::EntryRow(int position) const { return entry_.at(position)->row; }
 
 bool MemTable::Modified() const { return modified_; }
 void MemTable::ClearModified() { modified_ = false; }

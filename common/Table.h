@@ -130,6 +130,13 @@ class MemTable {
                 // stored; a changed record keeps its place
     bool Modified() const;  // a stored insert, edit or deletion (or Empty) since Open/Load
     void ClearModified();
+    // Rises with every change other than a new record stored: an edit stored, a deletion,
+    // Empty, Open, Load, Close. While it stays the same, the records in entry order are the
+    // same records as before with new ones after them, so a file that holds the first of them
+    // can be brought up to date by adding the rest.
+    uint64_t Revision() const { return revision_; }
+    int EntryCount() const { return static_cast<int>(entry_.size()); }
+    const Row& EntryRow(int position) const;  // in entry order
 
     // For views: in insert state the position (0 .. RecordCount) at which the open new record
     // is shown among the stored ones, else -1.
@@ -176,6 +183,7 @@ class MemTable {
     bool eof_ = true;
     bool bof_ = true;
     bool modified_ = false;
+    uint64_t revision_ = 0;
 
     Row buffer_;  // the open record in insert/edit state
     bool bufferTouched_ = false;

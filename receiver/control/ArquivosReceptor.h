@@ -25,7 +25,10 @@ class TArquivosReceptor : public IArquivosMotor {
     // Re-reads Comandas.xml (before every card check and from the "Atualizar Lista" button).
     // A failure leaves the card list closed and raises.
     void RecarregaComandas() override;
-    // Writes the whole history to today's file.
+    // Brings today's file up to the history table: the records added since the last save are
+    // written in front of the file's closing tags and synced; after any other change (an edit,
+    // a deletion, emptying, or a file changed by someone else) the file is rewritten whole.
+    // Either way the file's bytes are those a whole-file save would write.
     void SalvaHistorico() override;
 
     // Close: writes the card list back (unless the file on disk changed since it was last
@@ -35,18 +38,28 @@ class TArquivosReceptor : public IArquivosMotor {
     // Writes Equip.xml when the equipment table changed since it was loaded; closes it.
     void FechaEquipamentos();
 
+    // How often the card list file's bytes were read (diagnostics and tests).
+    long LeiturasComandas() const { return leiturasComandas_; }
+
     const std::filesystem::path& ArquivoEquipamentos() const { return equip_; }
     const std::filesystem::path& ArquivoComandas() const { return comandas_; }
     const std::filesystem::path& ArquivoHistorico() const { return historico_; }
 
   private:
     struct Estado;
+    void AcrescentaHistorico();
+    // After loading: whether the file holds exactly what a save would write.
+    void ConfereHistorico();
+    // Cuts a history file whose last addition was interrupted back to its complete records
+    // and writes it whole. False when the file is damaged otherwise.
+    bool ReparaHistorico();
     TabelasReceptor& tabelas_;
     std::filesystem::path pasta_;
     std::filesystem::path equip_;
     std::filesystem::path comandas_;
     std::filesystem::path historico_;
     std::unique_ptr<Estado> estado_;
+    long leiturasComandas_ = 0;
 };
 
 }  // namespace lumora

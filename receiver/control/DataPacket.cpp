@@ -837,7 +837,7 @@ void DataPacketWriter::DateTimeValue(size_t field, common::DateTime value) {
 }
 
 std::string DataPacketWriter::Finish() {
-    out_ += "</ROWDATA></DATAPACKET>";
+    out_ += kDataPacketTail;
     return std::move(out_);
 }
 

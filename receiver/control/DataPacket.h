@@ -129,6 +129,8 @@ class DataPacketWriter {
     void IntegerValue(std::size_t field, int64_t value);
     void DateTimeValue(std::size_t field, common::DateTime value);
     void EndRow() { out_ += "/>"; }
+    // Bytes written so far.
+    std::size_t Length() const { return out_.size(); }
 
     // Closes the document and hands it over; the writer is spent.
     std::string Finish();
@@ -144,6 +146,9 @@ class DataPacketWriter {
     int64_t lastDay_ = 0;
     std::string lastDate_;
 };
+
+// What every document the writer makes ends with, after its last row.
+inline constexpr std::string_view kDataPacketTail = "</ROWDATA></DATAPACKET>";
 
 // The whole document, one line, Windows-1252 bytes, in the receiver's own layout. So that the
 // result is always well-formed: a field name that cannot be an attribute name (blank, "!",

@@ -158,33 +158,59 @@ DataPacket PacketFromTable(const common::MemTable& table, const TableFileExtras*
     return packet;
 }
 
+namespace {
+
+void WriteRecord(DataPacketWriter& writer, const std::vector<common::FieldDef>& defs,
+                 const common::Row& row, const PacketRow* carried, const TableFileExtras* extras) {
+    writer.BeginRow();
+    const size_t own = std::min(defs.size(), row.size());
+    for (size_t i = 0; i < own; ++i) {
+        const common::FieldValue& v = row[i];
+        if (const auto* s = std::get_if<std::string>(&v)) {
+            writer.TextValue(i, *s);
+        } else if (const auto* n = std::get_if<int32_t>(&v)) {
+            writer.IntegerValue(i, *n);
+        } else if (const auto* d = std::get_if<common::DateTime>(&v)) {
+            writer.DateTimeValue(i, *d);
+        }
+    }
+    if (carried != nullptr) {
+        for (const auto& [field, value] : carried->values) {
+            if (field < extras->fields.size()) writer.TextValue(defs.size() + field, value);
+        }
+    }
+    writer.EndRow();
+}
+
+const PacketAttributes& FileParams(const TableFileExtras* extras) {
+    static const PacketAttributes kNoParams;
+    return extras != nullptr ? extras->params : kNoParams;
+}
+
+}  // namespace
+
 std::string WriteTablePacket(const common::MemTable& table, const TableFileExtras* extras) {
     const auto& defs = table.Fields();
-    static const PacketAttributes kNoParams;
-    DataPacketWriter writer(FileFields(defs, extras),
-                            extras != nullptr ? extras->params : kNoParams);
+    DataPacketWriter writer(FileFields(defs, extras), FileParams(extras));
     writer.ReserveRows(static_cast<size_t>(table.RecordCount()), defs.size());
     ForEachRecord(table, extras, [&](const common::Row& row, const PacketRow* carried) {
-        writer.BeginRow();
-        const size_t own = std::min(defs.size(), row.size());
-        for (size_t i = 0; i < own; ++i) {
-            const common::FieldValue& v = row[i];
-            if (const auto* s = std::get_if<std::string>(&v)) {
-                writer.TextValue(i, *s);
-            } else if (const auto* n = std::get_if<int32_t>(&v)) {
-                writer.IntegerValue(i, *n);
-            } else if (const auto* d = std::get_if<common::DateTime>(&v)) {
-                writer.DateTimeValue(i, *d);
-            }
-        }
-        if (carried != nullptr) {
-            for (const auto& [field, value] : carried->values) {
-                if (field < extras->fields.size()) writer.TextValue(defs.size() + field, value);
-            }
-        }
-        writer.EndRow();
+        WriteRecord(writer, defs, row, carried, extras);
     });
     return writer.Finish();
+}
+
+std::string WriteTablePacketRows(const common::MemTable& table, int first,
+                                 const TableFileExtras* extras) {
+    const auto& defs = table.Fields();
+    DataPacketWriter writer(FileFields(defs, extras), FileParams(extras));
+    const size_t header = writer.Length();
+    const int count = table.EntryCount();
+    writer.ReserveRows(static_cast<size_t>(std::max(count - first, 0)), defs.size());
+    for (int i = std::max(first, 0); i < count; ++i)
+        WriteRecord(writer, defs, table.EntryRow(i), nullptr, extras);
+    std::string bytes = writer.Finish();
+    bytes.resize(bytes.size() - kDataPacketTail.size());
+    return bytes.substr(header);
 }
 
 TableFileExtras LoadTableFromPacket(common::MemTable& table, DataPacket packet) {

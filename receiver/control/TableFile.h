@@ -37,10 +37,15 @@ std::string KindOfField(common::FieldType type);
 DataPacket PacketFromTable(const common::MemTable& table, const TableFileExtras* extras = nullptr);
 
 // The file's bytes: WriteDataPacket(PacketFromTable(table, extras)) to the byte, written
-// straight from the records without the packet in between. The history file is rewritten
-// after every turnstile result, so this is the path that must stay quick for a day's rows.
+// straight from the records without the packet in between.
 std::string WriteTablePacket(const common::MemTable& table,
                              const TableFileExtras* extras = nullptr);
+
+// The bytes of the records from entry position `first` on, exactly as WriteTablePacket writes
+// them, without the document's beginning and end. For records added since the file was
+// written whole: they carry no values of other producers' fields.
+std::string WriteTablePacketRows(const common::MemTable& table, int first,
+                                 const TableFileExtras* extras = nullptr);
 
 // Matches the packet's fields to the table's by name (case ignored, "fieldname" before
 // attrname), converts the values and loads the table. Refuses with EDataPacketError, prefixed

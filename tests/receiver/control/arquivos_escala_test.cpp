@@ -1,0 +1,293 @@
+// The files at venue scale: a card list read again only when it may have changed, history
+// saves that add the new records to the file, and what a crash leaves.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <thread>
+
+#include "common/Convert.h"
+#include "receiver/control/ArquivosReceptor.h"
+#include "receiver/control/TableFile.h"
+
+using namespace lumora;
+namespace fs = std::filesystem;
+using common::DateTime;
+
+namespace {
+
+std::string Comandas(int n, int variante = 0) {
+    std::string x =
+        "<?xml version=\"1.0\" standalone=\"yes\"?>  <DATAPACKET Version=\"2.0\"><METADATA>"
+        "<FIELDS><FIELD attrname=\"NumComanda\" fieldtype=\"string\" WIDTH=\"20\"/></FIELDS>"
+        "<PARAMS/></METADATA><ROWDATA>";
+    for (int i = 0; i < n; ++i)
+        x += "<ROW NumComanda=\"" + common::IntToStrMin(i + variante * 100000, 16) + "\"/>";
+    return x + "</ROWDATA></DATAPACKET>";
+}
+
+std::string Le(const fs::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), {}};
+}
+
+// Writes over the file's own bytes, keeping its inode.
+void ReescreveNoLugar(const fs::path& p, const std::string& bytes) {
+    const int fd = ::open(p.c_str(), O_WRONLY | O_TRUNC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    ::close(fd);
+}
+
+bool TemCartao(TabelasReceptor& t, int i, int variante = 0) {
+    return t.cdsComandas.FindKey(common::IntToStrMin(i + variante * 100000, 16));
+}
+
+class EscalaTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char modelo[] = "/tmp/lumora-escala-XXXXXX";
+        pasta = mkdtemp(modelo);
+        common::SetClock([this] { return agora; });
+    }
+    void TearDown() override {
+        common::SetClock(nullptr);
+        fs::remove_all(pasta);
+    }
+    fs::path Historico() const { return pasta / "Historicos" / "Historico_20240331.xml"; }
+    void Linha(TabelasReceptor& t, int n) {
+        auto& h = t.cdsHistorico;
+        h.Insert();
+        h.SetDateTime(campo::kDataHora, agora);
+        h.SetString(campo::kCracha, common::IntToStrMin(n, 16));
+        h.SetString(campo::kEstado, n % 3 ? estado::kLiberado : estado::kNaoGirou);
+        h.SetInteger(campo::kTerminal, n % 100);
+        h.Post();
+        agora = DateTime::FromMs(agora.Ms() + 1234);
+    }
+
+    fs::path pasta;
+    DateTime agora = *DateTime::FromParts(2024, 3, 31, 8, 0, 0);
+};
+
+}  // namespace
+
+TEST_F(EscalaTest, ListaDeCartoesSoERelidaQuandoPodeTerMudado) {
+    TabelasReceptor t;
+    TArquivosReceptor a(t, pasta);
+    const fs::path lista = pasta / "Comandas.xml";
+    std::ofstream(lista, std::ios::binary) << Comandas(500);
+    ASSERT_TRUE(a.Inicia(agora));
+    EXPECT_TRUE(TemCartao(t, 499));
+    // A file modified moments ago is compared at every read (not parsed again): a write within
+    // the file system's time granularity could leave its times as they were.
+    long leituras = a.LeiturasComandas();
+    a.RecarregaComandas();
+    a.RecarregaComandas();
+    EXPECT_EQ(a.LeiturasComandas(), leituras + 2);
+    // Once its times are old enough, an unchanged file is not read again.
+    std::this_thread::sleep_for(std::chrono::milliseconds(3200));
+    a.RecarregaComandas();
+    leituras = a.LeiturasComandas();
+    for (int i = 0; i < 100; ++i) a.RecarregaComandas();
+    EXPECT_EQ(a.LeiturasComandas(), leituras);
+    EXPECT_TRUE(TemCartao(t, 499));
+
+    struct Mudanca {
+        const char* nome;
+        std::function<void()> faz;
+        int variante;
+    };
+    const fs::path outra = pasta / "Comandas.novo";
+    const Mudanca mudancas[] = {
+        // Same size, in place, and its modification time put back as a copy that keeps times
+        // would: the change time still tells.
+        {"rewritten in place, same size and time",
+         [&] {
+             struct stat st {};
+             ::stat(lista.c_str(), &st);
+             ReescreveNoLugar(lista, Comandas(500, 1));
+             timespec tempos[2] = {st.st_atim, st.st_mtim};
+             ::utimensat(AT_FDCWD, lista.c_str(), tempos, 0);
+         },
+         1},
+        {"replaced by rename",
+         [&] {
+             std::ofstream(outra, std::ios::binary) << Comandas(500, 2);
+             fs::rename(outra, lista);
+         },
+         2},
+        {"rewritten twice within a second", [&] { ReescreveNoLugar(lista, Comandas(500, 3)); }, 3},
+        {"and again", [&] { ReescreveNoLugar(lista, Comandas(500, 4)); }, 4},
+        {"truncated", [&] { ReescreveNoLugar(lista, Comandas(10, 5)); }, 5},
+    };
+    for (const Mudanca& m : mudancas) {
+        SCOPED_TRACE(m.nome);
+        m.faz();
+        a.RecarregaComandas();
+        EXPECT_TRUE(TemCartao(t, 5, m.variante));
+        EXPECT_FALSE(TemCartao(t, 5, m.variante - 1));
+    }
+    fs::remove(lista);
+    EXPECT_THROW(a.RecarregaComandas(), common::EFileError);
+    EXPECT_FALSE(t.cdsComandas.Active());
+    std::ofstream(lista, std::ios::binary) << Comandas(3, 6);
+    a.RecarregaComandas();
+    EXPECT_TRUE(TemCartao(t, 2, 6));
+}
+
+TEST_F(EscalaTest, HistoricoIgualAoArquivoInteiroDepoisDeCadaMudanca) {
+    TabelasReceptor t;
+    auto a = std::make_unique<TArquivosReceptor>(t, pasta);
+    ASSERT_TRUE(a->Inicia(agora));
+    auto confere = [&](const char* quando) {
+        SCOPED_TRACE(quando);
+        EXPECT_EQ(Le(Historico()), WriteTablePacket(t.cdsHistorico));
+    };
+    struct stat inicial {};
+    for (int i = 0; i < 40; ++i) {
+        Linha(t, i);
+        a->SalvaHistorico();
+        if (i == 0) ::stat(Historico().c_str(), &inicial);
+    }
+    confere("after additions");
+    struct stat st {};
+    ::stat(Historico().c_str(), &st);
+    EXPECT_EQ(st.st_ino, inicial.st_ino);  // added to, never rewritten
+
+    t.cdsHistorico.MoveTo(7);
+    t.cdsHistorico.Delete();
+    Linha(t, 100);
+    a->SalvaHistorico();
+    confere("after a deletion");
+    t.cdsHistorico.First();
+    t.cdsHistorico.Edit();
+    t.cdsHistorico.SetString(campo::kEstado, estado::kBloqueado);
+    t.cdsHistorico.Post();
+    a->SalvaHistorico();
+    confere("after an edit");
+    t.cdsHistorico.Empty();
+    a->SalvaHistorico();
+    confere("after emptying");
+    for (int i = 0; i < 5; ++i) Linha(t, 200 + i);
+    a->SalvaHistorico();
+    confere("five at once");
+
+    // Someone else writes the file: the next save rewrites it whole.
+    std::ofstream(Historico(), std::ios::app) << " ";
+    Linha(t, 300);
+    a->SalvaHistorico();
+    confere("after a foreign write");
+
+    // The next run goes on adding to the file it loaded.
+    a->Fecha();
+    TabelasReceptor t2;
+    TArquivosReceptor b(t2, pasta);
+    ASSERT_TRUE(b.Inicia(agora));
+    EXPECT_EQ(t2.cdsHistorico.RecordCount(), 6);
+    ::stat(Historico().c_str(), &inicial);
+    Linha(t2, 400);
+    b.SalvaHistorico();
+    ::stat(Historico().c_str(), &st);
+    EXPECT_EQ(st.st_ino, inicial.st_ino);
+    EXPECT_EQ(Le(Historico()), WriteTablePacket(t2.cdsHistorico));
+}
+
+TEST_F(EscalaTest, AdicaoCortadaEReparadaNaPartida) {
+    TabelasReceptor t;
+    {
+        TArquivosReceptor a(t, pasta);
+        ASSERT_TRUE(a.Inicia(agora));
+        for (int i = 0; i < 6; ++i) Linha(t, i);
+        a.SalvaHistorico();
+    }
+    const std::string completo = Le(Historico());
+    const std::string cinco = [&] {
+        t.cdsHistorico.First();  // newest first: the sixth record
+        t.cdsHistorico.Delete();
+        return WriteTablePacket(t.cdsHistorico);
+    }();
+    const std::size_t inicioSexto = cinco.size() - kDataPacketTail.size();
+    // Cut anywhere inside the sixth record or the closing tags, or followed by zeros.
+    std::mt19937 sorte(7);
+    std::vector<std::string> danos;
+    for (std::size_t corte = inicioSexto + 1; corte < completo.size(); corte += 3)
+        danos.push_back(completo.substr(0, corte));
+    danos.push_back(completo.substr(0, inicioSexto + 10) + std::string(4096, '\0'));
+    for (const std::string& dano : danos) {
+        std::ofstream(Historico(), std::ios::binary | std::ios::trunc) << dano;
+        TabelasReceptor t2;
+        TArquivosReceptor b(t2, pasta);
+        ASSERT_TRUE(b.Inicia(agora)) << dano.size();
+        const std::string reparado = Le(Historico());
+        EXPECT_TRUE(reparado == cinco || reparado == completo) << dano.size();
+        EXPECT_EQ(t2.cdsHistorico.RecordCount(), reparado == completo ? 6 : 5);
+        for (const auto& e : fs::directory_iterator(pasta / "Historicos"))
+            EXPECT_EQ(e.path(), Historico());  // nothing moved aside, nothing left over
+    }
+    // Damage elsewhere is not mended: that file goes aside as before.
+    std::string estragado = completo;
+    estragado.replace(estragado.find("<METADATA>"), 10, "<METADATX>");
+    std::ofstream(Historico(), std::ios::binary | std::ios::trunc) << estragado;
+    TabelasReceptor t3;
+    TArquivosReceptor c(t3, pasta);
+    EXPECT_FALSE(c.Inicia(agora));
+}
+
+// A child saves records one after another and tells the parent each count that is saved;
+// the parent kills it at a random moment. The file must always load with every record that
+// was reported saved.
+TEST_F(EscalaTest, SigkillDuranteAsGravacoes) {
+    std::mt19937 sorte(12345);
+    int confirmadas = 0;
+    int salvas = 0;  // records known to be in the file
+    for (int rodada = 0; rodada < 30; ++rodada) {
+        int canal[2];
+        ASSERT_EQ(::pipe(canal), 0);
+        const pid_t filho = ::fork();
+        ASSERT_GE(filho, 0);
+        if (filho == 0) {
+            ::close(canal[0]);
+            TabelasReceptor t;
+            TArquivosReceptor a(t, pasta);
+            if (!a.Inicia(agora)) ::_exit(3);
+            for (int i = 0;; ++i) {
+                Linha(t, i);
+                // Now and then a deletion forces a whole rewrite, so kills land there too.
+                if (i % 97 == 96) {
+                    t.cdsHistorico.Last();
+                    t.cdsHistorico.Delete();
+                }
+                a.SalvaHistorico();
+                const int n = t.cdsHistorico.RecordCount();
+                if (::write(canal[1], &n, sizeof n) != sizeof n) ::_exit(4);
+            }
+        }
+        ::close(canal[1]);
+        std::this_thread::sleep_for(std::chrono::microseconds(2000 + sorte() % 30000));
+        ::kill(filho, SIGKILL);
+        int n = 0, ultimo = -1;
+        while (::read(canal[0], &n, sizeof n) == sizeof n) ultimo = n;
+        if (ultimo >= 0) salvas = ultimo;
+        ::close(canal[0]);
+        ::waitpid(filho, nullptr, 0);
+
+        TabelasReceptor t;
+        TArquivosReceptor a(t, pasta);
+        ASSERT_TRUE(a.Inicia(agora)) << "round " << rodada;
+        // Every record reported saved is there, and at most the one being written besides.
+        EXPECT_GE(t.cdsHistorico.RecordCount(), salvas) << "round " << rodada;
+        EXPECT_LE(t.cdsHistorico.RecordCount(), salvas + 1) << "round " << rodada;
+        salvas = t.cdsHistorico.RecordCount();
+        for (const auto& e : fs::directory_iterator(pasta / "Historicos"))
+            EXPECT_EQ(e.path(), Historico()) << "round " << rodada;
+        if (ultimo > 0) ++confirmadas;
+    }
+    EXPECT_GT(confirmadas, 20);
+}
