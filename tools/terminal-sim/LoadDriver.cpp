@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <random>
 
 namespace termsim {
 
@@ -17,6 +18,7 @@ enum class State { Idle, AwaitCard, AwaitResult, Resting, Done, Failed };
 
 struct Slot {
     SimTerminal terminal;
+    std::string number;  // the terminal number its messages carry
     State state = State::Idle;
     SteadyClock::time_point sentAt{};
     SteadyClock::time_point cycleStart{};
@@ -27,20 +29,28 @@ struct Slot {
 
 class Driver {
   public:
-    explicit Driver(const LoadConfig& config) : config_(config) {}
+    explicit Driver(const LoadConfig& config) : config_(config), random_(config.seed) {}
 
     LoadSummary Run() {
         if (config_.terminals < 1) throw SimError("load needs at least one terminal");
         if (config_.duration.count() <= 0 && config_.cycles < 1)
             throw SimError("load needs a duration or a number of cycles");
+        if (RandomMoments() && config_.duration.count() <= 0)
+            throw SimError("random moments need a duration");
         ConnectAll();
         if (config_.awaitGreeting) AwaitGreetings();
+        if (config_.onCyclesStart) config_.onCyclesStart();
 
         start_ = SteadyClock::now();
         lastReply_ = start_;
+        end_ = start_ + config_.duration;
         // Paced terminals start spread over one interval, as exits do, rather than in step.
         for (std::size_t i = 0; i < slots_.size(); ++i) {
-            if (config_.interval.count() > 0) {
+            if (RandomMoments()) {
+                slots_[i].state = State::Resting;
+                slots_[i].nextCycle = start_ + RandomGap();
+                if (slots_[i].nextCycle >= end_) slots_[i].state = State::Done;
+            } else if (config_.interval.count() > 0) {
                 slots_[i].state = State::Resting;
                 slots_[i].nextCycle = start_ + config_.interval * static_cast<long>(i) /
                                                    static_cast<long>(slots_.size());
@@ -56,8 +66,13 @@ class Driver {
 
         summary_.elapsed = lastReply_ - start_;
         summary_.terminals = config_.terminals;
+        if (RandomMoments()) summary_.scheduled = config_.duration;
         for (auto& slot : slots_) {
             summary_.cycles += slot.cycles;
+            // Moments of the duration that the terminal never got to: it was still waiting.
+            if (RandomMoments() && slot.state != State::Failed) {
+                for (auto at = slot.nextCycle; at < end_; at += RandomGap()) ++summary_.offered;
+            }
             if (slot.state == State::Failed) ++summary_.failedTerminals;
             slot.terminal.Close();
         }
@@ -71,7 +86,12 @@ class Driver {
             std::string from = config_.source;
             if (!from.empty() && !config_.sameSource)
                 from = NthLoopbackAddress(config_.source, static_cast<unsigned>(i));
-            Slot slot{SimTerminal(config_.terminalNumber)};
+            const std::string& number =
+                config_.terminalNumbers.empty()
+                    ? config_.terminalNumber
+                    : config_.terminalNumbers[static_cast<std::size_t>(i) %
+                                              config_.terminalNumbers.size()];
+            Slot slot{SimTerminal(number), number};
             slot.terminal.Connect(config_.host, config_.port, from, config_.connectTimeout);
             slots_.push_back(std::move(slot));
         }
@@ -174,7 +194,7 @@ class Driver {
         lastReply_ = std::max(lastReply_, frame.at);
 
         if (answersCard) {
-            if (!Send(slot, BuildTurnstileResult(config_.terminalNumber, config_.outcome))) return;
+            if (!Send(slot, BuildTurnstileResult(slot.number, config_.outcome))) return;
             if (config_.resultGetsReply) {
                 slot.state = State::AwaitResult;
                 return;
@@ -183,7 +203,10 @@ class Driver {
         ++slot.cycles;
         bool more = config_.duration.count() > 0 ? SteadyClock::now() - start_ < config_.duration
                                                  : slot.cycles < config_.cycles;
-        if (more && config_.interval.count() > 0) {
+        if (RandomMoments()) {
+            // The next moment was drawn when this cycle began; it may have passed already.
+            slot.state = more && slot.nextCycle < end_ ? State::Resting : State::Done;
+        } else if (more && config_.interval.count() > 0) {
             slot.state = State::Resting;
             slot.nextCycle = slot.cycleStart + config_.interval;
         } else if (more) {
@@ -194,10 +217,27 @@ class Driver {
     }
 
     void SendCard(Slot& slot) {
-        if (Send(slot, BuildCardRead(config_.terminalNumber, config_.card, CardTime::Now()))) {
+        const std::string& card = config_.cards.empty() ? config_.card : RandomCard();
+        if (Send(slot, BuildCardRead(slot.number, card, CardTime::Now()))) {
             slot.state = State::AwaitCard;
             slot.cycleStart = slot.sentAt;
+            ++summary_.offered;
+            if (RandomMoments()) slot.nextCycle += RandomGap();
         }
+    }
+
+    const std::string& RandomCard() {
+        std::uniform_int_distribution<std::size_t> pick(0, config_.cards.size() - 1);
+        return config_.cards[pick(random_)];
+    }
+
+    bool RandomMoments() const { return config_.randomMoments && config_.interval.count() > 0; }
+
+    SteadyClock::duration RandomGap() {
+        const double mean = std::chrono::duration<double>(config_.interval).count();
+        const double gap = std::exponential_distribution<double>(1.0 / mean)(random_);
+        return std::chrono::duration_cast<SteadyClock::duration>(
+            std::chrono::duration<double>(gap));
     }
 
     bool Send(Slot& slot, const std::string& message) {
@@ -229,7 +269,8 @@ class Driver {
     std::vector<Slot> slots_;
     std::vector<pollfd> fds_;
     std::vector<std::size_t> index_;
-    SteadyClock::time_point start_{}, lastReply_{};
+    std::mt19937_64 random_;
+    SteadyClock::time_point start_{}, lastReply_{}, end_{};
     LoadSummary summary_;
 };
 
@@ -248,6 +289,11 @@ LoadSummary RunLoad(const LoadConfig& config) { return Driver(config).Run(); }
 double LoadSummary::RepliesPerSecond() const {
     double s = Seconds(elapsed);
     return s > 0 ? replies / s : 0.0;
+}
+
+double LoadSummary::OfferedPerSecond() const {
+    double s = Seconds(scheduled.count() > 0 ? scheduled : elapsed);
+    return s > 0 ? offered / s : 0.0;
 }
 
 double LoadSummary::MessagesPerSecond() const {

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,12 @@ struct LoadConfig {
     std::string source;
     bool sameSource = false;
     std::string terminalNumber = "01";
+    // Non-empty: terminal i sends as terminalNumbers[i % size] instead of terminalNumber, as
+    // the terminals of a venue do, each with the number it was given.
+    std::vector<std::string> terminalNumbers;
     std::string card = "0000000000001234";
+    // Non-empty: every card read takes one of these cards at random instead of `card`.
+    std::vector<std::string> cards;
     std::string outcome = "G";
     // Stop after `duration` when it is non-zero, else after `cycles` cycles per terminal.
     std::chrono::milliseconds duration{0};
@@ -28,8 +34,16 @@ struct LoadConfig {
     // Non-zero: each terminal starts a cycle at most this often (a busy exit rather than a
     // flood), so latencies can be measured at a realistic rate as well as at saturation.
     std::chrono::milliseconds interval{0};
+    // With an interval: each terminal reads its cards at independent random moments, one per
+    // interval on average (exponential gaps, as people reach an exit), instead of at most one
+    // per interval spread evenly. A moment that comes while the terminal's cycle is still
+    // running is served when the cycle ends; moments of the duration left unserved at its end
+    // are counted in LoadSummary::offered. Needs a duration.
+    bool randomMoments = false;
+    uint64_t seed = 1;
     // Wait for every terminal's wake and clock message before the first card read. The
-    // receiver greets registered addresses only, one second each, one after the other.
+    // receiver greets registered addresses only: the wake at once, the clock message a second
+    // later, and it holds that terminal's messages until then.
     bool awaitGreeting = false;
     std::chrono::milliseconds greetingTimeout{0};  // 0: 1.5 s per terminal, plus 2 s
     // The receiver answers a turnstile result only when the terminal number is not
@@ -38,12 +52,16 @@ struct LoadConfig {
     bool resultGetsReply = false;
     std::chrono::milliseconds replyTimeout{5000};
     std::chrono::milliseconds connectTimeout{5000};
+    // Called once every terminal is connected (and greeted), just before the first card read,
+    // so a benchmark can read the server's counters over the cycles alone.
+    std::function<void()> onCyclesStart;
 };
 
 struct LoadSummary {
     int terminals = 0;
     int failedTerminals = 0;  // lost their connection or waited past replyTimeout
     long cycles = 0;          // card read answered (and turnstile result sent)
+    long offered = 0;         // card reads due: cycles begun, plus unserved random moments
     long messagesSent = 0;
     long replies = 0;  // answers to requests, all measured
     long handIns = 0, refusals = 0;
@@ -52,8 +70,11 @@ struct LoadSummary {
     std::vector<std::string> problems;  // first few malformed frames and failures
     std::vector<std::chrono::nanoseconds> latencies;  // in order of arrival
     std::chrono::nanoseconds elapsed{0};              // first request sent .. last reply received
+    std::chrono::nanoseconds scheduled{0};            // the duration of random moments, else 0
 
     double RepliesPerSecond() const;
+    // Card reads due per second of the duration (random moments), else of the elapsed time.
+    double OfferedPerSecond() const;
     // Messages in both directions, greetings left out.
     double MessagesPerSecond() const;
     // Nearest rank: the smallest latency with at least p percent of them at or below it.
