@@ -552,8 +552,20 @@ void MemTable::DropAll() {
 bool MemTable::FindKey(const std::string& key) {
     CheckActive();
     if (!Sorted()) Fail("No index currently active");
+    return Seek(TextToValue(sortField_, key));
+}
+
+bool MemTable::FindExactKey(const std::string& key) {
+    CheckActive();
+    if (!Sorted()) Fail("No index currently active");
+    const FieldDef& def = fields_[sortField_];
+    if (def.type != FieldType::Text) return Seek(TextToValue(sortField_, key));
+    const std::size_t width = def.width > 0 ? static_cast<std::size_t>(def.width) : key.size();
+    return Seek(FieldValue(key.substr(0, width)));
+}
+
+bool MemTable::Seek(const FieldValue& wanted) {
     CheckBrowseMode();
-    const FieldValue wanted = TextToValue(sortField_, key);
     const auto it = std::lower_bound(order_.begin(), order_.end(), wanted,
                                      [this](const Record* r, const FieldValue& k) {
                                          return KeyCompare(r->row[sortField_], k) < 0;

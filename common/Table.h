@@ -123,6 +123,9 @@ class MemTable {
     // first; first match in sort order becomes current and true is returned; else the current
     // record stays, false.
     bool FindKey(const std::string& key);
+    // The same, with the key taken as it is, only cut to a text field's width: trailing blanks
+    // and what follows a NUL count, so a key that the store rule would change finds nothing.
+    bool FindExactKey(const std::string& key);
 
     const Row& RowAt(int position) const;  // record at a position in sort order (views)
     std::vector<const Row*> RowsInEntryOrder()
@@ -165,6 +168,7 @@ class MemTable {
     int PlaceFor(const Record* record) const;
     void ResetCursorFlags();
     void DropAll();
+    bool Seek(const FieldValue& wanted);
 
     std::string name_;
     std::vector<FieldDef> fields_;

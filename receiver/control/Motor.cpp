@@ -110,7 +110,8 @@ void TMotorSaida::LeituraComanda(const std::string& terminal, const CamposPacote
 
     const AjustesSaida a = ajustes_.AjustesAtuais();
     if (a.modo == ModoOperacao::Nenhum) return;
-    const bool naLista = lista.Active() && lista.FindKey(comanda);
+    // As sent, cut to the column's width only, like the equipment lookup.
+    const bool naLista = lista.Active() && lista.FindExactKey(comanda);
     const bool liberada = (a.modo == ModoOperacao::ListaNegra) != naLista;
 
     if (liberada) {

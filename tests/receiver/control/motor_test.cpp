@@ -117,8 +117,11 @@ TEST_F(MotorTest, CardReadFollowsTheOperatingMode) {
         {ModoOperacao::ListaNegra, "0000000000009999", true},
         {ModoOperacao::ListaBranca, "0000000000001234", true},
         {ModoOperacao::ListaBranca, "0000000000009999", false},
-        // The card is looked up as sent: no padding.
+        // The card is looked up as sent: no padding, no blanks or NUL dropped.
         {ModoOperacao::ListaBranca, "1234", false},
+        {ModoOperacao::ListaBranca, "0000000000001234 ", false},
+        {ModoOperacao::ListaBranca, std::string("0000000000001234\0", 17), false},
+        {ModoOperacao::ListaNegra, "0000000000001234 ", true},
     };
     for (const auto& c : casos) {
         SCOPED_TRACE(c.comanda);
@@ -142,13 +145,14 @@ TEST_F(MotorTest, CardReadFollowsTheOperatingMode) {
         if (c.liberada) {
             EXPECT_EQ(con.enviados[0], kEntrega);
             EXPECT_EQ(tabelas.cdsHistorico.RecordCount(), 0);
-            EXPECT_EQ(con.pendente.comanda, c.comanda);
+            EXPECT_EQ(con.pendente.comanda, c.comanda.substr(0, 16));
             EXPECT_EQ(con.pendente.dataHora, At(2024, 12, 25, 14, 31, 5));
         } else {
             EXPECT_EQ(con.enviados[0], kRecusa);
             ASSERT_EQ(tabelas.cdsHistorico.RecordCount(), 1);
             tabelas.cdsHistorico.First();
-            EXPECT_EQ(tabelas.cdsHistorico.AsString(campo::kCracha), c.comanda);
+            EXPECT_EQ(tabelas.cdsHistorico.AsString(campo::kCracha),
+                      common::StoreText(c.comanda, 16));
             EXPECT_EQ(tabelas.cdsHistorico.AsString(campo::kEstado), "Bloqueado");
             EXPECT_EQ(tabelas.cdsHistorico.AsDateTime(campo::kDataHora), kAgora);
             EXPECT_EQ(tabelas.cdsHistorico.AsInteger(campo::kTerminal), 1);
