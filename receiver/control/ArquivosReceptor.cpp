@@ -112,6 +112,9 @@ TArquivosReceptor::TArquivosReceptor(TabelasReceptor& tabelas, fs::path pastaPro
 TArquivosReceptor::~TArquivosReceptor() = default;
 
 bool TArquivosReceptor::Inicia(common::DateTime hoje) {
+    // Saves cut short by a crash may have left their temporary files behind.
+    for (const char* nome : {"Equip.xml", "Comandas.xml", "Config.ini"})
+        common::RemoveTemporaryFiles(pasta_ / nome);
     // Equipment: starts empty without a file; the file appears once something is stored.
     try {
         if (fs::exists(equip_)) {

@@ -291,3 +291,21 @@ TEST_F(EscalaTest, SigkillDuranteAsGravacoes) {
     }
     EXPECT_GT(confirmadas, 20);
 }
+
+TEST_F(EscalaTest, SobrasDeGravacoesInterrompidasSaemNaPartida) {
+    fs::create_directories(pasta / "Historicos");
+    const std::vector<fs::path> sobras = {pasta / ".Comandas.xml.a1B2c3",
+                                          pasta / ".Equip.xml.XyZ123", pasta / ".Config.ini.000000",
+                                          pasta / "Historicos" / ".Historico_20240331.xml.q9W8e7"};
+    // Names that only look alike, or belong to someone else, stay.
+    const std::vector<fs::path> alheios = {
+        pasta / ".Comandas.xml.toolong", pasta / "Comandas.xml.a1B2c3", pasta / ".Outro.xml.a1B2c3",
+        pasta / "Historicos" / ".Historico_20240330.xml.q9W8e7"};
+    for (const auto& p : sobras) std::ofstream(p) << "<DATAPA";
+    for (const auto& p : alheios) std::ofstream(p) << "x";
+    TabelasReceptor t;
+    TArquivosReceptor a(t, pasta);
+    ASSERT_TRUE(a.Inicia(agora));
+    for (const auto& p : sobras) EXPECT_FALSE(fs::exists(p)) << p;
+    for (const auto& p : alheios) EXPECT_TRUE(fs::exists(p)) << p;
+}
