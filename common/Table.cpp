@@ -114,7 +114,8 @@ void MemTable::Load(std::vector<Row> rows) {
     Close();
     std::vector<std::unique_ptr<Record>> records;
     records.reserve(rows.size());
-    uint64_t seq = 0;
+    // Entry numbers are never given twice in the table's life: they identify records.
+    uint64_t seq = nextSeq_;
     for (size_t r = 0; r < rows.size(); ++r) {
         Row& row = rows[r];
         if (row.size() != fields_.size()) {
@@ -545,7 +546,6 @@ void MemTable::DropAll() {
     ++revision_;
     order_.clear();
     entry_.clear();
-    nextSeq_ = 0;
     cur_ = -1;
 }
 
@@ -595,6 +595,7 @@ std::vector<const Row*> MemTable::RowsInEntryOrder() const {
 }
 
 const Row& MemTable::EntryRow(int position) const { return entry_.at(position)->row; }
+uint64_t MemTable::EntryId(int position) const { return entry_.at(position)->seq; }
 
 bool MemTable::Modified() const { return modified_; }
 void MemTable::ClearModified() { modified_ = false; }

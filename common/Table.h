@@ -140,6 +140,9 @@ class MemTable {
     uint64_t Revision() const { return revision_; }
     int EntryCount() const { return static_cast<int>(entry_.size()); }
     const Row& EntryRow(int position) const;  // in entry order
+    // The record's identity: no other record of this table ever has it, whatever was deleted,
+    // emptied or loaded meanwhile.
+    uint64_t EntryId(int position) const;
 
     // For views: in insert state the position (0 .. RecordCount) at which the open new record
     // is shown among the stored ones, else -1.

@@ -62,25 +62,19 @@ std::vector<PacketField> FileFields(const std::vector<common::FieldDef>& defs,
 // all of them.
 template <class Visit>
 void ForEachRecord(const common::MemTable& table, const TableFileExtras* extras, Visit&& visit) {
-    const std::vector<const common::Row*> rows = table.RowsInEntryOrder();
+    const int records = table.EntryCount();
     // Without carried fields there is nothing to find: the usual case, our own files.
     if (extras == nullptr || extras->fields.empty()) {
-        for (const common::Row* row : rows) visit(*row, nullptr);
+        for (int i = 0; i < records; ++i) visit(table.EntryRow(i), nullptr);
         return;
     }
-    std::unordered_map<const common::Row*, size_t> loaded;
-    const size_t count = std::min(extras->loadedRows.size(), extras->loadedValues.size());
+    std::unordered_map<uint64_t, size_t> loaded;
+    const size_t count = std::min(extras->loadedIds.size(), extras->loadedValues.size());
     loaded.reserve(count);
-    for (size_t i = 0; i < count; ++i) loaded.emplace(extras->loadedRows[i], i);
-    size_t nextLoaded = 0;
-    for (const common::Row* row : rows) {
-        const PacketRow* carried = nullptr;
-        const auto it = loaded.find(row);
-        if (it != loaded.end() && it->second >= nextLoaded) {
-            nextLoaded = it->second + 1;
-            carried = &extras->loadedValues[it->second];
-        }
-        visit(*row, carried);
+    for (size_t i = 0; i < count; ++i) loaded.emplace(extras->loadedIds[i], i);
+    for (int i = 0; i < records; ++i) {
+        const auto it = loaded.find(table.EntryId(i));
+        visit(table.EntryRow(i), it != loaded.end() ? &extras->loadedValues[it->second] : nullptr);
     }
 }
 
@@ -270,7 +264,8 @@ TableFileExtras LoadTableFromPacket(common::MemTable& table, DataPacket packet) 
         extras.loadedValues.push_back(std::move(carried));
     }
     table.Load(std::move(rows));
-    extras.loadedRows = table.RowsInEntryOrder();
+    extras.loadedIds.reserve(static_cast<size_t>(table.EntryCount()));
+    for (int i = 0; i < table.EntryCount(); ++i) extras.loadedIds.push_back(table.EntryId(i));
     return extras;
 }
 

@@ -17,12 +17,9 @@ struct TableFileExtras {
     PacketAttributes params;          // dataset parameters (LCID, ...), file order
     std::vector<PacketField> fields;  // fields of the file that the table does not have
     // The loaded records, in file order, each with its values of `fields` (indices into
-    // `fields`). A record is recognised at save time by its address among the table's records
-    // in entry order; records added since the load have no values there. The table gives its
-    // records no lasting identity, so a record added after the last loaded one was deleted
-    // may land at its address and take over its carried values; the receiver's tables that
-    // meet other producers' files are not edited, so this does not arise there.
-    std::vector<const common::Row*> loadedRows;
+    // `fields`). A record is recognised at save time by its identity in the table
+    // (MemTable::EntryId); records added since the load have none of these values.
+    std::vector<uint64_t> loadedIds;
     std::vector<PacketRow> loadedValues;
 };
 

@@ -218,6 +218,38 @@ TEST_F(TableFileTest, ForeignColumnsAndParametersSurviveARewrite) {
     EXPECT_EQ(Get("Comandas.xml").find("Titular"), std::string::npos);
 }
 
+TEST_F(TableFileTest, ForeignValuesStayWithTheRecordsTheyCameWith) {
+    // The last loaded record goes and a new one comes: it must not inherit the values of the
+    // one it replaced (the allocator readily hands it the same memory).
+    const std::string arquivo =
+        kDecl +
+        "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS>"
+        "<FIELD attrname=\"NumComanda\" fieldtype=\"string\" WIDTH=\"20\"/>"
+        "<FIELD attrname=\"Local\" fieldtype=\"string\" WIDTH=\"10\"/></FIELDS><PARAMS/>"
+        "</METADATA><ROWDATA><ROW NumComanda=\"0000000000000001\" Local=\"Porta A\"/>"
+        "<ROW NumComanda=\"0000000000000002\" Local=\"Porta B\"/></ROWDATA></DATAPACKET>";
+    for (int rodada = 0; rodada < 2; ++rodada) {
+        Put("Comandas.xml", arquivo);
+        auto table = Comandas();
+        const TableFileExtras extras = LoadTableFromFile(*table, Path("Comandas.xml"));
+        if (rodada == 0) {
+            ASSERT_TRUE(table->FindKey("0000000000000002"));
+            table->Delete();
+        } else {
+            table->Empty();
+        }
+        for (const char* novo : {"0000000000000009", "0000000000000008"}) {
+            table->Insert();
+            table->SetString(0, novo);
+            table->Post();
+        }
+        const std::string salvo = WriteTablePacket(*table, &extras);
+        EXPECT_EQ(salvo.find("Porta B"), std::string::npos) << rodada;
+        EXPECT_EQ(salvo.find("Porta A") != std::string::npos, rodada == 0);
+        EXPECT_NE(salvo.find("<ROW NumComanda=\"0000000000000009\"/>"), std::string::npos);
+    }
+}
+
 // The save writes the file straight from the records; it must give the very bytes of the
 // packet route, whatever the values and whatever a foreign file left to carry.
 TEST(TableFileBytes, WrittenStraightFromTheRecordsAsThroughAPacket) {
