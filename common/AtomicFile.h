@@ -7,10 +7,12 @@
 namespace common {
 
 // Writes `bytes` to a temporary file in the target's folder, flushes and syncs it, renames it
-// over `path` and syncs the folder. The file keeps the permission bits of the file it replaces
-// (a new one gets the usual 0666 less the umask). Raises EFileError
-// "Cannot create file "<path>". <reason>" when any step fails; the old file is then untouched
-// and no temporary file is left behind.
+// over the target and syncs the folder. Symbolic links on the way are followed, so a link stays
+// a link and the file it names is replaced. The file keeps the permission bits, owner and
+// group of the file it replaces (a new one gets the usual 0666 less the umask). Where the
+// folder cannot take a temporary file but the file itself can be written, it is rewritten in
+// place and synced instead. Raises EFileError "Cannot create file "<path>". <reason>" when
+// any step fails; the old file is then untouched and no temporary file is left behind.
 void ReplaceFileContents(const std::filesystem::path& path, const std::string& bytes);
 
 // Removes the temporary files that a replacement of `path` interrupted by a crash left in its
