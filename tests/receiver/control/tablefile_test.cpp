@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "common/Exception.h"
+#include "receiver/control/Tabelas.h"
 
 namespace lumora {
 namespace {
@@ -25,22 +26,14 @@ using common::MemTable;
 
 const std::string kDecl = "<?xml version=\"1.0\" standalone=\"yes\"?>  ";
 
-std::unique_ptr<MemTable> Comandas() {
-    return std::make_unique<MemTable>(
-        "cdsComandas",
-        std::vector<common::FieldDef>{{"NumComanda", FieldType::Text, 20, "Comandas Ativas"}});
+// The receiver's own tables, each from a set of its own that lives as long as the table is used,
+// so the tests meet the very fields, widths, sort orders and store rules the program has.
+std::shared_ptr<MemTable> UmaTabela(MemTable TabelasReceptor::*qual) {
+    auto conjunto = std::make_shared<TabelasReceptor>();
+    return std::shared_ptr<MemTable>(conjunto, &((*conjunto).*qual));
 }
-
-std::unique_ptr<MemTable> Historico() {
-    auto t = std::make_unique<MemTable>(
-        "cdsHistorico",
-        std::vector<common::FieldDef>{{"DataHora", FieldType::DateTime, 0, "Data Hora"},
-                                      {"Cracha", FieldType::Text, 16, "Crach\xE1"},
-                                      {"Estado", FieldType::Text, 20, ""},
-                                      {"Terminal", FieldType::Integer, 0, ""}});
-    t->SetSortOrder(0, true);
-    return t;
-}
+std::shared_ptr<MemTable> Comandas() { return UmaTabela(&TabelasReceptor::cdsComandas); }
+std::shared_ptr<MemTable> Historico() { return UmaTabela(&TabelasReceptor::cdsHistorico); }
 
 std::string Packet(const std::string& fields, const std::string& rows,
                    const std::string& params = "<PARAMS/>") {
@@ -340,7 +333,8 @@ TEST(TableFileBytes, WrittenStraightFromTheRecordsAsThroughAPacket) {
          {"<PARAMS LCID=\"1046\" Texto=\"a&amp;b\"/>",
           "<ROW NumComanda=\"3\" Titular=\"Jo\xE3o &amp; filhos\" Saldo=\"1.5\" "
           "Num_x=\"&lt;&gt;\"/>",
-          "<ROW NumComanda=\"44\" Titular=\"Ana\"/><ROW NumComanda=\"9\"/>"}},
+          "<ROW NumComanda=\"0000000000000044\" Titular=\"Ana\"/><ROW "
+          "NumComanda=\"0000000000000009\"/>"}},
         {"own file loaded back",
          loaded.get(),
          &loadedExtras,
@@ -404,7 +398,7 @@ TEST_F(TableFileTest, FailedSavesLeaveTheOldFileAndNoLitter) {
 
     // A save that works replaces the file and keeps its permissions.
     EXPECT_EQ(saveError(Path("Comandas.xml")), "(saved)");
-    EXPECT_NE(Get("Comandas.xml").find("NumComanda=\"4711\""), std::string::npos);
+    EXPECT_NE(Get("Comandas.xml").find("NumComanda=\"0000000000004711\""), std::string::npos);
     struct stat st {};
     ASSERT_EQ(stat(Path("Comandas.xml").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
