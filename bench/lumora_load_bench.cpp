@@ -328,6 +328,29 @@ bool Escutando(uint16_t porta) {
     return false;
 }
 
+// Bytes that have arrived for the program's connections on this port and that it has not read
+// yet: messages the terminals sent, still waiting for the program.
+uint64_t NaoLidos(uint16_t porta) {
+    uint64_t total = 0;
+    for (const char* tabela : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        std::ifstream in(tabela);
+        std::string linha;
+        std::getline(in, linha);
+        while (std::getline(in, linha)) {
+            std::istringstream campos(linha);
+            std::string sl, local, remoto, estado, filas;
+            campos >> sl >> local >> remoto >> estado >> filas;
+            const auto doisPontos = local.rfind(':');
+            const auto separador = filas.find(':');
+            if (doisPontos == std::string::npos || separador == std::string::npos || estado == "0A")
+                continue;
+            if (std::stoul(local.substr(doisPontos + 1), nullptr, 16) != porta) continue;
+            total += std::stoull(filas.substr(separador + 1), nullptr, 16);
+        }
+    }
+    return total;
+}
+
 // ---------------------------------------------------------------------------------------
 // /proc figures
 
@@ -688,16 +711,16 @@ Medida MedeLumora(const Opcoes& o, const Cenario& c, const std::vector<std::stri
                     Cauda(pasta / "output.log"));
     }
     // The turnstile results sent with the last replies, and with a slow receiver many more,
-    // still wait in its sockets: wait until it has gone quiet (three tenths of a second with at
-    // most a clock tick of CPU each), so that their saves are counted and none is cut off by
-    // the SIGTERM.
+    // still wait in its sockets: wait until it has read them all and gone quiet (three tenths
+    // of a second with at most a clock tick of CPU each), so that their saves are counted and
+    // none is cut off by the SIGTERM.
     const auto ultimaResposta = steady_clock::now();
     double cpu = LeProc(prog.Pid()).cpu;
     for (int quietos = 0; quietos < 3 && steady_clock::now() - ultimaResposta < 120s;) {
         std::this_thread::sleep_for(100ms);
         if (prog.Espera(0)) break;
         const double agora = LeProc(prog.Pid()).cpu;
-        quietos = agora - cpu < 0.015 ? quietos + 1 : 0;
+        quietos = agora - cpu < 0.015 && NaoLidos(porta) == 0 ? quietos + 1 : 0;
         cpu = agora;
     }
     m.dreno = duration<double>(steady_clock::now() - ultimaResposta).count();
