@@ -3,6 +3,7 @@
 // closing refresh, Timer1 around it all; and the second list's page opening.
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QToolButton>
 
 #include "ApoioModrevo.h"
@@ -432,6 +433,53 @@ TEST_F(ConfiguraTest, SecondListOpensThePageOnlyInTheComputersRange) {
         EXPECT_TRUE(sim->Log().empty());
         janela.reset();
     }
+}
+
+}  // namespace
+
+namespace {
+
+// SIGTERM and the session's end reach the window as Encerra.
+TEST_F(ConfiguraTest, EndingDuringAConfigurationWaitsForItsLastCommand) {
+    auto torvane = Torvane();
+    torvane.behaviours["SNM"].delay = 80ms;
+    IniciaSim(SoTibbo({torvane}));
+    Abre("127.0.0.1");
+    QSignalSpy finalizado(janela.get(), &modrevo::TFormPrincipal::finalizado);
+    bool visivel = true;
+    int fimsDurante = -1;
+    Quando([this] { return janela->Configuracao().EmConfiguracao() && !Comandos().empty(); },
+           [&] {
+               janela->Encerra();
+               visivel = janela->isVisible();
+               fimsDurante = static_cast<int>(finalizado.count());
+           });
+    QuandoConfigura([this](TFormConfigura& d) {
+        Campo("IPEditMascara")->SetText("255.255.0.0");
+        Ok(d);
+    });
+    sim->ClearLog();
+    DuploClique(1, "127.0.0.6");
+    ASSERT_TRUE(Ate([&] { return finalizado.count() > 0; }));
+    Desarma();
+    EXPECT_FALSE(visivel);
+    EXPECT_EQ(fimsDurante, 0);
+    EXPECT_EQ(ComandosDaConfiguracao(),
+              (std::vector<Comando>{Para("127.0.0.6", "L581947"),
+                                    Para("127.0.0.6", "SNM255.255.0.0"), Para("127.0.0.6", "E")}));
+    EXPECT_EQ(finalizado.count(), 1);
+
+    // With the dialog still open nothing was confirmed: it closes and nothing is sent.
+    janela.reset();
+    Abre("127.0.0.1");
+    QSignalSpy outro(janela.get(), &modrevo::TFormPrincipal::finalizado);
+    sim->ClearLog();
+    QuandoConfigura([this](TFormConfigura&) { janela->Encerra(); });
+    DuploClique(1, "127.0.0.6");
+    ASSERT_TRUE(Ate([&] { return outro.count() > 0; }));
+    Desarma();
+    EXPECT_FALSE(janela->FormConfigura()->isVisible());
+    EXPECT_TRUE(ComandosDaConfiguracao().empty());
 }
 
 }  // namespace
