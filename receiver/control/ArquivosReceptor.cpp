@@ -11,6 +11,7 @@
 
 #include "common/AtomicFile.h"
 #include "common/Exception.h"
+#include "receiver/control/SincronizaArquivo.h"
 #include "receiver/control/TableFile.h"
 
 namespace lumora {
@@ -77,6 +78,8 @@ struct TArquivosReceptor::Estado {
     uint64_t revisaoHistorico = 0;
     int registrosHistorico = 0;
     Identidade identidadeHistorico;
+    // Syncs the additions to disk without holding up the event loop.
+    TSincronizaArquivo sincroniza;
 };
 
 namespace {
@@ -280,7 +283,6 @@ void TArquivosReceptor::AcrescentaHistorico() {
         }
         escritos += static_cast<std::size_t>(n);
     }
-    if (erro == 0 && ::fdatasync(fd) != 0) erro = errno;
     if (erro != 0) {
         // Back to the file as it was, whole, if the disk lets us.
         if (::ftruncate(fd, tamanho) == 0) {
@@ -293,7 +295,11 @@ void TArquivosReceptor::AcrescentaHistorico() {
     struct stat st {};
     const bool identificado = ::fstat(fd, &st) == 0;
     ::close(fd);
-    if (!identificado) return;  // the next save writes the file whole
+    // The rows are in the file now: no crash of the program can lose them. Keeping them through
+    // a power cut is the sync thread's part; the event loop goes on meanwhile.
+    const int erroSincronia = e.sincroniza.Pede(caminho);
+    if (erroSincronia != 0) FalhaGravacao(caminho, erroSincronia);  // written whole next time
+    if (!identificado) return;
     e.identidadeHistorico = DeStat(st);
     e.registrosHistorico = historico.EntryCount();
     e.historicoConhecido = true;
@@ -359,6 +365,11 @@ void TArquivosReceptor::Fecha() {
 
     try {
         if (tabelas_.cdsHistorico.Active()) SalvaHistorico();
+        // Everything added is on disk before the program ends.
+        if (const int erro = estado_->sincroniza.Aguarda(); erro != 0) {
+            estado_->historicoConhecido = false;
+            FalhaGravacao(historico_.string(), erro);
+        }
         tabelas_.cdsHistorico.Close();
     } catch (...) {
         // The rows stay in memory: the caller may try again.

@@ -14,6 +14,7 @@
 
 #include "common/Convert.h"
 #include "receiver/control/ArquivosReceptor.h"
+#include "receiver/control/SincronizaArquivo.h"
 #include "receiver/control/TableFile.h"
 
 using namespace lumora;
@@ -308,4 +309,21 @@ TEST_F(EscalaTest, SobrasDeGravacoesInterrompidasSaemNaPartida) {
     ASSERT_TRUE(a.Inicia(agora));
     for (const auto& p : sobras) EXPECT_FALSE(fs::exists(p)) << p;
     for (const auto& p : alheios) EXPECT_TRUE(fs::exists(p)) << p;
+}
+
+TEST(SincronizaArquivo, FalhasChegamAoProgramaUmaVez) {
+    TSincronizaArquivo s;
+    EXPECT_EQ(s.Pede("/nonexistent/Historico.xml"), 0);
+    EXPECT_EQ(s.Aguarda(), ENOENT);
+    EXPECT_EQ(s.Aguarda(), 0);  // told once
+    // The failure of a sync comes with the next request when no wait came between.
+    EXPECT_EQ(s.Pede("/nonexistent/Historico.xml"), 0);
+    while (s.Pede("/nonexistent/Historico.xml") == 0) std::this_thread::yield();
+    s.Aguarda();
+    char modelo[] = "/tmp/lumora-sync-XXXXXX";
+    const int fd = ::mkstemp(modelo);
+    ::close(fd);
+    for (int i = 0; i < 50; ++i) EXPECT_EQ(s.Pede(modelo), 0);
+    EXPECT_EQ(s.Aguarda(), 0);
+    ::unlink(modelo);
 }

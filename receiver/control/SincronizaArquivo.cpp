@@ -1,0 +1,69 @@
+// Data syncs of one file on a thread of their own.
+#include "receiver/control/SincronizaArquivo.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace lumora {
+
+TSincronizaArquivo::TSincronizaArquivo() : thread_([this] { Laco(); }) {}
+
+TSincronizaArquivo::~TSincronizaArquivo() {
+    Aguarda();
+    {
+        std::lock_guard<std::mutex> trava(mutex_);
+        fim_ = true;
+    }
+    pedido_.notify_one();
+    thread_.join();
+}
+
+int TSincronizaArquivo::Pede(const std::string& caminho) {
+    int erro = 0;
+    {
+        std::lock_guard<std::mutex> trava(mutex_);
+        caminho_ = caminho;
+        ++pedidos_;
+        erro = erro_;
+        erro_ = 0;
+    }
+    pedido_.notify_one();
+    return erro;
+}
+
+int TSincronizaArquivo::Aguarda() {
+    std::unique_lock<std::mutex> trava(mutex_);
+    feito_.wait(trava, [this] { return feitos_ == pedidos_; });
+    const int erro = erro_;
+    erro_ = 0;
+    return erro;
+}
+
+void TSincronizaArquivo::Laco() {
+    std::unique_lock<std::mutex> trava(mutex_);
+    for (;;) {
+        pedido_.wait(trava, [this] { return fim_ || feitos_ != pedidos_; });
+        if (feitos_ == pedidos_ && fim_) return;
+        const unsigned long atendidos = pedidos_;
+        const std::string caminho = caminho_;
+        trava.unlock();
+        // The file is opened by its name each time: a whole-file save may have put a new
+        // file in its place meanwhile, and that one is synced by the save itself.
+        int erro = 0;
+        const int fd = ::open(caminho.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd < 0) {
+            erro = errno;
+        } else {
+            if (::fdatasync(fd) != 0) erro = errno;
+            ::close(fd);
+        }
+        trava.lock();
+        if (erro != 0 && erro_ == 0) erro_ = erro;
+        feitos_ = atendidos;
+        feito_.notify_all();
+    }
+}
+
+}  // namespace lumora

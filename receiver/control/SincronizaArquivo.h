@@ -1,0 +1,43 @@
+// Data syncs of one file on a thread of their own, so that the event loop never waits for the
+// disk after adding to the day's history.
+#pragma once
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace lumora {
+
+// The program writes the bytes itself (they are in the system's cache at once, and no crash of
+// the program can lose them); this only asks the disk to keep them, one fdatasync after another.
+// Requests that come while a sync runs are served together by the next one. A failed sync is
+// kept and handed to the program at its next request or wait.
+class TSincronizaArquivo {
+  public:
+    TSincronizaArquivo();
+    ~TSincronizaArquivo();  // waits for the syncs asked for
+    TSincronizaArquivo(const TSincronizaArquivo&) = delete;
+    TSincronizaArquivo& operator=(const TSincronizaArquivo&) = delete;
+
+    // Asks for a data sync of the file at `caminho` as it is now. Returns the errno of an
+    // earlier sync that failed (0 when none), which is then forgotten.
+    int Pede(const std::string& caminho);
+    // Waits until every sync asked for has run; returns the errno of a failure, as Pede.
+    int Aguarda();
+
+  private:
+    void Laco();
+
+    std::mutex mutex_;
+    std::condition_variable pedido_;
+    std::condition_variable feito_;
+    std::string caminho_;
+    unsigned long pedidos_ = 0;  // syncs asked for
+    unsigned long feitos_ = 0;   // requests served by a finished sync
+    int erro_ = 0;
+    bool fim_ = false;
+    std::thread thread_;
+};
+
+}  // namespace lumora
