@@ -223,7 +223,9 @@ void MemTable::SetState(TableState state) {
     if (OnStateChange) OnStateChange(*this);
 }
 
-void MemTable::DataChanged() {
+void MemTable::DataChanged(TableChange change) {
+    lastChange_ = change;
+    ++changeCount_;
     if (OnDataChange) OnDataChange(*this);
 }
 
@@ -274,7 +276,7 @@ void MemTable::First() {
     cur_ = order_.empty() ? -1 : 0;
     bof_ = true;
     eof_ = order_.empty();
-    DataChanged();
+    DataChanged({TableChange::Kind::Cursor});
 }
 
 void MemTable::Last() {
@@ -283,7 +285,7 @@ void MemTable::Last() {
     cur_ = static_cast<int>(order_.size()) - 1;
     eof_ = true;
     bof_ = order_.empty();
-    DataChanged();
+    DataChanged({TableChange::Kind::Cursor});
 }
 
 void MemTable::Next() {
@@ -293,7 +295,7 @@ void MemTable::Next() {
     bof_ = false;
     if (cur_ + 1 < RecordCount()) {
         ++cur_;
-        DataChanged();
+        DataChanged({TableChange::Kind::Cursor});
     } else {
         eof_ = true;
     }
@@ -306,7 +308,7 @@ void MemTable::Prior() {
     eof_ = false;
     if (cur_ > 0) {
         --cur_;
-        DataChanged();
+        DataChanged({TableChange::Kind::Cursor});
     } else {
         bof_ = true;
     }
@@ -321,7 +323,7 @@ void MemTable::MoveTo(int position) {
     cur_ = std::clamp(position, 0, RecordCount() - 1);
     eof_ = false;
     bof_ = false;
-    DataChanged();
+    DataChanged({TableChange::Kind::Cursor});
 }
 
 // ---- fields ----
@@ -441,7 +443,7 @@ void MemTable::Insert() {
     bufferTouched_ = false;
     insertPos_ = order_.empty() ? 0 : cur_;
     SetState(TableState::Insert);
-    DataChanged();
+    DataChanged({TableChange::Kind::Shown, insertPos_});
 }
 
 void MemTable::Append() {
@@ -452,7 +454,7 @@ void MemTable::Append() {
     cur_ = RecordCount() - 1;
     insertPos_ = RecordCount();
     SetState(TableState::Insert);
-    DataChanged();
+    DataChanged({TableChange::Kind::Shown, insertPos_});
 }
 
 void MemTable::Edit() {
@@ -471,6 +473,7 @@ void MemTable::Post() {
         // The hook may itself have stored or dropped the record.
         if (state_ != TableState::Insert && state_ != TableState::Edit) return;
     }
+    TableChange change{TableChange::Kind::Moved, state_ == TableState::Insert ? insertPos_ : cur_};
     if (state_ == TableState::Insert) {
         entry_.push_back(std::make_unique<Record>(Record{std::move(buffer_), nextSeq_++}));
         Record* rec = entry_.back().get();
@@ -494,17 +497,21 @@ void MemTable::Post() {
     modified_ = true;
     eof_ = false;
     bof_ = false;
+    change.to = cur_;
     SetState(TableState::Browse);
-    DataChanged();
+    DataChanged(change);
 }
 
 void MemTable::Cancel() {
     if (state_ != TableState::Insert && state_ != TableState::Edit) return;
+    const TableChange change = state_ == TableState::Insert
+                                   ? TableChange{TableChange::Kind::Gone, insertPos_}
+                                   : TableChange{TableChange::Kind::Changed, cur_};
     buffer_.clear();
     bufferTouched_ = false;
     insertPos_ = -1;
     SetState(TableState::Browse);
-    DataChanged();
+    DataChanged(change);
 }
 
 void MemTable::Delete() {
@@ -517,6 +524,7 @@ void MemTable::Delete() {
     buffer_.clear();
     bufferTouched_ = false;
 
+    const TableChange change{TableChange::Kind::Gone, cur_};
     const Record* rec = order_[cur_];
     order_.erase(order_.begin() + cur_);
     const auto it = std::lower_bound(
@@ -530,7 +538,7 @@ void MemTable::Delete() {
     eof_ = order_.empty();
     bof_ = order_.empty();
     SetState(TableState::Browse);
-    DataChanged();
+    DataChanged(change);
 }
 
 void MemTable::Empty() {
@@ -574,7 +582,7 @@ bool MemTable::Seek(const FieldValue& wanted) {
     cur_ = static_cast<int>(it - order_.begin());
     eof_ = false;
     bof_ = false;
-    DataChanged();
+    DataChanged({TableChange::Kind::Cursor});
     return true;
 }
 

@@ -29,6 +29,23 @@ using Row = std::vector<FieldValue>;
 
 enum class TableState { Inactive, Browse, Insert, Edit };
 
+// What the last change of records or of the cursor did, for views that follow a large table
+// without showing it all again. Rows count as a view shows them: the stored records in order,
+// with the open new record among them while inserting.
+struct TableChange {
+    enum class Kind {
+        Reset,    // anything: show it all again
+        Cursor,   // only the current record moved
+        Shown,    // a row appeared at `from` (a new record opened)
+        Gone,     // the row at `from` went
+        Moved,    // the row at `from` is now at `to`, and its values may have changed
+        Changed,  // the values of the row at `from` changed
+    };
+    Kind kind = Kind::Reset;
+    int from = -1;
+    int to = -1;
+};
+
 // The rule every text obeys when it enters a text field: cut at the first NUL byte, cut to
 // `width` bytes (0 = no limit), trailing blanks removed.
 std::string StoreText(std::string_view text, int width);
@@ -144,6 +161,10 @@ class MemTable {
     // emptied or loaded meanwhile.
     uint64_t EntryId(int position) const;
 
+    // For views: counts every notification of OnDataChange; the last one's change.
+    uint64_t ChangeCount() const { return changeCount_; }
+    const TableChange& LastChange() const { return lastChange_; }
+
     // For views: in insert state the position (0 .. RecordCount) at which the open new record
     // is shown among the stored ones, else -1.
     int InsertPosition() const;
@@ -162,7 +183,7 @@ class MemTable {
     // Posts a touched open record, drops an untouched one.
     void CheckBrowseMode();
     void SetState(TableState state);
-    void DataChanged();
+    void DataChanged(TableChange change = {});
     void SetValue(int field, FieldValue value);
     FieldValue TextToValue(int field, const std::string& text) const;
     const Row* CurrentRow() const;
@@ -191,6 +212,8 @@ class MemTable {
     bool bof_ = true;
     bool modified_ = false;
     uint64_t revision_ = 0;
+    uint64_t changeCount_ = 0;
+    TableChange lastChange_;
 
     Row buffer_;  // the open record in insert/edit state
     bool bufferTouched_ = false;

@@ -9,6 +9,8 @@ namespace common::qt {
 TableModel::TableModel(DataSource& source, std::vector<GridColumn> columns, QObject* parent)
     : QAbstractTableModel(parent), source_(source), columns_(std::move(columns)) {
     rows_ = LiveRowCount();
+    seenChanges_ = Table().ChangeCount();
+    indicatorRow_ = CurrentRow();
     connect(&source_, &DataSource::changed, this, &TableModel::Refresh);
 }
 
@@ -19,17 +21,75 @@ int TableModel::LiveRowCount() const {
 }
 
 void TableModel::Refresh() {
+    const MemTable& t = Table();
     const int live = LiveRowCount();
+    if (t.ChangeCount() == seenChanges_) {
+        // A change of state alone (a record opened for editing, or the state that comes just
+        // before the records' own notice): only the indicator can have changed.
+        if (live == rows_) ShowIndicator();
+        return;
+    }
+    seenChanges_ = t.ChangeCount();
+    // Only what changed is shown again: a grid over a day's history or a venue's card list
+    // must not redo every row for each card read.
+    const TableChange& c = t.LastChange();
+    const int columns = columnCount();
+    switch (c.kind) {
+        case TableChange::Kind::Cursor:
+            if (live != rows_) break;
+            ShowIndicator();
+            return;
+        case TableChange::Kind::Shown:
+            if (live != rows_ + 1 || c.from < 0 || c.from > rows_) break;
+            beginInsertRows({}, c.from, c.from);
+            rows_ = live;
+            endInsertRows();
+            ShowIndicator();
+            return;
+        case TableChange::Kind::Gone:
+            if (live != rows_ - 1 || c.from < 0 || c.from >= rows_) break;
+            beginRemoveRows({}, c.from, c.from);
+            rows_ = live;
+            endRemoveRows();
+            ShowIndicator();
+            return;
+        case TableChange::Kind::Moved:
+            if (live != rows_ || c.from < 0 || c.from >= rows_ || c.to < 0 || c.to >= rows_) break;
+            if (c.from != c.to) {
+                beginMoveRows({}, c.from, c.from, {}, c.to > c.from ? c.to + 1 : c.to);
+                endMoveRows();
+            }
+            if (columns > 0) emit dataChanged(index(c.to, 0), index(c.to, columns - 1));
+            ShowIndicator();
+            return;
+        case TableChange::Kind::Changed:
+            if (live != rows_ || c.from < 0 || c.from >= rows_) break;
+            if (columns > 0) emit dataChanged(index(c.from, 0), index(c.from, columns - 1));
+            ShowIndicator();
+            return;
+        case TableChange::Kind::Reset:
+            break;
+    }
     if (live != rows_) {
         beginResetModel();
         rows_ = live;
         endResetModel();
+        indicatorRow_ = CurrentRow();
         return;
     }
     if (rows_ > 0) {
-        emit dataChanged(index(0, 0), index(rows_ - 1, columnCount() - 1));
+        emit dataChanged(index(0, 0), index(rows_ - 1, columns - 1));
         emit headerDataChanged(Qt::Vertical, 0, rows_ - 1);
     }
+    indicatorRow_ = CurrentRow();
+}
+
+void TableModel::ShowIndicator() {
+    const int now = CurrentRow();
+    for (int row : {indicatorRow_, now}) {
+        if (row >= 0 && row < rows_) emit headerDataChanged(Qt::Vertical, row, row);
+    }
+    indicatorRow_ = now;
 }
 
 int TableModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }

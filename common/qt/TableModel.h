@@ -67,9 +67,14 @@ class TableModel : public QAbstractTableModel {
     QString Text(int row, const GridColumn& column) const;
     int LiveRowCount() const;
 
+    // Shows the record indicator again where it was and where it is.
+    void ShowIndicator();
+
     DataSource& source_;
     std::vector<GridColumn> columns_;
     int rows_ = 0;
+    uint64_t seenChanges_ = 0;  // the table's change count last followed
+    int indicatorRow_ = -1;     // the row whose header shows the indicator
 };
 
 }  // namespace common::qt

@@ -1,0 +1,148 @@
+// The grid model follows a table change by change: what it shows always equals the table, and
+// a card read (a cursor move) or a new history row touches one or two rows, never all of them.
+#include "common/qt/TableModel.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QSignalSpy>
+#include <QTableView>
+#include <random>
+
+#include "common/qt/DataSource.h"
+
+namespace {
+
+using common::FieldDef;
+using common::FieldType;
+using common::MemTable;
+using common::qt::DataSource;
+using common::qt::GridColumn;
+using common::qt::TableModel;
+
+std::vector<std::string> Mostrado(const TableModel& m) {
+    std::vector<std::string> r;
+    for (int i = 0; i < m.rowCount(); ++i)
+        r.push_back(m.index(i, 0).data().toString().toStdString() + "|" +
+                    m.headerData(i, Qt::Vertical, Qt::DisplayRole).toString().toStdString());
+    return r;
+}
+
+// What the grid should show: the rows in order with the open record at its place, and the
+// indicator of the current row.
+std::vector<std::string> Esperado(const MemTable& t) {
+    std::vector<std::string> r;
+    if (!t.Active()) return r;
+    for (int i = 0; i < t.RecordCount(); ++i) r.push_back(std::get<std::string>(t.RowAt(i)[0]));
+    int atual = t.RecNo();
+    if (t.State() == common::TableState::Insert) {
+        r.insert(r.begin() + t.InsertPosition(), t.IsNull(0) ? "" : t.AsString(0));
+        atual = t.InsertPosition();
+    } else if (t.State() == common::TableState::Edit && atual >= 0) {
+        r[atual] = t.AsString(0);
+    }
+    for (int i = 0; i < static_cast<int>(r.size()); ++i) {
+        const char* marca = "";
+        if (i == atual)
+            marca = t.State() == common::TableState::Insert ? "*"
+                    : t.State() == common::TableState::Edit ? "I"
+                                                            : ">";
+        r[i] += std::string("|") + marca;
+    }
+    return r;
+}
+
+TEST(TableModel, FollowsEveryChangeOfASortedAndAnUnsortedTable) {
+    for (bool ordenada : {true, false}) {
+        SCOPED_TRACE(ordenada ? "sorted" : "unsorted");
+        MemTable t("t", {FieldDef{"k", FieldType::Text, 8, ""}});
+        if (ordenada)
+            t.SetSortOrder(0, true);
+        else
+            t.SetUnsorted();
+        t.Open();
+        DataSource fonte(t);
+        TableModel modelo(fonte, {GridColumn(0, "K", 60)});
+        // A real view follows the model's notices the whole time.
+        QTableView vista;
+        vista.setModel(&modelo);
+        vista.show();
+        std::mt19937 sorte(ordenada ? 3 : 4);
+        for (int passo = 0; passo < 600; ++passo) {
+            switch (sorte() % 9) {
+                case 0:
+                case 1:
+                    t.Insert();
+                    t.SetString(0, std::to_string(sorte() % 1000));
+                    if (sorte() % 4) t.Post();
+                    break;
+                case 2:
+                    t.Append();
+                    break;
+                case 3:
+                    if (t.RecordCount() > 0) t.MoveTo(static_cast<int>(sorte() % t.RecordCount()));
+                    break;
+                case 4:
+                    if (t.RecordCount() > 0 || t.State() == common::TableState::Insert) t.Delete();
+                    break;
+                case 5:
+                    if (t.RecordCount() > 0 && t.State() == common::TableState::Browse) {
+                        t.Edit();
+                        t.SetString(0, std::to_string(sorte() % 1000));
+                        if (sorte() % 3)
+                            t.Post();
+                        else
+                            t.Cancel();
+                    }
+                    break;
+                case 6:
+                    t.Cancel();
+                    break;
+                case 7:
+                    if (sorte() % 20 == 0) t.Empty();
+                    break;
+                case 8:
+                    t.Next();
+                    break;
+            }
+            ASSERT_EQ(Mostrado(modelo), Esperado(t)) << "step " << passo;
+            if (passo % 50 == 0) QCoreApplication::processEvents();
+            ASSERT_EQ(vista.verticalHeader()->count(), modelo.rowCount());
+        }
+    }
+}
+
+TEST(TableModel, ACardReadOrANewRowTouchesOnlyItsRows) {
+    MemTable t("t", {FieldDef{"k", FieldType::Text, 8, ""}});
+    t.SetSortOrder(0, true);
+    std::vector<common::Row> linhas;
+    for (int i = 0; i < 5000; ++i)
+        linhas.push_back({common::FieldValue(std::to_string(100000 + i))});
+    t.Load(std::move(linhas));
+    DataSource fonte(t);
+    TableModel modelo(fonte, {GridColumn(0, "K", 60)});
+    QSignalSpy reset(&modelo, &QAbstractItemModel::modelReset);
+    QSignalSpy dados(&modelo, &QAbstractItemModel::dataChanged);
+    QSignalSpy cabecalho(&modelo, &QAbstractItemModel::headerDataChanged);
+    ASSERT_TRUE(t.FindKey("102500"));
+    t.Insert();
+    t.SetString(0, "999999");
+    t.Post();
+    EXPECT_EQ(reset.count(), 0);
+    for (const auto& sinal : dados) {
+        EXPECT_EQ(sinal[0].toModelIndex().row(), sinal[1].toModelIndex().row());
+    }
+    for (const auto& sinal : cabecalho) EXPECT_EQ(sinal[1].toInt(), sinal[2].toInt());
+    EXPECT_EQ(modelo.rowCount(), 5001);
+    EXPECT_EQ(Mostrado(modelo)[0], "999999|>");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
