@@ -16,6 +16,16 @@ std::string UnhandledFailureText(const std::string& message);
 using UnhandledFailureHandler = std::function<void(const std::string& text)>;
 void SetUnhandledFailureHandler(UnhandledFailureHandler handler);
 
+// One failure box at a time. The box is modal and runs its own event loop, in which network
+// events go on and may fail again; a second box inside the first would nest without end (one
+// peer sending bad messages piles up boxes until the stack runs out). So while the handler
+// runs, a further failure goes to stderr and to this sink (the receiver's traffic log) and is
+// counted instead. The sink receives the same text as the handler would.
+void SetUnhandledOverflowSink(std::function<void(const std::string& text)> sink);
+// Told the count of failures held back so far each time one more comes while the box is open,
+// so that the open box can say how many came meanwhile.
+void SetUnhandledOverflowCounter(std::function<void(int count)> counter);
+
 // Reports a failure caught with catch (...). Never throws.
 void ReportUnhandled(std::exception_ptr failure) noexcept;
 

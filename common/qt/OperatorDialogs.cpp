@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 
 #include "common/Unhandled.h"
 #include "common/qt/Text1252Qt.h"
@@ -11,6 +12,10 @@ namespace common::qt {
 namespace {
 
 IOperatorDialogs* current = nullptr;
+
+// The failure box on screen, if any, and its own text; there is never more than one.
+QPointer<QMessageBox> openFailure;
+std::string openFailureText;
 
 QMessageBox::StandardButton Show(QMessageBox::Icon icon, const QString& title,
                                  const std::string& text, QMessageBox::StandardButtons buttons,
@@ -51,11 +56,29 @@ void MessageBoxDialogs::Plain(const std::string& text) {
 }
 
 void MessageBoxDialogs::Failure(const std::string& text) {
-    Show(QMessageBox::Critical, ProgramTitle(), text, QMessageBox::Ok, QMessageBox::Ok);
+    QMessageBox box(QMessageBox::Critical, ProgramTitle(), ToQString(text), QMessageBox::Ok,
+                    QApplication::activeWindow());
+    box.setDefaultButton(QMessageBox::Ok);
+    openFailure = &box;
+    openFailureText = text;
+    box.exec();
+    openFailure = nullptr;
+}
+
+void MessageBoxDialogs::FailuresMeanwhile(int count) {
+    if (!openFailure) return;
+    openFailure->setText(ToQString(openFailureText + "\n\n" + FailuresMeanwhileText(count)));
+}
+
+std::string FailuresMeanwhileText(int count) {
+    if (count == 1) return "Mais 1 falha ocorreu enquanto esta mensagem estava aberta.";
+    return "Mais " + std::to_string(count) +
+           " falhas ocorreram enquanto esta mensagem estava aberta.";
 }
 
 void InstallFailureBox() {
     SetUnhandledFailureHandler([](const std::string& text) { Dialogs().Failure(text); });
+    SetUnhandledOverflowCounter([](int count) { Dialogs().FailuresMeanwhile(count); });
 }
 
 }  // namespace common::qt

@@ -20,6 +20,8 @@ class IOperatorDialogs {
     virtual void Plain(const std::string& text) = 0;
     // The unhandled-failure box: the program's title, error icon, OK.
     virtual void Failure(const std::string& text) = 0;
+    // While that box is open: `count` further failures have come and gone to the log.
+    virtual void FailuresMeanwhile(int count) { (void)count; }
 };
 
 // The dialogs in force: the message boxes, unless a test has put its own in place.
@@ -35,10 +37,16 @@ class MessageBoxDialogs : public IOperatorDialogs {
     bool Confirm(const std::string& text) override;
     void Plain(const std::string& text) override;
     void Failure(const std::string& text) override;
+    // Adds a line to the open failure box saying how many more failures came meanwhile.
+    void FailuresMeanwhile(int count) override;
 };
 
-// Sends every unhandled failure (common::ReportUnhandled) to Dialogs().Failure.
+// Sends every unhandled failure (common::ReportUnhandled) to Dialogs().Failure, and the count of
+// those that come while that box is open to Dialogs().FailuresMeanwhile.
 void InstallFailureBox();
+
+// The line the failure box gains when more failures came while it was open.
+std::string FailuresMeanwhileText(int count);
 
 // The title of the notice and question boxes.
 inline const std::string kTituloAtencao = "Aten\xE7\xE3o";

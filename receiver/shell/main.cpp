@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QSessionManager>
 
+#include "common/Unhandled.h"
 #include "common/qt/OperatorDialogs.h"
 #include "common/qt/SinaisEncerramento.h"
 #include "receiver/shell/uLog.h"
@@ -40,6 +41,13 @@ int main(int argc, char* argv[]) {
     }
     lumora::TformLog log;
     principal.DefineLog(&log);
+    // While the failure box is open, further failures go to "Enviados" instead of boxes of
+    // their own; undone at the end of main before the log window goes.
+    common::SetUnhandledOverflowSink(
+        [&log](const std::string& texto) { log.Enviados("Erro: " + texto); });
+    struct SemLog {
+        ~SemLog() { common::SetUnhandledOverflowSink(nullptr); }
+    } semLog;
     atual = &principal;
 
     QObject::connect(&principal, &lumora::TFormPrincipal::finalizado, &app,
