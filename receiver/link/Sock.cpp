@@ -304,7 +304,7 @@ void TSock::ApplyBlocking() {
         readNotifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
         connect(readNotifier_, &QSocketNotifier::activated, this, [this] { ReadReady(); });
     }
-    readNotifier_->setEnabled(true);
+    readNotifier_->setEnabled(listen_ || !readPaused_);
     if (!listen_ && !writeNotifier_) {
         // Writability is wanted only while the platform has refused part of the output;
         // otherwise the notifier would fire on every pass of the loop.
@@ -318,6 +318,11 @@ void TSock::ApplyBlocking() {
 void TSock::DropNotifiers() {
     delete std::exchange(readNotifier_, nullptr);
     delete std::exchange(writeNotifier_, nullptr);
+}
+
+void TSock::PauseReading(bool paused) {
+    readPaused_ = paused;
+    if (readNotifier_ && !listen_) readNotifier_->setEnabled(!paused);
 }
 
 void TSock::UpdateWriteNotifier(bool platformFull) {
@@ -495,6 +500,7 @@ bool TSock::Send(const std::string& text) {
     if (fd_ < 0) throw ESockException("Send - Socket Not Connected");
     if (listen_) throw ESockException("Send - Cannot Send On A Listener Socket");
     pendingOutput_ += text;
+    lastSendError_ = 0;
     if (pendingOutput_.empty()) return true;
     if (blocking_) {
         SendBlocking();
@@ -506,6 +512,7 @@ bool TSock::Send(const std::string& text) {
     const ssize_t sent = ::send(fd_, pendingOutput_.data(), pendingOutput_.size(), MSG_NOSIGNAL);
     const int err = errno;
     if (sent > 0) pendingOutput_.erase(0, static_cast<size_t>(sent));
+    if (sent < 0 && !IsTransient(err)) lastSendError_ = WsaErrorFromErrno(err);
     // Only a full platform buffer promises a write event. After a hard failure the bytes stay
     // unsent; the broken connection is reported by its read side.
     UpdateWriteNotifier(sent >= 0 || IsTransient(err));

@@ -126,6 +126,15 @@ class TSock : public QObject {
     int Handle() const { return fd_; }
     // Bytes handed to Send and not yet taken by the platform.
     size_t PendingOutputSize() const { return pendingOutput_.size(); }
+    // The Windows Sockets code of the platform's refusal of the last non-blocking Send (the
+    // peer gone before its close event came), 0 when it took the bytes or had no room yet.
+    // Send itself reports nothing; its bytes stay pending.
+    int LastSendError() const { return lastSendError_; }
+    // A connection that is not read (paused) takes nothing more from the platform: its bytes
+    // wait in the system and TCP holds the peer back, so a peer cannot fill our memory while
+    // what it sent earlier cannot be handled yet. Its close is seen once reading resumes.
+    void PauseReading(bool paused);
+    bool ReadingPaused() const { return readPaused_; }
     TSockStream& Stream() { return *stream_; }
 
     // The listener that owns this connection socket, or null.
@@ -144,6 +153,10 @@ class TSock : public QObject {
   private:
     class EventScope;
     friend class TSockThread;
+    friend class TSockStream;
+
+    // Puts bytes taken but not wanted back in front of the receive buffer (the stream's reads).
+    void Unreceive(const std::string& bytes) { receiveBuffer_.insert(0, bytes); }
 
     // Event registration for the current Blocking and Listen (accept only on a listener).
     void ApplyBlocking();
@@ -191,6 +204,8 @@ class TSock : public QObject {
     bool connected_ = false;
     std::string receiveBuffer_;
     std::string pendingOutput_;
+    int lastSendError_ = 0;
+    bool readPaused_ = false;
     sockaddr_in peer_{};
     bool freeOnClose_ = false;
     TSock* owner_ = nullptr;

@@ -9,7 +9,8 @@ class TSockStream {
   public:
     explicit TSockStream(TSock& sock) : sock_(sock) {}
 
-    // Takes at most count bytes already received (ReceiveCount) into buffer; returns how many.
+    // Takes at most count bytes (ReceiveCount) into buffer; returns how many. Nothing is taken
+    // for a count of 0 or less.
     int Read(void* buffer, int count);
     // Hands count bytes to Send; returns count.
     int Write(const void* buffer, int count);

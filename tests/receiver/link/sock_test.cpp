@@ -322,6 +322,35 @@ TEST_F(SockTest, ReadEventsDeliverWhateverHasArrived) {
     EXPECT_EQ(conn->Receive(), "");
 }
 
+TEST_F(SockTest, StreamReadsTakeNeverMoreThanAsked) {
+    sock->StartListen();
+    Client c(port);
+    Accept(c);
+    TSock* conn = accepted[0];
+    int held = 0;
+    conn->OnRead = [&](TSock*, int n) { held = n; };  // left in the component's buffer
+    c.Send("abcdef");
+    ASSERT_TRUE(SpinUntil([&] { return held == 6; }));
+
+    char area[16];
+    std::fill(std::begin(area), std::end(area), '#');
+    EXPECT_EQ(conn->Stream().Read(area, -1), 0);
+    EXPECT_EQ(conn->Stream().Read(area, 0), 0);
+    EXPECT_EQ(std::string(area, 16), std::string(16, '#'));
+
+    // A blocking receive hands back the bytes left from before together with the new ones.
+    conn->SetBlocking(true);
+    c.Send("ghij");
+    Spin(50);
+    std::string taken;
+    for (int n; (n = conn->Stream().Read(area, 4)) > 0;) {
+        ASSERT_LE(n, 4);
+        EXPECT_EQ(area[4], '#');
+        taken.append(area, size_t(n));
+    }
+    EXPECT_EQ(taken, "abcdefghij");
+}
+
 TEST_F(SockTest, PeerCloseAndResetEndTheConnectionAndLaterIndexesMoveDown) {
     sock->StartListen();
     Client a(port), b(port), c(port), d(port);
