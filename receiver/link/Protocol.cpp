@@ -18,6 +18,15 @@ std::string Junta(std::initializer_list<std::string> campos) {
     return CompletaPacote(texto);
 }
 
+// A display line inside a reply. A ";" or a CR in the operator's text would end the field or
+// the message early and the terminal would show the wrong lines: each goes out as a blank.
+std::string LinhaVisor(std::string texto) {
+    for (char& c : texto) {
+        if (c == ';' || c == kCR) c = ' ';
+    }
+    return Centraliza(texto);
+}
+
 }  // namespace
 
 std::string CompletaPacote(const std::string& texto) { return texto + kCR; }
@@ -71,17 +80,17 @@ std::string MontaAcertoRelogio(const std::string& numEquipamento, common::DateTi
 std::string MontaLiberacao(const std::string& terminal, int64_t tempoGiro,
                            const std::string& linha1, const std::string& linha2) {
     return Junta(
-        {terminal, "02", "S", FormataTempo(tempoGiro), Centraliza(linha1), Centraliza(linha2)});
+        {terminal, "02", "S", FormataTempo(tempoGiro), LinhaVisor(linha1), LinhaVisor(linha2)});
 }
 
 std::string MontaRecusa(const std::string& terminal, int64_t tempoGiro, const std::string& linha1,
                         const std::string& linha2) {
-    return Junta({terminal, "03", FormataTempo(tempoGiro), Centraliza(linha1), Centraliza(linha2)});
+    return Junta({terminal, "03", FormataTempo(tempoGiro), LinhaVisor(linha1), LinhaVisor(linha2)});
 }
 
 std::string MontaEntregaComanda(const std::string& terminal, int64_t tempoRele,
                                 const std::string& linha1, const std::string& linha2) {
-    return Junta({terminal, "20", FormataTempo(tempoRele), Centraliza(linha1), Centraliza(linha2)});
+    return Junta({terminal, "20", FormataTempo(tempoRele), LinhaVisor(linha1), LinhaVisor(linha2)});
 }
 
 }  // namespace lumora

@@ -51,7 +51,8 @@ class CamposPacote {
 // minute, second); the receiver's current time when they do not form a valid date and time.
 common::DateTime DataHoraLeitura(const CamposPacote& campos);
 
-// Outbound messages, CR included.
+// Outbound messages, CR included. The display lines go through Centraliza, with every ";" and CR
+// in them sent as a blank.
 std::string MontaAcertoRelogio(const std::string& numEquipamento, common::DateTime agora);
 std::string MontaLiberacao(const std::string& terminal, int64_t tempoGiro,
                            const std::string& linha1, const std::string& linha2);

@@ -1,21 +1,36 @@
 #include "receiver/link/Servidor.h"
 
 #include <QCoreApplication>
+#include <QPointer>
 #include <QThread>
 
 #include "common/Convert.h"
+#include "common/SockErrors.h"
 #include "common/Unhandled.h"
 #include "receiver/link/Protocol.h"
 
 namespace lumora {
+namespace {
+
+const std::string kConexaoFechada = "conex\xE3o fechada";
+
+// A box text as one log line.
+std::string UmaLinha(std::string texto) {
+    for (char& c : texto) {
+        if (c == '\n') c = ' ';
+    }
+    return texto;
+}
+
+}  // namespace
 
 // One open connection: its message buffer and pending card live exactly as long as it does,
-// whatever index it has at the moment.
+// whatever index it has at the moment, and as long as a handling of its messages still runs.
 struct TServidorTerminais::Conexao : IConexaoTerminal {
     TServidorTerminais* servidor = nullptr;
-    TSock* sock = nullptr;  // none once the connection has closed
+    TSock* sock = nullptr;  // none once the connection has ended
     std::string endereco;
-    std::string buffer;
+    TBufferTerminal buffer;
     ComandaPendente pendente;
     // A registered terminal gets its clock message a second after the wake; what it sends
     // meanwhile waits in the buffer so that it still sees wake, clock, then replies.
@@ -23,16 +38,20 @@ struct TServidorTerminais::Conexao : IConexaoTerminal {
     std::unique_ptr<QTimer> relogio;
     bool segurando = false;
     bool processando = false;
+    bool cortada = false;
+    // The operator has been told once that replies to this ended connection go nowhere.
+    bool avisada = false;
 
     ComandaPendente& Pendente() override { return pendente; }
-    void Envia(const std::string& texto) override {
-        const int indice = sock ? servidor->sock_->IndexOf(sock) : -1;
-        if (indice < 0) {
-            // Closed while its message was being handled: there is no one to answer.
-            servidor->avisos_.Aviso(textos::kFalhaEnvio);
-            return;
+    void Envia(const std::string& texto) override { servidor->Responde(*this, texto); }
+
+    void ParaRelogio() {
+        segurando = false;
+        // Not deleted here: this may run inside the timer's own timeout.
+        if (relogio) {
+            relogio->stop();
+            relogio.release()->deleteLater();
         }
-        servidor->EscrevePorta(texto, indice);
     }
 };
 
@@ -56,6 +75,7 @@ TServidorTerminais::~TServidorTerminais() {
     // Connections die with the listener; nothing may call back into a half-destroyed server.
     for (auto& [sock, conexao] : conexoes_) {
         conexao->sock = nullptr;
+        conexao->cortada = true;
         conexao->relogio.reset();
     }
     conexoes_.clear();
@@ -88,18 +108,28 @@ std::shared_ptr<TServidorTerminais::Conexao> TServidorTerminais::ConexaoDe(TSock
     return it == conexoes_.end() ? nullptr : it->second;
 }
 
-void TServidorTerminais::Descarta(TSock* sock) {
-    const auto it = conexoes_.find(sock);
-    if (it == conexoes_.end()) return;
-    it->second->sock = nullptr;
-    it->second->relogio.reset();
-    conexoes_.erase(it);
+void TServidorTerminais::Descarta(const std::shared_ptr<Conexao>& conexao) {
+    const auto it = conexoes_.find(conexao->sock);
+    if (it != conexoes_.end() && it->second == conexao) conexoes_.erase(it);
+    conexao->sock = nullptr;
+    conexao->ParaRelogio();
 }
 
 void TServidorTerminais::btIniciarClick(const std::string& portaTCP) {
     lista_.Limpa();
     if (!escutando_) {
-        sock_->SetPortName(common::Trim(portaTCP));
+        const std::string porta = common::Trim(portaTCP);
+        // The component keeps only the low 16 bits of a number ("70000" would be 4464, "0" any
+        // free port): a number the operator typed is the port, or nothing listens.
+        if (!porta.empty() && porta[0] >= '0' && porta[0] <= '9') {
+            const int32_t numero = common::StrToInt(porta);
+            if (numero < 1 || numero > 65535) {
+                throw common::Exception(
+                    "A porta " + porta +
+                    " n\xE3o \xE9 v\xE1lida: informe um n\xFAmero de 1 a 65535");
+            }
+        }
+        sock_->SetPortName(porta);
         sock_->StartListen();
         escutando_ = true;
         DefineLegenda(textos::kParar);
@@ -115,10 +145,12 @@ void TServidorTerminais::FechaConexoes() {
     if (sock_->Listen()) sock_->StopListen();
     escutando_ = false;
     log_.Enviados(textos::kFechando);
-    for (int i = sock_->ConnectionCount() - 1; i >= 0; --i) {
-        TSock* s = sock_->Connection(i);
-        Descarta(s);
-        s->Close();
+    // From the highest index down. Handling what a connection sent may open a box, in whose
+    // loop others close: the list is looked at afresh for every one.
+    while (sock_->ConnectionCount() > 0) {
+        QPointer<TSock> s = sock_->Connection(sock_->ConnectionCount() - 1);
+        if (const auto conexao = ConexaoDe(s)) Libera(conexao);
+        if (s && sock_->IndexOf(s) >= 0) s->Close();
     }
     DefineLegenda(textos::kIniciar);
     QCoreApplication::processEvents();
@@ -147,6 +179,7 @@ void TServidorTerminais::SockAutoAccept(TSock* /*escuta*/, TSock* nova) {
     if (conexao->numEquipamento.empty()) return;  // not registered: listed, never greeted
 
     EscrevePorta(kDespertar, sock_->IndexOf(nova));
+    if (!conexao->sock) return;  // cut at once
     conexao->segurando = true;
     conexao->relogio = std::make_unique<QTimer>();
     conexao->relogio->setSingleShot(true);
@@ -163,7 +196,7 @@ void TServidorTerminais::SockAutoAccept(TSock* /*escuta*/, TSock* nova) {
 
 void TServidorTerminais::EnviaRelogio(const std::shared_ptr<Conexao>& conexao) {
     conexao->segurando = false;
-    if (!conexao->sock) return;  // closed during its second: nothing to send
+    if (!conexao->sock) return;  // ended during its second: its messages were handled then
     EscrevePorta(MontaAcertoRelogio(conexao->numEquipamento, common::Now()),
                  sock_->IndexOf(conexao->sock));
     ProcessaBuffer(conexao);
@@ -178,36 +211,40 @@ void TServidorTerminais::SockRead(TSock* sock, int /*quantidade*/) {
         log_.Enviados("Erro: " + e.Message());
         return;
     }
-    if (!conexao || recebido.empty() || recebido == "$") return;
-    conexao->buffer += recebido;
+    if (!conexao || conexao->cortada) return;
+    conexao->buffer.Acrescenta(recebido);
     ProcessaBuffer(conexao);
+    // Only what is not yet a message counts: complete ones held for the clock message or a box
+    // are the terminal's due, however many.
+    if (conexao->sock && !conexao->cortada && conexao->buffer.SemCR() > kMaxBufferMensagem) {
+        Corta(conexao, "Erro: Mensagem de " + conexao->endereco + " passou de " +
+                           std::to_string(kMaxBufferMensagem) +
+                           " bytes sem CR; conex\xE3o fechada");
+    }
 }
 
 void TServidorTerminais::ProcessaBuffer(const std::shared_ptr<Conexao>& conexao) {
     // A handling that waits on a message box may let a later read of the same connection in;
-    // the outer loop goes on with whatever is left, so messages keep their order.
-    if (conexao->processando) return;
-    if (!conexao->segurando) {
+    // the outer loop goes on with whatever is left, so messages keep their order. It goes on
+    // when the connection ends meanwhile too: what the terminal sent in full is still handled.
+    if (!conexao->processando && !conexao->segurando && !conexao->cortada) {
         conexao->processando = true;
-        size_t fim;
-        while (conexao->sock && !conexao->segurando &&
-               (fim = conexao->buffer.find(kCR)) != std::string::npos) {
-            const std::string mensagem = conexao->buffer.substr(0, fim);
-            conexao->buffer.erase(0, fim + 1);
-            log_.Recebidos("<[" + common::Now().Format("dd/mm/yy hh:nn:ss zzz") + "] " + mensagem);
+        while (!conexao->segurando && !conexao->cortada) {
+            const auto mensagem = conexao->buffer.Proxima();
+            if (!mensagem) break;
+            log_.Recebidos("<[" + common::Now().Format("dd/mm/yy hh:nn:ss zzz") + "] " + *mensagem);
             // A failure in one message is reported and the next message is still handled.
-            common::GuardEntryPoint([&] { motor_.ProcessaPacote(mensagem, *conexao); });
+            common::GuardEntryPoint([&] { motor_.ProcessaPacote(*mensagem, *conexao); });
         }
         conexao->processando = false;
     }
-    if (conexao->sock && conexao->buffer.size() > kMaxBufferMensagem) {
-        log_.Enviados("Erro: Mensagem de " + conexao->endereco + " passou de " +
-                      std::to_string(kMaxBufferMensagem) + " bytes sem CR; conex\xE3o fechada");
-        TSock* sock = conexao->sock;
-        lista_.RemovePrimeiro(conexao->endereco);
-        Descarta(sock);
-        sock->Close();
-    }
+    AtualizaLeitura(*conexao);
+}
+
+void TServidorTerminais::AtualizaLeitura(Conexao& conexao) {
+    if (!conexao.sock) return;
+    const bool retendo = conexao.segurando || conexao.processando;
+    conexao.sock->PauseReading(retendo && conexao.buffer.Completas() >= kMaxRetido);
 }
 
 void TServidorTerminais::SockInfo(TSock* /*origem*/, TSocketInfo /*tipo*/,
@@ -221,24 +258,98 @@ void TServidorTerminais::SockInfo(TSock* /*origem*/, TSocketInfo /*tipo*/,
 
 void TServidorTerminais::SockDisconnect(TSock* sock) {
     lista_.RemovePrimeiro(sock->RemoteAddress());
-    Descarta(sock);  // the pending card goes with the connection, without a row
+    // The pending card goes with the connection, without a row.
+    if (const auto conexao = ConexaoDe(sock)) Libera(conexao);
+}
+
+void TServidorTerminais::Libera(const std::shared_ptr<Conexao>& conexao) {
+    // No clock message for a terminal that is leaving; what it sent in full is handled now
+    // (rows and saves happen; replies reach it only if it still reads).
+    conexao->ParaRelogio();
+    ProcessaBuffer(conexao);
+    Descarta(conexao);
+}
+
+void TServidorTerminais::Corta(const std::shared_ptr<Conexao>& conexao,
+                               const std::string& linhaLog) {
+    log_.Enviados(linhaLog);
+    conexao->cortada = true;
+    conexao->buffer.Limpa();
+    TSock* sock = conexao->sock;
+    if (!sock) return;
+    lista_.RemovePrimeiro(conexao->endereco);
+    Descarta(conexao);
+    sock->Close();
+}
+
+void TServidorTerminais::Responde(Conexao& conexao, const std::string& texto) {
+    if (conexao.cortada) return;  // its log line said that nothing more goes to it
+    if (conexao.sock) {
+        EscrevePorta(texto, sock_->IndexOf(conexao.sock));
+        return;
+    }
+    // Ended while its messages were still being handled.
+    log_.Enviados("Erro: Falha ao enviar para " + conexao.endereco + ": " + kConexaoFechada);
+    if (conexao.avisada) return;
+    conexao.avisada = true;
+    Avisa(sock_->ConnectionCount() == 0 ? textos::kSemTerminal : textos::kFalhaEnvio, true);
 }
 
 void TServidorTerminais::EscrevePorta(const std::string& texto, int indice) {
     if (sock_->ConnectionCount() == 0) {
-        avisos_.Aviso(textos::kSemTerminal);
+        Avisa(textos::kSemTerminal);
         return;
     }
-    try {
-        if (indice < 0 || indice >= sock_->ConnectionCount()) {
-            throw ESockException("Send - Socket Not Connected");
-        }
-        TSock* conexao = sock_->Connection(indice);
-        conexao->Send(texto);
-        log_.Enviados("[" + conexao->HostName() + "]" + texto);
-    } catch (const std::exception&) {
-        avisos_.Aviso(textos::kFalhaEnvio);
+    TSock* sock = sock_->Connection(indice);
+    if (!sock) {
+        FalhaEnvio("#" + std::to_string(indice), nullptr, "Send - Socket Not Connected");
+        return;
     }
+    const std::string endereco = sock->HostName();
+    std::string motivo;
+    try {
+        sock->Send(texto);
+        if (sock->LastSendError() != 0) motivo = SocketErrorNotice(sock->LastSendError());
+    } catch (const std::exception& e) {
+        motivo = e.what();
+    }
+    const auto conexao = ConexaoDe(sock);
+    if (!motivo.empty()) {
+        FalhaEnvio(endereco, conexao.get(), motivo);
+        return;
+    }
+    log_.Enviados("[" + endereco + "]" + texto);
+    if (conexao && sock->PendingOutputSize() > kMaxSaidaPendente) {
+        Corta(conexao, "Erro: Terminal " + endereco + " n\xE3o l\xEA as respostas: mais de " +
+                           std::to_string(kMaxSaidaPendente) +
+                           " bytes por enviar; conex\xE3o fechada");
+    }
+}
+
+void TServidorTerminais::FalhaEnvio(const std::string& endereco, Conexao* conexao,
+                                    const std::string& motivo) {
+    log_.Enviados("Erro: Falha ao enviar para " + endereco + ": " + motivo);
+    // One box per connection: a terminal that is gone fails every reply still owed to it.
+    if (conexao) {
+        if (conexao->avisada) return;
+        conexao->avisada = true;
+    }
+    Avisa(textos::kFalhaEnvio, true);
+}
+
+void TServidorTerminais::Avisa(const std::string& texto, bool registrado) {
+    // The box is modal and runs its own loop, in which other connections' events go on and may
+    // want a box too: one at a time, the rest to the log, or boxes would nest without end.
+    if (avisoAberto_) {
+        if (!registrado) log_.Enviados("Erro: " + UmaLinha(texto));
+        return;
+    }
+    avisoAberto_ = true;
+    struct Fecha {
+        bool& aberto;
+        ~Fecha() { aberto = false; }
+    } fecha{avisoAberto_};
+    avisos_.Aviso(texto);
 }
 
 }  // namespace lumora

@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "receiver/control/Motor.h"
+#include "receiver/link/BufferTerminal.h"
 #include "receiver/link/Sock.h"
 
 namespace lumora {
@@ -56,7 +57,13 @@ class TServidorTerminais {
   public:
     // Limits that keep one misbehaving peer from hurting the others.
     static constexpr int kMaxConexoes = 256;
+    // Bytes after the last CR: a message that long is no terminal's, and the connection is cut.
     static constexpr size_t kMaxBufferMensagem = 64 * 1024;
+    // Complete messages held for a connection (its clock message is a second away, or a box of
+    // its handling is open): past this the connection is not read until they are handled.
+    static constexpr size_t kMaxRetido = 64 * 1024;
+    // Replies waiting for a peer that does not read them: past this the connection is cut.
+    static constexpr size_t kMaxSaidaPendente = 1024 * 1024;
     static constexpr int kEsperaRelogioMs = 1000;
 
     TServidorTerminais(TMotorSaida& motor, ILogTrafego& log, IListaTerminais& lista,
@@ -65,7 +72,8 @@ class TServidorTerminais {
     TServidorTerminais(const TServidorTerminais&) = delete;
     TServidorTerminais& operator=(const TServidorTerminais&) = delete;
 
-    // Start/stop. portaTCP is the text of the port field; a failure to start raises.
+    // Start/stop. portaTCP is the text of the port field; a failure to start raises, and so
+    // does a port number outside 1..65535.
     void btIniciarClick(const std::string& portaTCP);
     void FechaConexoes();
     bool Escutando() const { return escutando_; }
@@ -91,7 +99,17 @@ class TServidorTerminais {
     std::shared_ptr<Conexao> ConexaoDe(TSock* sock) const;
     void EnviaRelogio(const std::shared_ptr<Conexao>& conexao);
     void ProcessaBuffer(const std::shared_ptr<Conexao>& conexao);
-    void Descarta(TSock* sock);
+    void AtualizaLeitura(Conexao& conexao);
+    void Responde(Conexao& conexao, const std::string& texto);
+    // A connection that ends (its peer closed, or communication stops): what it sent in full
+    // is handled first.
+    void Libera(const std::shared_ptr<Conexao>& conexao);
+    // A connection that misbehaves: logged, closed, and nothing more of it handled.
+    void Corta(const std::shared_ptr<Conexao>& conexao, const std::string& linhaLog);
+    void Descarta(const std::shared_ptr<Conexao>& conexao);
+    void FalhaEnvio(const std::string& endereco, Conexao* conexao, const std::string& motivo);
+    // The notice box, one at a time; `registrado`: the log has the reason already.
+    void Avisa(const std::string& texto, bool registrado = false);
     void DefineLegenda(const std::string& legenda);
 
     TMotorSaida& motor_;
@@ -100,6 +118,7 @@ class TServidorTerminais {
     IAvisosOperador& avisos_;
     std::unique_ptr<TSock> sock_;
     bool escutando_ = false;
+    bool avisoAberto_ = false;
     std::unordered_map<TSock*, std::shared_ptr<Conexao>> conexoes_;
 };
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "receiver/link/BufferTerminal.h"
+
 using namespace lumora;
 using common::DateTime;
 
@@ -30,6 +32,24 @@ TEST(Protocol, RepliesByteForByte) {
               "01;20;03;Por Favor Libere;   a Comanda    ;\r");
     // The terminal's first field comes back as it was sent, even when it is odd.
     EXPECT_EQ(MontaLiberacao(" 1x", 300, "", "").substr(0, 13), " 1x;02;S;300;");
+}
+
+TEST(Protocol, ASemicolonOrCrInADisplayTextGoesOutAsABlank) {
+    using Montador =
+        std::string (*)(const std::string&, int64_t, const std::string&, const std::string&);
+    const struct {
+        Montador monta;
+        size_t campos;  // fields before the two lines
+    } montadores[] = {{MontaLiberacao, 4}, {MontaRecusa, 3}, {MontaEntregaComanda, 3}};
+    for (const auto& m : montadores) {
+        const std::string r = m.monta("01", 5, "Sai;da", "a;b\r;c;d;e;f;g;h;i;j");
+        // One CR, at the end; exactly the fields the reply has, each line 16 bytes.
+        ASSERT_EQ(r.find('\r'), r.size() - 1) << r;
+        const CamposPacote campos(r.substr(0, r.size() - 1));
+        ASSERT_EQ(campos.Quantidade(), m.campos + 2) << r;
+        EXPECT_EQ(campos.Campo(m.campos + 1), "     Sai da     ");
+        EXPECT_EQ(campos.Campo(m.campos + 2), "a b  c d e f g h");
+    }
 }
 
 TEST(Protocol, ClockMessageCarriesTheDayOfWeek) {
@@ -96,4 +116,42 @@ TEST(Protocol, CardReadTimeStamp) {
           "01;09;;1;;25;12;24;10;00;", "01;09;;1;;xx;12;24;10;00;00;"}) {
         EXPECT_EQ(DataHoraLeitura(CamposPacote(text)), At(2025, 1, 2, 3, 4, 5)) << text;
     }
+}
+
+// The connection's buffer: what is cut into messages, and what counts as still arriving.
+TEST(Protocol, BufferCutsAtEachCrAndCountsTheTailApart) {
+    TBufferTerminal b;
+    b.Acrescenta("$");  // a lone "$" is no part of a message
+    b.Acrescenta("01;2");
+    EXPECT_EQ(b.Proxima(), std::nullopt);
+    EXPECT_EQ(b.Completas(), 0u);
+    EXPECT_EQ(b.SemCR(), 4u);
+    b.Acrescenta("1;\r$\r01;10;G;;\rxy");
+    EXPECT_EQ(b.Completas(), 19u);
+    EXPECT_EQ(b.SemCR(), 2u);
+    EXPECT_EQ(b.Proxima(), "01;21;");
+    EXPECT_EQ(b.Proxima(), "$");
+    EXPECT_EQ(b.Completas(), 10u);
+    b.Acrescenta("z\r");  // the tail becomes a message; nothing is left arriving
+    EXPECT_EQ(b.SemCR(), 0u);
+    EXPECT_EQ(b.Proxima(), "01;10;G;;");
+    EXPECT_EQ(b.Proxima(), "xyz");
+    EXPECT_EQ(b.Proxima(), std::nullopt);
+    EXPECT_EQ(b.Completas() + b.SemCR(), 0u);
+
+    // Thousands of short messages, taken while more arrive: nothing lost, nothing reordered.
+    size_t tomadas = 0;
+    for (int i = 0; i < 5000; ++i) {
+        const std::string m = std::to_string(i) + ";21;\r";
+        b.Acrescenta(m.substr(0, 3));
+        b.Acrescenta(m.substr(3));
+        if (i % 3 == 0) {
+            while (const auto p = b.Proxima()) {
+                ASSERT_EQ(*p, std::to_string(tomadas) + ";21;");
+                ++tomadas;
+            }
+        }
+    }
+    while (const auto p = b.Proxima()) ASSERT_EQ(*p, std::to_string(tomadas++) + ";21;");
+    EXPECT_EQ(tomadas, 5000u);
 }

@@ -10,8 +10,12 @@
 #include <QElapsedTimer>
 #include <algorithm>
 #include <chrono>
+#include <functional>
+#include <optional>
+#include <thread>
 
 #include "TerminalSim.h"
+#include "common/Convert.h"
 #include "common/Exception.h"
 #include "common/Unhandled.h"
 #include "tests/support/PortaLivre.h"
@@ -65,9 +69,19 @@ struct ListaFalsa : IListaTerminais {
     std::vector<std::string> linhas;
 };
 
+// Records each box; with `modal` set, a box keeps the event loop running until it says so,
+// as an open box does, and may check what happens meanwhile.
 struct AvisosFalsos : IAvisosOperador {
-    void Aviso(const std::string& texto) override { avisos.push_back(texto); }
+    void Aviso(const std::string& texto) override {
+        avisos.push_back(texto);
+        ++abertos;
+        maisAbertos = std::max(maisAbertos, abertos);
+        if (modal) modal();
+        --abertos;
+    }
     std::vector<std::string> avisos;
+    std::function<void()> modal;
+    int abertos = 0, maisAbertos = 0;
 };
 
 struct ArquivosMemoria : IArquivosMotor {
@@ -106,6 +120,8 @@ class ServidorTest : public ::testing::Test {
     void TearDown() override {
         if (servidor.Escutando()) servidor.FechaConexoes();
         common::SetUnhandledFailureHandler(nullptr);
+        common::SetUnhandledOverflowSink(nullptr);
+        common::SetUnhandledOverflowCounter(nullptr);
     }
 
     // Connects a terminal and waits until the server has accepted it.
@@ -122,6 +138,13 @@ class ServidorTest : public ::testing::Test {
         EXPECT_EQ(Recebe(t), "$");
         EXPECT_EQ(Recebe(t).substr(3, 3), "01;");
         return t;
+    }
+
+    // Counts the log lines that contain a text.
+    size_t Linhas(const std::vector<std::string>& area, const std::string& trecho) const {
+        return size_t(std::count_if(area.begin(), area.end(), [&](const std::string& l) {
+            return l.find(trecho) != std::string::npos;
+        }));
     }
 
     // Next frame from the receiver, serving events meanwhile; "" on time-out.
@@ -261,7 +284,8 @@ TEST_F(ServidorTest, EachConnectionKeepsItsOwnSlotWhenAnotherCloses) {
     EXPECT_EQ(servidor.PendenteDe(0)->comanda, "0000000000001234");
     b.SendRaw(";\r");
     EXPECT_EQ(Recebe(b).substr(0, 6), "02;02;");
-    EXPECT_EQ(Recebe(a, 200ms), "");
+    // b's index moved down when a closed: the reply went to b, not to the one after it.
+    EXPECT_EQ(Recebe(c, 200ms), "");
 
     // A pending card that leaves with its connection leaves no row.
     c.Abort();
@@ -376,4 +400,222 @@ TEST_F(ServidorTest, ConnectionsPastTheLimitAreClosedAtOnce) {
     // The last one admitted still works.
     terminais.back().SendReleaseRequest();
     EXPECT_EQ(Recebe(terminais.back()).substr(0, 6), "01;02;");
+}
+
+// ---- one box at a time, messages never lost, bounds on what one peer may cost ----
+
+TEST_F(ServidorTest, OneFailureBoxAtATimeTheOthersGoToTheLogCounted) {
+    common::SetUnhandledOverflowSink([&](const std::string& t) { log.Enviados("Erro: " + t); });
+    std::vector<int> contagens;
+    common::SetUnhandledOverflowCounter([&](int n) { contagens.push_back(n); });
+    const std::string falha = "'ab' is not a valid integer value.";
+    SimTerminal bom = Saudado("127.0.0.21");
+    std::vector<SimTerminal> maus;
+    for (unsigned i = 0; i < 20; ++i)
+        maus.push_back(Conecta(termsim::NthLoopbackAddress("127.0.2.1", i)));
+    int abertas = 0, maisAbertas = 0;
+    std::string respostaComCaixaAberta;
+    common::SetUnhandledFailureHandler([&](const std::string& t) {
+        falhas.push_back(t);
+        maisAbertas = std::max(maisAbertas, ++abertas);
+        if (falhas.size() == 1) {
+            // The box runs its loop: the other peers' bad messages come in, and a terminal
+            // that behaves is still answered.
+            bom.SendReleaseRequest();
+            respostaComCaixaAberta = Recebe(bom);
+            Ate([&] { return Linhas(log.enviados, "Erro: " + falha) == 19; });
+        }
+        --abertas;
+    });
+    for (auto& t : maus) t.SendRaw("ab;21;\r");
+    ASSERT_TRUE(Ate([&] { return !falhas.empty() && abertas == 0; }));
+    EXPECT_EQ(maisAbertas, 1);
+    EXPECT_EQ(falhas, std::vector<std::string>{falha});
+    EXPECT_EQ(Linhas(log.enviados, "Erro: " + falha), 19u);
+    ASSERT_EQ(contagens.size(), 19u);
+    EXPECT_EQ(contagens.back(), 19);
+    EXPECT_EQ(respostaComCaixaAberta, kLiberacao);
+    for (auto& t : maus) EXPECT_EQ(Recebe(t).substr(0, 6), "ab;03;");
+
+    // Once it is closed, the next failure has a box of its own again.
+    maus[0].SendRaw("ab;21;\r");
+    EXPECT_TRUE(Ate([&] { return falhas.size() == 2; }));
+    EXPECT_EQ(Linhas(log.enviados, "Erro: " + falha), 19u);
+}
+
+TEST_F(ServidorTest, MessagesHeldForTheClockAreHandledWhenTheConnectionEnds) {
+    const struct {
+        const char* fim;
+        bool paraComunicacao;
+    } casos[] = {{"the terminal closes", false}, {"communication stops", true}};
+    for (const auto& caso : casos) {
+        SCOPED_TRACE(caso.fim);
+        log.recebidos.clear();
+        const int linhas = tabelas.cdsHistorico.RecordCount();
+        const int salvamentos = arquivos.salvamentos;
+        SimTerminal t = Conecta("127.0.0.21");
+        EXPECT_EQ(Recebe(t), "$");
+        t.SendRaw("01;09;;0000000000001234;;25;12;24;14;31;05;\r01;10;G;;\r01;21;\r");
+        Ate([] { return false; }, 100ms);
+        ASSERT_FALSE(log.Contem("01;01;")) << "the clock message went already";
+        if (caso.paraComunicacao) {
+            servidor.btIniciarClick(std::to_string(porta));
+        } else {
+            t.Close();
+            ASSERT_TRUE(Ate([&] { return servidor.QuantidadeConexoes() == 0; }));
+        }
+        EXPECT_EQ(log.recebidos.size(), 3u);
+        ASSERT_EQ(tabelas.cdsHistorico.RecordCount(), linhas + 1);
+        tabelas.cdsHistorico.Last();
+        EXPECT_EQ(tabelas.cdsHistorico.AsString(campo::kCracha), "0000000000001234");
+        EXPECT_EQ(tabelas.cdsHistorico.AsString(campo::kEstado), estado::kLiberado);
+        EXPECT_EQ(arquivos.salvamentos, salvamentos + 1);
+        EXPECT_FALSE(log.Contem("01;01;"));
+        if (caso.paraComunicacao) {  // still there: its replies went before the close
+            EXPECT_EQ(Recebe(t), kEntrega);
+            EXPECT_EQ(Recebe(t), kLiberacao);
+        }
+    }
+}
+
+TEST_F(ServidorTest, MessagesWaitingBehindABoxAreHandledAfterTheirConnectionEnded) {
+    // The replies owed to the connection that ended go nowhere; the operator is told once, with
+    // the notice for no terminal at all when none is left.
+    const struct {
+        bool outroConectado;
+        std::string aviso;
+    } casos[] = {{false, textos::kSemTerminal}, {true, textos::kFalhaEnvio}};
+    for (const auto& caso : casos) {
+        SCOPED_TRACE(caso.aviso);
+        std::optional<SimTerminal> outro;
+        if (caso.outroConectado) outro.emplace(Conecta("127.0.0.50"));
+        SimTerminal t = Saudado("127.0.0.21");
+        log.recebidos.clear();
+        log.enviados.clear();
+        avisos.avisos.clear();
+        falhas.clear();
+        const int salvamentos = arquivos.salvamentos;
+        const int restantes = caso.outroConectado ? 1 : 0;
+        common::SetUnhandledFailureHandler([&](const std::string& f) {
+            falhas.push_back(f);
+            t.SendRaw("01;10;G;;\r01;21;\r01;21;\r");
+            t.Close();
+            Ate([&] { return servidor.QuantidadeConexoes() == restantes; });
+        });
+        t.SendRaw("ab;21;\r");
+        ASSERT_TRUE(Ate([&] { return Linhas(log.recebidos, "01;21;") == 2; }));
+        EXPECT_EQ(falhas.size(), 1u);
+        EXPECT_EQ(arquivos.salvamentos, salvamentos + 1);
+        EXPECT_EQ(avisos.avisos, std::vector<std::string>{caso.aviso});
+        EXPECT_EQ(Linhas(log.enviados, "Erro: Falha ao enviar para 127.0.0.21: "), 2u);
+        EXPECT_FALSE(log.Contem("[127.0.0.21]01;02;"));
+        common::SetUnhandledFailureHandler([&](const std::string& f) { falhas.push_back(f); });
+    }
+}
+
+TEST_F(ServidorTest, OnlyBytesNotYetFramedCountAgainstTheMessageBound) {
+    // Well-framed messages sent in the greeting second, more than the bound in all: the
+    // terminal is held back, not cut off, and every message is answered after its clock.
+    SimTerminal t = Conecta("127.0.0.21");
+    EXPECT_EQ(Recebe(t), "$");
+    const int pedidos = 12000;  // 84 000 bytes
+    std::string lote;
+    for (int i = 0; i < 1000; ++i) lote += "01;21;\r";
+    for (int i = 0; i < pedidos / 1000; ++i) {
+        t.SendRaw(lote);
+        Ate([] { return false; }, 5ms);
+    }
+    ASSERT_FALSE(log.Contem("01;01;")) << "the clock message went already";
+    EXPECT_TRUE(servidor.Sock().Connection(0)->ReadingPaused());
+    EXPECT_EQ(Recebe(t).substr(0, 6), "01;01;");
+    int respostas = 0;
+    EXPECT_TRUE(Ate(
+        [&] {
+            t.ReadAvailable();
+            while (const auto m = t.PopMessage()) respostas += m->bytes == kLiberacao;
+            return respostas == pedidos;
+        },
+        10000ms));
+    EXPECT_FALSE(log.Contem("sem CR"));
+    EXPECT_FALSE(servidor.Sock().Connection(0)->ReadingPaused());
+
+    // While a box of the connection's own handling is open, a message that never ends is
+    // cut all the same.
+    bool cortadaComCaixaAberta = false;
+    common::SetUnhandledFailureHandler([&](const std::string& f) {
+        falhas.push_back(f);
+        for (int i = 0; i < 9; ++i) t.SendRaw(std::string(8192, 'x'));
+        cortadaComCaixaAberta = Ate([&] { return servidor.QuantidadeConexoes() == 0; });
+    });
+    t.SendRaw("ab;21;\r");
+    ASSERT_TRUE(Ate([&] { return !falhas.empty(); }));
+    EXPECT_TRUE(cortadaComCaixaAberta);
+    EXPECT_TRUE(log.Contem("Erro: Mensagem de 127.0.0.21 passou de 65536 bytes sem CR"));
+}
+
+TEST_F(ServidorTest, AFailedSendIsLoggedAsAFailureNotAsSent) {
+    SimTerminal a = Saudado("127.0.0.21");
+    SimTerminal b = Saudado("127.0.0.22");
+    a.Abort();
+    b.Abort();
+    std::this_thread::sleep_for(50ms);  // the resets are in; their events not yet handled
+    // The box runs its loop; a second connection failing meanwhile gets no box of its own.
+    avisos.modal = [&] { servidor.EscrevePorta(kLiberacao, 1); };
+    servidor.EscrevePorta(kLiberacao, 0);
+    servidor.EscrevePorta(kLiberacao, 0);
+    EXPECT_EQ(avisos.maisAbertos, 1);
+    EXPECT_EQ(avisos.avisos, std::vector<std::string>{textos::kFalhaEnvio});
+    EXPECT_EQ(Linhas(log.enviados, "Erro: Falha ao enviar para 127.0.0.21: Error #"), 2u);
+    EXPECT_EQ(Linhas(log.enviados, "Erro: Falha ao enviar para 127.0.0.22: Error #"), 1u);
+    EXPECT_EQ(Linhas(log.enviados, kLiberacao), 0u);
+}
+
+TEST_F(ServidorTest, APortNumberOutsideOneTo65535IsRefusedAndNothingListens) {
+    TabelasReceptor t2;
+    ArquivosMemoria a2{t2};
+    TMotorSaida m2{t2, ajustes, a2};
+    LogFalso l2;
+    ListaFalsa li2;
+    TServidorTerminais segundo{m2, l2, li2, avisos};
+    for (const std::string porta : {"0", "00", "65536", "70000", " 131072 "}) {
+        SCOPED_TRACE(porta);
+        try {
+            segundo.btIniciarClick(porta);
+            ADD_FAILURE() << "listened";
+            segundo.FechaConexoes();
+        } catch (const common::Exception& e) {
+            EXPECT_EQ(e.Message(), "A porta " + common::Trim(porta) +
+                                       " n\xE3o \xE9 v\xE1lida: informe um n\xFAmero de 1 a 65535");
+        }
+        EXPECT_FALSE(segundo.Escutando());
+        EXPECT_FALSE(segundo.Sock().Listen());
+    }
+    EXPECT_FALSE(l2.Contem("Listening Started"));
+}
+
+TEST_F(ServidorTest, APeerThatNeverReadsItsRepliesIsCutPastOneMebibyte) {
+    SimTerminal surdo = Saudado("127.0.0.21");
+    SimTerminal vizinho = Saudado("127.0.0.22");
+    // A small system buffer on our side, so the replies pile up in the program at once.
+    const int pequeno = 4096;
+    ::setsockopt(servidor.Sock().Connection(0)->Handle(), SOL_SOCKET, SO_SNDBUF, &pequeno,
+                 sizeof pequeno);
+    std::string lote;
+    for (int i = 0; i < 1000; ++i) lote += "01;21;\r";
+    for (int i = 0; i < 100 && servidor.QuantidadeConexoes() == 2; ++i) {
+        try {
+            surdo.SendRaw(lote);
+        } catch (const termsim::SimError&) {
+            break;  // cut meanwhile
+        }
+        Ate([] { return false; }, 5ms);
+    }
+    ASSERT_TRUE(Ate([&] { return servidor.QuantidadeConexoes() == 1; }));
+    EXPECT_TRUE(
+        log.Contem("Erro: Terminal 127.0.0.21 n\xE3o l\xEA as respostas: mais de 1048576 "
+                   "bytes por enviar; conex\xE3o fechada"));
+    EXPECT_EQ(lista.linhas, std::vector<std::string>{"127.0.0.22"});
+    vizinho.SetTerminalNumber("02");
+    vizinho.SendReleaseRequest();
+    EXPECT_EQ(Recebe(vizinho).substr(0, 6), "02;02;");
 }
