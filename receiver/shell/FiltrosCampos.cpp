@@ -39,13 +39,19 @@ bool FiltroDigitos::eventFilter(QObject* alvo, QEvent* evento) {
 }
 
 LimiteDigitacao::LimiteDigitacao(QLineEdit* campo, int limite)
-    : QValidator(campo), limite_(limite), anterior_(campo->text().size()) {
+    : QValidator(campo),
+      limite_(limite),
+      anterior_(campo->text().size()),
+      separadores_(campo->text().count(u';')) {
     // The field's text has already changed when a change is validated: remember the last one.
-    connect(campo, &QLineEdit::textChanged, this,
-            [this](const QString& texto) { anterior_ = texto.size(); });
+    connect(campo, &QLineEdit::textChanged, this, [this](const QString& texto) {
+        anterior_ = texto.size();
+        separadores_ = texto.count(u';');
+    });
 }
 
 QValidator::State LimiteDigitacao::validate(QString& texto, int& /*posicao*/) const {
+    if (texto.count(u';') > separadores_) return Invalid;
     if (texto.size() <= limite_ || texto.size() <= anterior_) return Acceptable;
     return Invalid;
 }

@@ -24,7 +24,8 @@ class FiltroDigitos : public QObject {
 };
 
 // A limit on typing only: text put into the field by the program (a longer value from
-// Config.ini) is shown whole, and the operator may still shorten it.
+// Config.ini) is shown whole, and the operator may still shorten it. No ";" gets in either, by
+// any way of putting text in: it separates the fields of the reply the text goes into.
 class LimiteDigitacao : public QValidator {
   public:
     LimiteDigitacao(QLineEdit* campo, int limite);
@@ -33,6 +34,7 @@ class LimiteDigitacao : public QValidator {
   private:
     int limite_;
     qsizetype anterior_;
+    qsizetype separadores_;  // ";" in the text as it stood
 };
 
 }  // namespace lumora

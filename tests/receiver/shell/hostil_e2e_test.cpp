@@ -1,0 +1,345 @@
+// Hostile peers against the real Lumora executable: a flood of bad messages, a message without
+// end, more connections than there are slots, random bytes. The program must stay up, keep
+// answering the terminal that behaves, stay within bounds and leave files it can read again.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "TerminalSim.h"
+#include "common/DateTime.h"
+#include "receiver/control/ArquivosReceptor.h"
+#include "tests/support/PortaLivre.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using namespace lumora;
+using termsim::SimTerminal;
+
+namespace {
+
+std::string Le(const fs::path& arquivo) {
+    std::ifstream in(arquivo, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+size_t Ocorrencias(const std::string& texto, const std::string& trecho) {
+    size_t n = 0;
+    for (size_t p = texto.find(trecho); p != std::string::npos; p = texto.find(trecho, p + 1)) ++n;
+    return n;
+}
+
+class HostilTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char modelo[] = "/tmp/lumora_hostil.XXXXXX";
+        pasta = ::mkdtemp(modelo);
+        fs::create_directories(pasta / "run");
+        fs::copy_file(LUMORA_EXE, pasta / "Lumora");
+        // Equipment 01 at 127.0.0.5, one card on the white list; communication starts by itself.
+        TabelasReceptor t;
+        TArquivosReceptor arquivos(t, pasta);
+        ASSERT_TRUE(arquivos.Inicia(common::Now()));
+        t.cdsComandas.Insert();
+        t.cdsComandas.SetString(campo::kNumComanda, "0000000000001234");
+        t.cdsComandas.Post();
+        t.cdsEquipamentos.Insert();
+        t.cdsEquipamentos.SetString(campo::kNumEquipamento, "01");
+        t.cdsEquipamentos.SetString(campo::kIP, "127.0.0.5");
+        t.cdsEquipamentos.Post();
+        arquivos.Fecha();
+        arquivos.FechaEquipamentos();
+        std::ofstream(pasta / "Config.ini") << "[CONFIGS]\nInicio_Automatico=1\nLista_Branca=1\n";
+        porta = teste::PortaLivre();
+        Inicia();
+    }
+    void TearDown() override {
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+        fs::remove_all(pasta);
+    }
+
+    void Inicia() {
+        std::vector<std::string> ambiente;
+        for (char** e = environ; *e; ++e) {
+            const std::string v = *e;
+            if (v.rfind("XDG_RUNTIME_DIR=", 0) && v.rfind("QT_QPA_PLATFORM=", 0) &&
+                v.rfind("LUMORA_PORTA_TCP=", 0)) {
+                ambiente.push_back(v);
+            }
+        }
+        ambiente.push_back("XDG_RUNTIME_DIR=" + (pasta / "run").string());
+        ambiente.push_back("QT_QPA_PLATFORM=offscreen");
+        ambiente.push_back("LUMORA_PORTA_TCP=" + std::to_string(porta));
+        std::vector<char*> envp;
+        for (auto& v : ambiente) envp.push_back(v.data());
+        envp.push_back(nullptr);
+        const std::string exe = (pasta / "Lumora").string();
+        char* argv[] = {const_cast<char*>(exe.c_str()), nullptr};
+        posix_spawn_file_actions_t acoes;
+        posix_spawn_file_actions_init(&acoes);
+        const std::string saida = (pasta / "stderr.txt").string();
+        posix_spawn_file_actions_addopen(&acoes, 2, saida.c_str(), O_WRONLY | O_CREAT, 0644);
+        ASSERT_EQ(posix_spawn(&pid, exe.c_str(), &acoes, nullptr, argv, envp.data()), 0);
+        posix_spawn_file_actions_destroy(&acoes);
+    }
+
+    // The terminal that behaves: connected once the automatic start has opened the port, and
+    // greeted.
+    void ConectaBom() {
+        const auto limite = std::chrono::steady_clock::now() + 15s;
+        for (;;) {
+            try {
+                bom.Connect("127.0.0.1", porta, "127.0.0.5", 1s);
+                break;
+            } catch (const termsim::SimError&) {
+                ASSERT_LT(std::chrono::steady_clock::now(), limite) << Le(pasta / "stderr.txt");
+                std::this_thread::sleep_for(100ms);
+            }
+        }
+        EXPECT_EQ(Codigo(bom), "$");
+        EXPECT_EQ(Codigo(bom), "01");
+    }
+    std::string Codigo(SimTerminal& t, std::chrono::milliseconds limite = 5s) {
+        const auto m = t.WaitMessage(limite);
+        return m ? termsim::ParseReply(m->bytes).Code() : "(nothing)";
+    }
+    // The behaving terminal asks for a release and is answered.
+    void AindaResponde() {
+        bom.SendReleaseRequest();
+        EXPECT_EQ(Codigo(bom), "02");
+    }
+
+    bool Vivo() { return pid > 0 && ::waitpid(pid, nullptr, WNOHANG) == 0; }
+    // A line of /proc/<pid>/status in kB ("VmRSS", "VmStk").
+    long Memoria(const std::string& chave) {
+        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+        for (std::string linha; std::getline(status, linha);) {
+            if (linha.rfind(chave + ":", 0) == 0) return std::stol(linha.substr(chave.size() + 1));
+        }
+        return -1;
+    }
+    long Descritores() {
+        long n = 0;
+        std::error_code erro;
+        for (auto it = fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", erro);
+             it != fs::directory_iterator(); ++it) {
+            ++n;
+        }
+        return n;
+    }
+
+    fs::path pasta;
+    uint16_t porta = 0;
+    pid_t pid = -1;
+    SimTerminal bom{"01"};
+};
+
+}  // namespace
+
+TEST_F(HostilTest, ThousandsOfBadMessagesOpenOneFailureBoxAndCostNothing) {
+    ConectaBom();
+    // One bad message per connection, as peers that reconnect would send them: the first opens
+    // the failure box; every later one fails while it is open.
+    auto maus = [&](int quantos) {
+        std::vector<SimTerminal> lote;
+        for (int i = 0; i < quantos; ++i) {
+            lote.emplace_back("ab");
+            lote.back().Connect("127.0.0.1", porta, "127.0.0.9");
+            lote.back().SendReleaseRequest();
+        }
+        int recusas = 0;
+        for (auto& t : lote) {
+            recusas += Codigo(t) == "03";
+            t.Close();
+        }
+        return recusas;
+    };
+    ASSERT_EQ(maus(1), 1);
+    std::this_thread::sleep_for(200ms);
+    const long rss = Memoria("VmRSS"), pilha = Memoria("VmStk");
+    const int lotes = 20, porLote = 50;
+    int recusas = 0;
+    for (int i = 0; i < lotes && Vivo(); ++i) {
+        recusas += maus(porLote);
+        if (i % 10 == 0) AindaResponde();
+    }
+    ASSERT_TRUE(Vivo()) << Le(pasta / "stderr.txt").substr(0, 2000);
+    EXPECT_EQ(recusas, lotes * porLote);
+    AindaResponde();
+    // Every failure after the first went to stderr (and the traffic log), none to a box.
+    EXPECT_EQ(Ocorrencias(Le(pasta / "stderr.txt"), "'ab' is not a valid integer value."),
+              size_t(lotes * porLote));
+    // A box each would cost some 165 KB of memory and 2 KB of stack.
+    EXPECT_LT(Memoria("VmRSS") - rss, 64 * 1024);
+    EXPECT_LT(Memoria("VmStk") - pilha, 256);
+}
+
+TEST_F(HostilTest, AMessageWithoutEndIsCutWhileTheOthersAreAnswered) {
+    ConectaBom();
+    SimTerminal t;
+    t.Connect("127.0.0.1", porta, "127.0.0.9");
+    const std::string bloco(64 * 1024, 'x');
+    size_t enviados = 0;
+    try {
+        for (int i = 0; i < 64; ++i) {
+            t.SendRaw(bloco);
+            enviados += bloco.size();
+            if (i % 8 == 0) AindaResponde();
+        }
+    } catch (const termsim::SimError&) {
+        // cut: what was still on its way is refused
+    }
+    EXPECT_FALSE(t.WaitMessage(3s).has_value());
+    EXPECT_TRUE(t.PeerClosed()) << enviados << " bytes sent and still connected";
+    AindaResponde();
+    ASSERT_TRUE(Vivo());
+}
+
+TEST_F(HostilTest, ConnectionsPastTheSlotsAreClosedAndNoDescriptorIsLeft) {
+    ConectaBom();
+    const long antes = Descritores();
+    std::vector<SimTerminal> muitos(300);
+    for (unsigned i = 0; i < muitos.size(); ++i) {
+        muitos[i].Connect("127.0.0.1", porta, termsim::NthLoopbackAddress("127.0.1.1", i));
+    }
+    // 255 slots are left beside the behaving terminal's: the other 45 are closed at once.
+    size_t fechadas = 0;
+    const auto limite = std::chrono::steady_clock::now() + 10s;
+    while (std::chrono::steady_clock::now() < limite) {
+        fechadas = 0;
+        for (auto& t : muitos) fechadas += !t.ReadAvailable();
+        if (fechadas >= 45) break;
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_EQ(fechadas, 45u);
+    AindaResponde();
+    std::this_thread::sleep_for(100ms);
+    fechadas = 0;
+    for (auto& t : muitos) fechadas += !t.ReadAvailable();
+    EXPECT_EQ(fechadas, 45u);
+
+    for (auto& t : muitos) t.Close();
+    long agora = -1;
+    for (int i = 0; i < 100 && (agora = Descritores()) != antes; ++i) {
+        std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_EQ(agora, antes);
+    AindaResponde();
+}
+
+TEST_F(HostilTest, RandomBytesFromManyPeersLeaveItUpAndItsFilesReadable) {
+    ConectaBom();
+    std::mt19937 sorte(20250101);
+    auto bytes = [&](size_t n) {
+        std::string s(n, '\0');
+        for (char& c : s) c = char(sorte() & 0xFF);
+        return s;
+    };
+    // Noise, and messages of the right shape with noise in their fields: card reads from
+    // equipment 01 put rows with any bytes into the history, turnstile results save it.
+    auto trecho = [&]() -> std::string {
+        switch (sorte() % 7) {
+            case 0:
+                return bytes(sorte() % 300);
+            case 1:
+                return bytes(sorte() % 20) + "\r";
+            case 2: {
+                std::string cartao = bytes(1 + sorte() % 24);
+                for (char& c : cartao) {
+                    if (c == ';' || c == '\r' || c == '$') c = '#';
+                }
+                return "01;09;;" + cartao + ";;01;02;03;04;05;06;\r";
+            }
+            case 3:  // each one writes the history file: a few
+                return sorte() % 20 ? std::string("$") : "01;10;" + bytes(sorte() % 3) + ";;\r";
+            case 4:
+                return bytes(sorte() % 4) + ";21;\r";
+            case 5:
+                return "01;21;\r";
+            default:
+                return "$";
+        }
+    };
+    std::vector<SimTerminal> pares(24);
+    auto conecta = [&](SimTerminal& t, unsigned i) {
+        try {
+            t.Connect(
+                "127.0.0.1", porta,
+                i % 4 ? termsim::NthLoopbackAddress("127.0.3.1", i) : std::string("127.0.0.5"));
+        } catch (const termsim::SimError&) {
+        }
+    };
+    for (unsigned i = 0; i < pares.size(); ++i) conecta(pares[i], i);
+    const auto fim = std::chrono::steady_clock::now() + 2s;
+    while (std::chrono::steady_clock::now() < fim) {
+        const unsigned i = sorte() % pares.size();
+        SimTerminal& t = pares[i];
+        try {
+            if (!t.Connected()) {
+                conecta(t, i);
+                continue;
+            }
+            // Never waits: a connection whose handling waits on the open failure box is not
+            // read meanwhile, and its peer would wait with it.
+            const std::string envio = trecho();
+            if (::send(t.Fd(), envio.data(), envio.size(), MSG_DONTWAIT | MSG_NOSIGNAL) < 0 &&
+                errno != EAGAIN) {
+                t.Abort();
+                continue;
+            }
+            t.ReadAvailable();
+            while (t.PopMessage()) {
+            }
+            std::this_thread::sleep_for(200us);
+            if (sorte() % 200 == 0) {
+                if (sorte() % 2) {
+                    t.Abort();
+                } else {
+                    t.Close();
+                }
+            }
+        } catch (const termsim::SimError&) {
+            t.Abort();
+        }
+    }
+    ASSERT_TRUE(Vivo()) << Le(pasta / "stderr.txt").substr(0, 2000);
+    AindaResponde();
+    for (auto& t : pares) t.Abort();
+
+    // Ends cleanly, and everything it wrote loads again.
+    ASSERT_EQ(::kill(pid, SIGTERM), 0);
+    int status = 0;
+    bool terminou = false;
+    const auto limite = std::chrono::steady_clock::now() + 20s;
+    while (!(terminou = ::waitpid(pid, &status, WNOHANG) == pid) &&
+           std::chrono::steady_clock::now() < limite) {
+        std::this_thread::sleep_for(50ms);
+    }
+    ASSERT_TRUE(terminou) << "did not end";
+    pid = -1;
+    ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << Le(pasta / "stderr.txt").substr(0, 2000);
+    TabelasReceptor t;
+    TArquivosReceptor arquivos(t, pasta);
+    ASSERT_TRUE(arquivos.Inicia(common::Now()));
+    EXPECT_EQ(t.cdsEquipamentos.RecordCount(), 1);
+    EXPECT_EQ(t.cdsComandas.RecordCount(), 1);
+    EXPECT_GT(t.cdsHistorico.RecordCount(), 0);
+}
