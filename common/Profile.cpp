@@ -145,8 +145,10 @@ ProfileFile::ProfileFile(std::filesystem::path path) : path_(std::move(path)) {
         const bool hasNewline = end != std::string::npos;
         if (!hasNewline) end = text.size();
         std::string line = text.substr(start, end - start);
+        // Every CR before the LF belongs to the line's end. Keeping a stray one in the line
+        // would not survive writing: "k=1" CR CR LF would read "1" CR now and "1" after a save.
         if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
+            while (!line.empty() && line.back() == '\r') line.pop_back();
             if (firstLine) crlf_ = true;
         }
         firstLine = false;

@@ -22,7 +22,8 @@ std::optional<int32_t> ParseProfileInteger(const std::string& text);
 // Lines starting with ";" are comments. Lines before the first header belong to no section.
 // Writing: an existing key's line is replaced in place, a missing key goes after the last
 // line of its section, a missing section is added at the end of the file. Every other line
-// is kept byte for byte, and so is the file's line end (LF, or CR LF when the file used it).
+// is kept byte for byte, and so is the file's line end (LF, or CR LF when the file used it);
+// stray CRs just before a line's LF count as part of that line end.
 class ProfileFile {
   public:
     // Reads the file; a file that does not exist is an empty profile. Raises EFileError

@@ -145,6 +145,19 @@ TEST(ProfileFile, WritingReplacesInPlaceAndKeepsEveryOtherByte) {
               "da");
 }
 
+TEST(ProfileFile, StrayCarriageReturnsBeforeALineEndMeanTheSameBeforeAndAfterASave) {
+    PastaTemporaria pasta;
+    const fs::path ini = pasta.caminho / "x.ini";
+    for (const char* original : {"[s]\nk=1\r\r\n", "[s]\r\nk=1\r\r\r\nt=a\r\r", "[s]\nk=1\r\r"}) {
+        Grava(ini, original);
+        EXPECT_EQ(ReadProfileInteger(ini, "s", "k", 0), 1) << original;
+        EXPECT_EQ(ReadProfileString(ini, "s", "t", "a"), "a") << original;
+        WriteProfileString(ini, "s", "outra", "2");
+        EXPECT_EQ(ReadProfileInteger(ini, "s", "k", 0), 1) << original;
+        EXPECT_EQ(ReadProfileString(ini, "s", "t", "a"), "a") << original;
+    }
+}
+
 TEST(ProfileFile, CreatesTheFileAndSectionWhenMissing) {
     PastaTemporaria pasta;
     const fs::path ini = pasta.caminho / "novo.ini";
