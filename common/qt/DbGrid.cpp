@@ -61,6 +61,11 @@ void DbGrid::Bind(DataSource& source, std::vector<GridColumn> columns, bool read
     FollowCursor();
 }
 
+void DbGrid::showEvent(QShowEvent* event) {
+    QTableView::showEvent(event);
+    if (behind_) FollowCursor();
+}
+
 void DbGrid::changeEvent(QEvent* event) {
     QTableView::changeEvent(event);
     if (event->type() == QEvent::FontChange) {
@@ -79,6 +84,13 @@ void DbGrid::SetIndicator(bool shown) {
 
 void DbGrid::FollowCursor() {
     if (!model_ || following_) return;
+    // A grid nobody sees (the window in the notification area) catches up when it is shown:
+    // selecting and scrolling for every card read of a busy night is work for nobody.
+    if (!isVisible()) {
+        behind_ = true;
+        return;
+    }
+    behind_ = false;
     following_ = true;
     const int row = model_->CurrentRow();
     if (row < 0) {

@@ -30,6 +30,7 @@ class DbGrid : public QTableView {
   protected:
     void keyPressEvent(QKeyEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
 
   private:
@@ -39,6 +40,7 @@ class DbGrid : public QTableView {
     std::unique_ptr<TableModel> model_;
     bool readOnly_ = true;
     bool following_ = false;
+    bool behind_ = false;  // the cursor moved while the grid was not visible
 };
 
 }  // namespace common::qt
