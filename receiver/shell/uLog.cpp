@@ -31,6 +31,8 @@ QPlainTextEdit* Painel(QWidget* janela, QVBoxLayout* coluna, const char* titulo,
     memo->setObjectName(QString::fromLatin1(nome));
     memo->setLineWrapMode(quebraLinha ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
     memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Also turns the area's undo history off, which would otherwise keep every line appended.
+    memo->setMaximumBlockCount(TformLog::kMaxLinhas);
     layout->addWidget(memo);
     coluna->addWidget(moldura, altura > 0 ? 0 : 1);
     return memo;
@@ -45,7 +47,9 @@ void Acrescenta(QPlainTextEdit* memo, const std::string& linha) {
 
 }  // namespace
 
-TformLog::TformLog(QWidget* parent) : QWidget(parent, Qt::Window) {
+// A tool window, like the main one: the program has no taskbar button after start-up, and the
+// operator reaches this window through the main window's menu.
+TformLog::TformLog(QWidget* parent) : QWidget(parent, Qt::Window | Qt::Tool) {
     setObjectName(QStringLiteral("formLog"));
     setWindowTitle(QStringLiteral("Dados Recebidos/Enviados"));
     resize(691, 419);

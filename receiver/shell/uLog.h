@@ -13,9 +13,13 @@ namespace lumora {
 class TformLog : public QWidget, public ILogTrafego {
     Q_OBJECT
   public:
+    // Each area keeps this many lines at most and lets the oldest go: weeks of traffic must
+    // neither fill the memory nor slow the window down.
+    static constexpr int kMaxLinhas = 10000;
+
     explicit TformLog(QWidget* parent = nullptr);
 
-    // Lines are appended and never trimmed; the operator may edit or clear the areas.
+    // Lines are appended; the operator may edit or clear the areas.
     void Recebidos(const std::string& linha) override;
     void Enviados(const std::string& linha) override;
 

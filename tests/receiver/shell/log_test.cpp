@@ -1,6 +1,10 @@
-// The traffic-log window: its two areas, closing that only hides, and "Stay on Top".
+// The traffic-log window: its two areas and their bound, closing that only hides, no taskbar
+// button, and "Stay on Top".
 #include <QAction>
 #include <QPlainTextEdit>
+#include <QTextBlock>
+#include <QTextLayout>
+#include <QWindow>
 
 #include "ApoioJanelas.h"
 #include "receiver/shell/uLog.h"
@@ -8,28 +12,92 @@
 using namespace apoio;
 using lumora::TformLog;
 
-TEST(TformLog, LinesGoToTheirAreaAndOutliveClosingTheWindow) {
+namespace {
+
+QPlainTextEdit* Area(TformLog& log, const char* nome) {
+    auto* area = log.findChild<QPlainTextEdit*>(QString::fromLatin1(nome));
+    EXPECT_NE(area, nullptr) << nome;
+    return area;
+}
+
+}  // namespace
+
+TEST(TformLog, LinesGoToTheirAreaTheSentOnesWrapping) {
     App();
     TformLog log;
-    EXPECT_EQ(log.windowTitle(), "Dados Recebidos/Enviados");
     EXPECT_FALSE(log.isVisible());  // made hidden; shown from the menu
     log.Recebidos("<[15/03/24 10:00:00 000] 01;21;");
     log.Enviados("Terminal Vexa Conectado! Endere\xE7o IP:127.0.0.5");
     log.Enviados("[127.0.0.5]01;02;S;05;Saida;Liberada;\r");
-    log.show();
-    EXPECT_TRUE(log.close() || !log.isVisible());
-    EXPECT_FALSE(log.isVisible());
-    log.show();
-    auto* recebidos = log.findChild<QPlainTextEdit*>(QStringLiteral("memoRecebidos"));
-    auto* enviados = log.findChild<QPlainTextEdit*>(QStringLiteral("MemoEnviados"));
+    auto* recebidos = Area(log, "memoRecebidos");
+    auto* enviados = Area(log, "MemoEnviados");
     ASSERT_TRUE(recebidos && enviados);
     EXPECT_EQ(recebidos->toPlainText(), "<[15/03/24 10:00:00 000] 01;21;");
     // Windows-1252 shown as such; the CR that ends a sent text ends its line.
     EXPECT_EQ(enviados->toPlainText(),
               QString::fromUtf8("Terminal Vexa Conectado! Endereço IP:127.0.0.5\n"
                                 "[127.0.0.5]01;02;S;05;Saida;Liberada;"));
-    EXPECT_EQ(recebidos->lineWrapMode(), QPlainTextEdit::NoWrap);
-    EXPECT_EQ(enviados->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+
+    // A line wider than the window runs on in "Recebidos" and wraps in "Enviados".
+    const std::string longa(400, 'x');
+    log.Recebidos(longa);
+    log.Enviados(longa);
+    log.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&log));
+    EXPECT_EQ(recebidos->document()->lastBlock().layout()->lineCount(), 1);
+    EXPECT_GT(enviados->document()->lastBlock().layout()->lineCount(), 1);
+}
+
+TEST(TformLog, EachAreaKeepsTheNewestLinesUpToItsBound) {
+    App();
+    TformLog log;
+    log.show();
+    const int demais = 25;
+    for (int i = 1; i <= TformLog::kMaxLinhas + demais; ++i) {
+        log.Recebidos("<[15/03/24 10:00:00 000] 01;09;" + std::to_string(i));
+        log.Enviados("[127.0.0.5]01;20;03;" + std::to_string(i) + "\r");
+    }
+    for (const char* nome : {"memoRecebidos", "MemoEnviados"}) {
+        auto* area = Area(log, nome);
+        ASSERT_NE(area, nullptr);
+        const QTextDocument* doc = area->document();
+        EXPECT_EQ(doc->blockCount(), TformLog::kMaxLinhas) << nome;
+        // The oldest went, in order; the newest is the last line.
+        const QString primeira = doc->firstBlock().text();
+        const QString ultima = doc->lastBlock().text();
+        EXPECT_TRUE(primeira.endsWith(";" + QString::number(demais + 1))) << nome;
+        EXPECT_TRUE(ultima.endsWith(";" + QString::number(TformLog::kMaxLinhas + demais))) << nome;
+        // Nothing kept behind the text for undoing either.
+        EXPECT_FALSE(doc->isUndoAvailable()) << nome;
+    }
+}
+
+TEST(TformLog, ClosingFromTheTitleBarIsRefusedAndOnlyHides) {
+    App();
+    TformLog log;
+    log.Recebidos("<[15/03/24 10:00:00 000] 01;21;");
+    log.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&log));
+    // A close that Qt counted as done would take the window down with its native window (and
+    // the place the operator gave it), and for a program window count towards quitting.
+    QWindow* nativa = log.windowHandle();
+    EXPECT_FALSE(nativa->close());
+    EXPECT_FALSE(log.isVisible());
+    EXPECT_EQ(log.windowHandle(), nativa);
+    EXPECT_NE(nativa->handle(), nullptr);
+    log.show();
+    EXPECT_EQ(Area(log, "memoRecebidos")->toPlainText(), "<[15/03/24 10:00:00 000] 01;21;");
+}
+
+TEST(TformLog, HasNoTaskbarButtonWhateverItsStacking) {
+    App();
+    TformLog log;
+    log.show();
+    EXPECT_TRUE(log.windowFlags().testFlag(Qt::Tool));
+    log.StayOnTopClick();
+    EXPECT_TRUE(log.windowFlags().testFlag(Qt::Tool));
+    log.StayOnTopClick();
+    EXPECT_TRUE(log.windowFlags().testFlag(Qt::Tool));
 }
 
 TEST(TformLog, StayOnTopFlipsItsCheckAndTheWindowsStacking) {
