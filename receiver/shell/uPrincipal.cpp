@@ -106,7 +106,9 @@ TFormPrincipal::TFormPrincipal(std::filesystem::path pastaPrograma, QWidget* par
     connect(tmrAutoCom_, &QTimer::timeout, this, [this] {
         common::GuardEntryPoint([this] {
             tmrAutoCom_->stop();
-            btIniciarClick();
+            // Only ever a start: the operator may have started communication in these two
+            // seconds, and the tick must not stop it again.
+            if (!servidor_->Escutando()) btIniciarClick();
         });
     });
     tmrAutoMinimize_ = new QTimer(this);
@@ -119,6 +121,11 @@ TFormPrincipal::TFormPrincipal(std::filesystem::path pastaPrograma, QWidget* par
             Esconde();
         });
     });
+
+    // Which window had the keyboard before this one is known only here: the activation of
+    // this window is handled before the application announces the change.
+    connect(qApp, &QGuiApplication::focusWindowChanged, this,
+            [this](QWindow* janela) { janelaAnterior_ = janela; });
 
     if (const char* porta = std::getenv(kVariavelPorta); porta && *porta) {
         edPortaTCP_->setText(ToQString(porta));
@@ -312,19 +319,23 @@ bool TFormPrincipal::eventFilter(QObject* alvo, QEvent* evento) {
         // taking the keyboard for a moment is no leave.
         if (motivo != Qt::ActiveWindowFocusReason && motivo != Qt::PopupFocusReason &&
             motivo != Qt::MenuBarFocusReason) {
-            // After the focus has settled, so that the field can take it back.
-            QTimer::singleShot(0, this, [this, alvo] {
-                common::GuardEntryPoint([this, alvo] {
-                    if (alvo == edTempoGiro_) {
-                        edTempoGiroExit();
-                    } else {
-                        edTempoReleExit();
-                    }
-                });
-            });
+            SaidaAdiada(alvo);
         }
     }
     return QMainWindow::eventFilter(alvo, evento);
+}
+
+void TFormPrincipal::SaidaAdiada(QObject* campo) {
+    // After the focus has settled, so that the field can take it back.
+    QTimer::singleShot(0, this, [this, campo] {
+        common::GuardEntryPoint([this, campo] {
+            if (campo == edTempoGiro_) {
+                edTempoGiroExit();
+            } else {
+                edTempoReleExit();
+            }
+        });
+    });
 }
 
 void TFormPrincipal::edTempoGiroExit() {
@@ -340,6 +351,11 @@ void TFormPrincipal::SaiDoCampoTempo(QLineEdit* campo, int32_t& tempo,
     const std::string texto = FromQString(campo->text());
     if (texto.empty()) {
         Dialogs().Plain(mensagem);
+        // The field may have been left for another tab: it comes back into view, or the
+        // keys would go into a field nobody sees.
+        if (paginas_->currentWidget() != abaConfiguracoes_) {
+            paginas_->setCurrentWidget(abaConfiguracoes_);
+        }
         campo->setFocus(Qt::OtherFocusReason);
         return;
     }
@@ -368,11 +384,25 @@ void TFormPrincipal::changeEvent(QEvent* event) {
 }
 
 bool TFormPrincipal::event(QEvent* event) {
-    if (event->type() == QEvent::WindowActivate) {
-        // FormActivate: the start button takes the keyboard when its tab is showing.
-        if (paginas_->currentWidget() == abaConfiguracoes_) btIniciar_->setFocus();
-    }
+    if (event->type() == QEvent::WindowActivate) FormActivate();
     return QMainWindow::event(event);
+}
+
+void TFormPrincipal::FormActivate() {
+    // The window becomes the program's active one: the first time, or back from the log
+    // window. Coming back from another program or from a message box is no such change, and
+    // leaves the keyboard where the operator had it.
+    const bool primeira = !jaAtivada_;
+    jaAtivada_ = true;
+    const bool doLog = log_.log && janelaAnterior_ && janelaAnterior_ == log_.log->windowHandle();
+    if (!primeira && !doLog) return;
+    // The start button takes the keyboard when its tab is showing.
+    if (paginas_->currentWidget() != abaConfiguracoes_) return;
+    QWidget* antes = focusWidget();
+    btIniciar_->setFocus();
+    // The time field the keyboard was in is left now, though it sees no focus change of its
+    // own (the window was not active): its exit runs as for any other leave.
+    if (antes == edTempoGiro_ || antes == edTempoRele_) SaidaAdiada(antes);
 }
 
 void TFormPrincipal::Esconde() {

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
+#include <QWindow>
 #include <filesystem>
 #include <memory>
 
@@ -106,6 +108,10 @@ class TFormPrincipal : public QMainWindow,
     void AplicaTempos();
     void edTempoGiroExit();
     void edTempoReleExit();
+    // The exit of a time field, once the focus has settled.
+    void SaidaAdiada(QObject* campo);
+    // At start-up and on return from the traffic-log window only.
+    void FormActivate();
     void SaiDoCampoTempo(QLineEdit* campo, int32_t& tempo, const std::string& mensagem);
     // Stops communication, saves the tables and writes Config.ini; `aviso` shows each failure.
     void Finaliza(void (*aviso)(const std::string&));
@@ -132,6 +138,9 @@ class TFormPrincipal : public QMainWindow,
     bool finalizado_ = false;
     bool flagAutoInit_ = false;
     bool flagMinimizeInit_ = false;
+    bool jaAtivada_ = false;
+    // The program's window that had the keyboard last, none when another program had it.
+    QPointer<QWindow> janelaAnterior_;
     int32_t tempoGiro_ = 5;
     int32_t tempoRele_ = 3;
 

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -76,6 +77,8 @@ void TFormPrincipal::CriaMenu() {
             [this] { paginas_->setCurrentWidget(abaHistorico_); });
     entrada("LogRecebidosEnviados1", "Log Recebidos/Enviados", [this] {
         if (!log_.log) return;
+        // Without a taskbar button of its own, a minimised log window comes back only here.
+        log_.log->setWindowState(log_.log->windowState() & ~Qt::WindowMinimized);
         log_.log->show();
         log_.log->raise();
         log_.log->activateWindow();
@@ -310,12 +313,26 @@ void TFormPrincipal::CriaBarraStatus() {
 void TFormPrincipal::CriaBandeja() {
     bandeja_ = new QSystemTrayIcon(IconePrograma(), this);
     bandeja_->setObjectName(QStringLiteral("TrayIcon1"));
+    // Notification areas that speak D-Bus deliver a single activation and never a double
+    // click: either one brings the window back, or a hidden window could never return.
     connect(bandeja_, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason motivo) {
-                if (motivo == QSystemTrayIcon::DoubleClick) {
+                if (motivo == QSystemTrayIcon::DoubleClick || motivo == QSystemTrayIcon::Trigger) {
                     common::GuardEntryPoint([this] { Restaura(); });
                 }
             });
+    // And a menu for desktops where an activation does not reach us at all: the window and
+    // the end of the program (with its question) are always within reach.
+    auto* menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("PopupBandeja"));
+    auto item = [&](const char* nome, const char* texto, auto acao) {
+        QAction* a = menu->addAction(T(texto));
+        a->setObjectName(QString::fromLatin1(nome));
+        connect(a, &QAction::triggered, this, [acao] { common::GuardEntryPoint(acao); });
+    };
+    item("Restaurar1", "Restaurar", [this] { Restaura(); });
+    item("Sair2", "Sair", [this] { close(); });
+    bandeja_->setContextMenu(menu);
     // Shown where there is a notification area; Esconde shows it later if one turns up.
     if (QSystemTrayIcon::isSystemTrayAvailable()) bandeja_->show();
 }

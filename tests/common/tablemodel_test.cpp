@@ -11,6 +11,7 @@
 #include <random>
 
 #include "common/qt/DataSource.h"
+#include "common/qt/DbGrid.h"
 
 namespace {
 
@@ -136,6 +137,28 @@ TEST(TableModel, ACardReadOrANewRowTouchesOnlyItsRows) {
     for (const auto& sinal : cabecalho) EXPECT_EQ(sinal[1].toInt(), sinal[2].toInt());
     EXPECT_EQ(modelo.rowCount(), 5001);
     EXPECT_EQ(Mostrado(modelo)[0], "999999|>");
+}
+
+TEST(DbGrid, AGridNotShownCatchesUpWhenShown) {
+    MemTable t("t", {FieldDef{"k", FieldType::Text, 8, ""}});
+    t.SetSortOrder(0);
+    t.Load({{common::FieldValue(std::string("a"))},
+            {common::FieldValue(std::string("b"))},
+            {common::FieldValue(std::string("c"))}});
+    DataSource fonte(t);
+    common::qt::DbGrid grade;
+    grade.Bind(fonte, {GridColumn(0, "K", 60)}, true);
+    grade.show();
+    t.MoveTo(1);
+    EXPECT_EQ(grade.currentIndex().row(), 1);
+    grade.hide();
+    t.MoveTo(2);
+    t.Insert();
+    t.SetString(0, "0");
+    t.Post();  // stored first
+    grade.show();
+    EXPECT_EQ(grade.currentIndex().row(), 0);
+    EXPECT_TRUE(grade.selectionModel()->isRowSelected(0, {}));
 }
 
 }  // namespace

@@ -1,11 +1,18 @@
-// Config.ini through the real main window: first run, the flag and option rules, round trips.
+// Config.ini through the real main window: first run, the flag and option rules, round trips,
+// and the two start-up timers that the flags arm.
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
 
 #include "ApoioJanelas.h"
 #include "common/qt/Text1252Qt.h"
+#include "tests/support/PortaLivre.h"
 
 using namespace apoio;
 using common::qt::FromQString;
@@ -74,14 +81,9 @@ TEST_F(ConfigIniTest, FlagsAndOptionsFollowTheirRules) {
         EXPECT_EQ(Controle<QRadioButton>("rbListaNegra")->isChecked(), c.negra) << c.conteudo;
         EXPECT_EQ(Controle<QCheckBox>("ckAutoInit")->isChecked(), c.auto_) << c.conteudo;
         EXPECT_EQ(Controle<QCheckBox>("ckMinimizeInit")->isChecked(), c.minimizado) << c.conteudo;
-        // The flags arm the start-up timers with their times.
-        auto* autoCom = Controle<QTimer>("tmrAutoCom");
-        auto* autoMin = Controle<QTimer>("tmrAutoMinimize");
-        EXPECT_EQ(autoCom->isActive(), c.auto_) << c.conteudo;
-        EXPECT_EQ(autoMin->isActive(), c.minimizado) << c.conteudo;
-        EXPECT_TRUE(autoCom->isSingleShot() && autoMin->isSingleShot());
-        EXPECT_EQ(autoCom->interval(), 2000);
-        EXPECT_EQ(autoMin->interval(), 200);
+        // The flags arm the start-up timers.
+        EXPECT_EQ(Controle<QTimer>("tmrAutoCom")->isActive(), c.auto_) << c.conteudo;
+        EXPECT_EQ(Controle<QTimer>("tmrAutoMinimize")->isActive(), c.minimizado) << c.conteudo;
         const ModoOperacao modo = c.negra    ? ModoOperacao::ListaNegra
                                   : c.branca ? ModoOperacao::ListaBranca
                                              : ModoOperacao::Nenhum;
@@ -164,4 +166,44 @@ TEST_F(ConfigIniTest, AnEmptyTimeIsWrittenEmptyAndTakenBackAsTheDesignValue) {
     EXPECT_EQ(Controle<QLineEdit>("edTempoRele")->text(), "3");
     EXPECT_EQ(janela->TempoGiro(), 5);
     EXPECT_EQ(janela->TempoRele(), 3);
+}
+
+TEST_F(ConfigIniTest, StartMinimisedHidesTheShownWindowAMomentAfterStartUp) {
+    Grava(Config(), "[CONFIGS]\nInicio_Minimizado=1\n");
+    QElapsedTimer relogio;
+    relogio.start();
+    Abre();
+    janela->show();
+    const auto escondida = [&] { return !janela->isVisible() || janela->isMinimized(); };
+    EXPECT_FALSE(escondida());
+    ASSERT_TRUE(Ate(escondida, 3000));
+    // About 200 ms: long enough for the window to have been seen.
+    EXPECT_GE(relogio.elapsed(), 150);
+}
+
+TEST_F(ConfigIniTest, TheAutomaticStartNeverStopsWhatTheOperatorStarted) {
+    const uint16_t porta = lumora::teste::PortaLivre();
+    setenv("LUMORA_PORTA_TCP", std::to_string(porta).c_str(), 1);
+    Grava(Config(), "[CONFIGS]\nInicio_Automatico=1\n");
+    QElapsedTimer relogio;
+    relogio.start();
+    AbreAtiva();
+    // The operator does not wait for it: started at once by hand.
+    auto* botao = Controle<QPushButton>("btIniciar");
+    QTest::mouseClick(botao, Qt::LeftButton);
+    ASSERT_TRUE(janela->Servidor().Escutando());
+    auto* tick = Controle<QTimer>("tmrAutoCom");
+    ASSERT_TRUE(Ate([&] { return !tick->isActive(); }, 5000));
+    QCoreApplication::processEvents();
+    EXPECT_GE(relogio.elapsed(), 1900);  // the tick came, about 2 s after start-up
+    // Still listening, and terminals can connect.
+    EXPECT_TRUE(janela->Servidor().Escutando());
+    EXPECT_EQ(botao->text(), common::qt::ToQString(lumora::textos::kParar));
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(porta);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ::close(fd);
 }

@@ -10,10 +10,12 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
 #include <QToolButton>
+#include <functional>
 
 #include "ApoioJanelas.h"
 #include "common/qt/DbGrid.h"
@@ -152,26 +154,69 @@ TEST_F(PrincipalTest, EveryShowAndEveryRestoreBringsTheCardListFirst) {
     EXPECT_EQ(AbaAtual(), "tsComandas");
     QTest::qWait(20);  // the platform's own show event of the window follows
 
-    Paginas()->setCurrentIndex(3);
-    Controle<QAction>("Minimizar1")->trigger();
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        EXPECT_FALSE(janela->isVisible());
-    } else {
-        // Without a notification area a hidden window could never come back: minimised.
+    // Hidden (or, without a notification area, minimised), the window comes back from the
+    // icon on either kind of activation: D-Bus notification areas never send a double click.
+    // The icon's menu restores too, whatever the desktop delivers on a click.
+    QMenu* menu = janela->IconeBandeja()->contextMenu();
+    ASSERT_NE(menu, nullptr);
+    QAction* restaurar = menu->findChild<QAction*>(QStringLiteral("Restaurar1"));
+    ASSERT_NE(restaurar, nullptr);
+    const std::function<void()> formas[] = {
+        [&] { emit janela->IconeBandeja()->activated(QSystemTrayIcon::Trigger); },
+        [&] { emit janela->IconeBandeja()->activated(QSystemTrayIcon::DoubleClick); },
+        [&] { restaurar->trigger(); },
+    };
+    for (const auto& restaura : formas) {
+        Paginas()->setCurrentIndex(3);
+        Controle<QAction>("Minimizar1")->trigger();
+        QCoreApplication::processEvents();
+        if (QSystemTrayIcon::isSystemTrayAvailable()) {
+            EXPECT_FALSE(janela->isVisible());
+        } else {
+            // Without a notification area a hidden window could never come back: minimised.
+            EXPECT_TRUE(janela->isVisible());
+            EXPECT_TRUE(janela->isMinimized());
+        }
+        // The menu's own click does nothing.
+        emit janela->IconeBandeja()->activated(QSystemTrayIcon::Context);
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(janela->isMinimized() || !janela->isVisible());
+        restaura();
+        QCoreApplication::processEvents();
         EXPECT_TRUE(janela->isVisible());
-        EXPECT_TRUE(janela->isMinimized());
+        EXPECT_FALSE(janela->isMinimized());
+        EXPECT_EQ(AbaAtual(), "tsComandas");
     }
-    // A single click does nothing; a double click on the notification-area icon restores.
-    Paginas()->setCurrentIndex(3);
-    emit janela->IconeBandeja()->activated(QSystemTrayIcon::Trigger);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(AbaAtual(), "tsEquipamentos");
-    EXPECT_TRUE(janela->isMinimized() || !janela->isVisible());
-    emit janela->IconeBandeja()->activated(QSystemTrayIcon::DoubleClick);
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(janela->isVisible());
-    EXPECT_FALSE(janela->isMinimized());
-    EXPECT_EQ(AbaAtual(), "tsComandas");
+}
+
+TEST_F(PrincipalTest, TheIconsMenuEndsTheProgramThroughTheCloseSequence) {
+    AbreAtiva();
+    QSignalSpy fim(janela.get(), &TFormPrincipal::finalizado);
+    QMenu* menu = janela->IconeBandeja()->contextMenu();
+    ASSERT_NE(menu, nullptr);
+    QStringList textos;
+    for (QAction* a : menu->actions()) textos << a->text();
+    EXPECT_EQ(textos, QStringList({"Restaurar", "Sair"}));
+    QAction* sair = menu->findChild<QAction*>(QStringLiteral("Sair2"));
+    ASSERT_NE(sair, nullptr);
+
+    // From the notification area, the window hidden: the question first, No changes nothing.
+    Controle<QAction>("Minimizar1")->trigger();
+    dialogos.respostas = {false};
+    sair->trigger();
+    EXPECT_EQ(Vezes("Question", textosPrincipal::kFinalizar), 1);
+    EXPECT_EQ(fim.count(), 0);
+    EXPECT_FALSE(std::filesystem::exists(Config()));
+
+    AdicionaHistorico("666", 6);
+    dialogos.respostas = {true};
+    sair->trigger();
+    EXPECT_EQ(Vezes("Question", textosPrincipal::kFinalizar), 2);
+    EXPECT_EQ(fim.count(), 1);
+    EXPECT_TRUE(std::filesystem::exists(Config()));
+    for (const auto& e : std::filesystem::directory_iterator(pasta / "Historicos")) {
+        EXPECT_NE(Le(e.path()).find("666"), std::string::npos);
+    }
 }
 
 TEST_F(PrincipalTest, TheMenuHoldsItsSixEntriesAndTheTabEntriesShowTheirTabs) {
@@ -204,16 +249,86 @@ TEST_F(PrincipalTest, TheMenuHoldsItsSixEntriesAndTheTabEntriesShowTheirTabs) {
     EXPECT_TRUE(janela->isVisible());  // not modal: both stay open
 }
 
-TEST_F(PrincipalTest, StartButtonTakesTheFocusWhenTheWindowIsActivatedOnItsTab) {
+TEST_F(PrincipalTest, OnlyTheReturnFromTheLogWindowMovesTheKeyboardToTheStartButton) {
     AbreAtiva();
-    Controle<QAction>("Configuracoes1")->trigger();
     TformLog log;
+    janela->DefineLog(&log);
+    Controle<QAction>("Configuracoes1")->trigger();
+    auto* giro = Controle<QLineEdit>("edTempoGiro");
+    auto* iniciar = Controle<QPushButton>("btIniciar");
+    // Another window than the log: a message box, or another program.
+    QWidget outra;
+    outra.resize(100, 100);
+
+    auto vaiEVolta = [&](QWidget* janelaFora) {
+        janelaFora->show();
+        janelaFora->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(janelaFora));
+        janela->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(janela.get()));
+        QCoreApplication::processEvents();  // a field's exit runs once the focus has settled
+    };
+
+    // The operator is typing a time: coming back from another window keeps the keyboard in
+    // the field, and the time takes effect only when the field is left.
+    giro->setFocus(Qt::TabFocusReason);
+    giro->clear();
+    QTest::keyClicks(giro, "7");
+    vaiEVolta(&outra);
+    EXPECT_EQ(QApplication::focusWidget(), giro);
+    EXPECT_EQ(janela->TempoGiro(), 5);
+
+    // Back from the log window: the start button takes the keyboard, and that leaves the field.
+    vaiEVolta(&log);
+    EXPECT_EQ(QApplication::focusWidget(), iniciar);
+    EXPECT_EQ(janela->TempoGiro(), 7);
+
+    // Also when the field was left empty: its message, and the keyboard back in the field.
+    giro->setFocus(Qt::TabFocusReason);
+    giro->clear();
+    QCoreApplication::processEvents();
+    vaiEVolta(&log);
+    EXPECT_EQ(Vezes("Plain", textosPrincipal::kInformeGiro), 1);
+    EXPECT_EQ(QApplication::focusWidget(), giro);
+    EXPECT_EQ(janela->TempoGiro(), 7);
+    giro->setText(QStringLiteral("7"));
+
+    // The log window closed by the operator hands the window back the same way.
     log.show();
     log.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&log));
+    giro->setFocus();
+    log.close();
     janela->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(janela.get()));
-    EXPECT_EQ(QApplication::focusWidget(), Controle<QPushButton>("btIniciar"));
+    EXPECT_EQ(QApplication::focusWidget(), iniciar);
+}
+
+TEST_F(PrincipalTest, AnEmptyTimeFieldLeftForAnotherTabBringsItsTabBack) {
+    AbreAtiva();
+    auto* rele = Controle<QLineEdit>("edTempoRele");
+    const std::function<void()> saidas[] = {
+        [&] { Controle<QAction>("ListadeComandas1")->trigger(); },
+        [&] {
+            QTest::mouseClick(Paginas()->tabBar(), Qt::LeftButton, {},
+                              Paginas()->tabBar()->tabRect(3).center());
+        },
+    };
+    int vezes = 0;
+    for (const auto& sai : saidas) {
+        Paginas()->setCurrentWidget(Controle<QWidget>("tsConfiguracoes"));
+        rele->setFocus(Qt::TabFocusReason);
+        rele->clear();
+        sai();
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(Vezes("Plain", textosPrincipal::kInformeRele), ++vezes);
+        // The keyboard goes back into the field only where the operator can see it.
+        EXPECT_EQ(AbaAtual(), "tsConfiguracoes");
+        EXPECT_TRUE(rele->isVisible());
+        EXPECT_EQ(QApplication::focusWidget(), rele);
+        EXPECT_EQ(janela->TempoRele(), 3);
+    }
 }
 
 TEST_F(PrincipalTest, NavigatorInsertPutsTheFocusOnTheTerminalNumberColumn) {
