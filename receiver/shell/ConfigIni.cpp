@@ -40,6 +40,18 @@ const char* const kListaNegra = "Lista_Negra";
 
 std::string Flag(bool ligado) { return ligado ? "1" : "0"; }
 
+// Reading takes the blanks off both ends of a value and then one pair of enclosing quotes. A
+// text that would lose something so goes into a pair of quotes of its own, which reading takes
+// off again; every other text is written as typed.
+std::string Gravado(const std::string& texto) {
+    if (texto.empty()) return texto;
+    const auto branco = [](char c) { return c == ' ' || c == '\t'; };
+    const bool entreAspas = texto.size() >= 2 && (texto.front() == '"' || texto.front() == '\'') &&
+                            texto.back() == texto.front();
+    if (branco(texto.front()) || branco(texto.back()) || entreAspas) return '"' + texto + '"';
+    return texto;
+}
+
 }  // namespace
 
 void DefineOpcao(QRadioButton* opcao, bool escolhida) {
@@ -77,7 +89,9 @@ bool LeConfigIni(const std::filesystem::path& arquivo, const ControlesConfig& c)
 void GravaConfigIni(const std::filesystem::path& arquivo, const ControlesConfig& c) {
     common::ProfileFile ini(arquivo);
     const std::string& s = kSecaoConfig;
-    for (const auto& t : kTextos) ini.WriteString(s, t.chave, FromQString((c.*(t.campo))->text()));
+    for (const auto& t : kTextos) {
+        ini.WriteString(s, t.chave, Gravado(FromQString((c.*(t.campo))->text())));
+    }
     ini.WriteString(s, kAutoInit, Flag(c.ckAutoInit->isChecked()));
     ini.WriteString(s, kMinimizeInit, Flag(c.ckMinimizeInit->isChecked()));
     ini.WriteString(s, kListaBranca, Flag(c.rbListaBranca->isChecked()));

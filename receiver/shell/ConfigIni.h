@@ -34,8 +34,9 @@ inline const std::string kSecaoConfig = "CONFIGS";
 // the file does not exist. A file that exists but cannot be read counts as holding no keys.
 bool LeConfigIni(const std::filesystem::path& arquivo, const ControlesConfig& c);
 
-// Writes the twelve keys in order from the controls as they stand: texts as typed, flags as
-// "1" or "0". Other sections and keys of the file are kept. Raises EFileError.
+// Writes the twelve keys in order from the controls as they stand: texts as typed (in quotes
+// only where reading would otherwise change them), flags as "1" or "0". Other sections and
+// keys of the file are kept. Raises EFileError.
 void GravaConfigIni(const std::filesystem::path& arquivo, const ControlesConfig& c);
 
 // Chooses an option (which clears the other of its pair) or clears only this one.

@@ -6,9 +6,10 @@
 
 namespace lumora {
 
-// An exclusive flock on the file `nome` in $XDG_RUNTIME_DIR (else /tmp). The system lets go of
-// it when the process ends, however it ends; the lock is never released on purpose, only when
-// this object goes with the process (or with a test).
+// An exclusive flock on the file `nome` in $XDG_RUNTIME_DIR, else on a file of this user's own
+// in /tmp (the name followed by "-" and the user id). The system lets go of it when the
+// process ends, however it ends; the lock is never released on purpose, only when this object
+// goes with the process (or with a test).
 class TMutexGlobal {
   public:
     explicit TMutexGlobal(const std::string& nome = "GlobalMutex");
@@ -16,11 +17,9 @@ class TMutexGlobal {
     TMutexGlobal(const TMutexGlobal&) = delete;
     TMutexGlobal& operator=(const TMutexGlobal&) = delete;
 
-    // True when another process (or another holder in this one) already has it.
+    // True when another process of this user (or another holder in this one) already has it.
     bool JaExistia() const { return jaExistia_; }
     const std::filesystem::path& Arquivo() const { return arquivo_; }
-
-    static std::filesystem::path Pasta();
 
   private:
     std::filesystem::path arquivo_;

@@ -168,6 +168,24 @@ TEST_F(ConfigIniTest, AnEmptyTimeIsWrittenEmptyAndTakenBackAsTheDesignValue) {
     EXPECT_EQ(janela->TempoRele(), 3);
 }
 
+TEST_F(ConfigIniTest, TextsComeBackAsTypedThoughTheFileTrimsAndUnquotesValues) {
+    const struct {
+        const char* campo;
+        const char* texto;
+    } casos[] = {
+        {"edMsg1Lib", "  Saida"}, {"edMsg2Lib", "Liberada  "}, {"edMsg1Blo", "\"Bloqueada\""},
+        {"edMsg2Blo", "'x'"},     {"edMsg1Aguardo", "\t"},     {"edMsg2Aguardo", " \"a\" "},
+    };
+    Abre();
+    for (const auto& c : casos) Controle<QLineEdit>(c.campo)->setText(QString::fromLatin1(c.texto));
+    FechaComSim();
+    janela.reset();
+    Abre();
+    for (const auto& c : casos) {
+        EXPECT_EQ(FromQString(Controle<QLineEdit>(c.campo)->text()), c.texto) << c.campo;
+    }
+}
+
 TEST_F(ConfigIniTest, StartMinimisedHidesTheShownWindowAMomentAfterStartUp) {
     Grava(Config(), "[CONFIGS]\nInicio_Minimizado=1\n");
     QElapsedTimer relogio;

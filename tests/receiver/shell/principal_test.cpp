@@ -1,5 +1,10 @@
 // The main window driven as the operator drives it: time fields, tabs and menu, navigators,
 // the history's clearing, closing, a second instance, and the manager's launch.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
@@ -20,6 +25,7 @@
 #include "ApoioJanelas.h"
 #include "common/qt/DbGrid.h"
 #include "common/qt/Text1252Qt.h"
+#include "receiver/shell/InstanciaUnica.h"
 #include "receiver/shell/uLog.h"
 
 using namespace apoio;
@@ -440,6 +446,70 @@ TEST_F(PrincipalTest, ASecondInstanceBeepsShowsTheMessageAndTouchesNothing) {
     EXPECT_EQ(Vezes("Plain", textosPrincipal::kSegundaInstancia), 1);
     EXPECT_TRUE(std::filesystem::is_empty(pastaOutra));
     EXPECT_FALSE(janela->Encerrar());
+}
+
+TEST(TMutexGlobal, WithoutARuntimeFolderOneUsersReceiverNeverHoldsAnothersBack) {
+    if (::geteuid() != 0) GTEST_SKIP() << "playing another user needs root";
+    const char* antes = std::getenv("XDG_RUNTIME_DIR");
+    const std::string runtime = antes ? antes : "";
+    unsetenv("XDG_RUNTIME_DIR");
+    const std::string nome = "LumoraTesteTrava" + std::to_string(::getpid());
+    std::vector<std::filesystem::path> feitos;
+
+    // Another user's receiver, running: its lock is held in its own process.
+    int pronto[2], fim[2];
+    ASSERT_EQ(::pipe(pronto), 0);
+    ASSERT_EQ(::pipe(fim), 0);
+    const pid_t outro = ::fork();
+    ASSERT_GE(outro, 0);
+    if (outro == 0) {
+        ::close(pronto[0]);
+        ::close(fim[1]);
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(1);
+        lumora::TMutexGlobal trava(nome);
+        const std::string arquivo = trava.Arquivo().string();
+        char livre = trava.JaExistia() ? 'n' : 's';
+        if (::write(pronto[1], &livre, 1) != 1) ::_exit(1);
+        if (::write(pronto[1], arquivo.data(), arquivo.size()) < 0) ::_exit(1);
+        ::close(pronto[1]);
+        char c;
+        while (::read(fim[0], &c, 1) > 0) {
+        }
+        ::_exit(0);
+    }
+    ::close(pronto[1]);
+    ::close(fim[0]);
+    std::string resposta;
+    char bloco[256];
+    for (ssize_t n; (n = ::read(pronto[0], bloco, sizeof bloco)) > 0;) resposta.append(bloco, n);
+    ::close(pronto[0]);
+    ASSERT_FALSE(resposta.empty());
+    EXPECT_EQ(resposta[0], 's');
+    feitos.push_back(resposta.substr(1));
+    {
+        lumora::TMutexGlobal minha(nome);
+        feitos.push_back(minha.Arquivo());
+        EXPECT_FALSE(minha.JaExistia());
+        // Still one receiver per user.
+        lumora::TMutexGlobal segunda(nome);
+        EXPECT_TRUE(segunda.JaExistia());
+    }
+    // Nor a file that another user made under this user's name in /tmp and holds.
+    std::filesystem::remove(feitos.back());
+    const int alheio = ::open(feitos.back().c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
+    ASSERT_GE(alheio, 0);
+    ASSERT_EQ(::fchown(alheio, 65534, 65534), 0);
+    ASSERT_EQ(::flock(alheio, LOCK_EX | LOCK_NB), 0);
+    {
+        lumora::TMutexGlobal minha(nome);
+        EXPECT_FALSE(minha.JaExistia());
+    }
+    ::close(alheio);
+
+    ::close(fim[1]);
+    ::waitpid(outro, nullptr, 0);
+    for (const auto& f : feitos) std::filesystem::remove(f);
+    if (antes) setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
 }
 
 TEST_F(PrincipalTest, VerifIPStartsTheManagerBesideTheProgramOnlyWhenItIsThere) {
