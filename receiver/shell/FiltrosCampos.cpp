@@ -1,6 +1,7 @@
 // The character filter of the time fields and the typing limit of the text fields.
 #include "receiver/shell/FiltrosCampos.h"
 
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 
@@ -24,6 +25,31 @@ bool FiltroDigitos::Descarta(const QKeyEvent& tecla) {
 }
 
 bool FiltroDigitos::eventFilter(QObject* alvo, QEvent* evento) {
+    switch (evento->type()) {
+        case QEvent::InputMethod: {
+            // Characters composed by an input method arrive here, not as key presses: the
+            // same rule, character by character.
+            auto* metodo = static_cast<QInputMethodEvent*>(evento);
+            const QString texto = metodo->commitString();
+            QString digitos;
+            for (const QChar c : texto) {
+                if (c >= u'0' && c <= u'9') digitos += c;
+            }
+            if (digitos != texto) {
+                metodo->setCommitString(digitos, metodo->replacementStart(),
+                                        metodo->replacementLength());
+            }
+            return QObject::eventFilter(alvo, evento);
+        }
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+        case QEvent::Drop:
+            // Dropped text would pass the filter whole.
+            evento->ignore();
+            return true;
+        default:
+            break;
+    }
     if (evento->type() == QEvent::KeyPress) {
         if (Descarta(*static_cast<QKeyEvent*>(evento))) return true;
     } else if (evento->type() == QEvent::ShortcutOverride) {

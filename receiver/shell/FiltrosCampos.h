@@ -11,8 +11,9 @@ namespace lumora {
 
 // Time fields: a typed character gets through only if it is Backspace or a digit. Every other
 // character is dropped, the control characters of the copy, cut, paste, undo and select-all
-// shortcuts included; keys that type nothing (Delete, arrows, Home, Tab) work as usual.
-// Pasting through the context menu is not a typed character and still works.
+// shortcuts included; keys that type nothing (Delete, arrows, Home, Tab) work as usual. Text
+// from an input method is typing as well: only its digits get in. Nothing can be dropped into
+// the field. Pasting through the context menu is not a typed character and still works.
 class FiltroDigitos : public QObject {
   public:
     using QObject::QObject;

@@ -8,10 +8,13 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDropEvent>
+#include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
@@ -102,6 +105,23 @@ TEST_F(PrincipalTest, TimeFieldsTakeOnlyDigitsAndBackspace) {
         QTest::keyClick(campo, Qt::Key_Home);
         QTest::keyClick(campo, Qt::Key_Delete);
         EXPECT_EQ(campo->text(), "2") << nome;
+        // What an input method composes is typed too: only its digits get in.
+        campo->end(false);
+        QInputMethodEvent composto;
+        composto.setCommitString(QStringLiteral("4a\u00E75"));
+        QApplication::sendEvent(campo, &composto);
+        EXPECT_EQ(campo->text(), "245") << nome;
+        // Nothing can be dropped in.
+        QMimeData arrastado;
+        arrastado.setText(QStringLiteral("x9"));
+        const QPointF meio = QRectF(campo->rect()).center();
+        QDragEnterEvent entra(meio.toPoint(), Qt::CopyAction, &arrastado, Qt::LeftButton,
+                              Qt::NoModifier);
+        QApplication::sendEvent(campo, &entra);
+        EXPECT_FALSE(entra.isAccepted()) << nome;
+        QDropEvent solta(meio, Qt::CopyAction, &arrastado, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(campo, &solta);
+        EXPECT_EQ(campo->text(), "245") << nome;
     }
     // The message fields are not filtered, only limited to 16 typed characters.
     auto* msg = Controle<QLineEdit>("edMsg1Lib");
