@@ -1,7 +1,6 @@
 // Lumora: the turnstile exit-gate receiver. Starts the main window and runs until it closes.
 #include <QApplication>
 #include <QFile>
-#include <QSessionManager>
 
 #include "common/Unhandled.h"
 #include "common/qt/OperatorDialogs.h"
@@ -52,9 +51,9 @@ int main(int argc, char* argv[]) {
 
     QObject::connect(&principal, &lumora::TFormPrincipal::finalizado, &app,
                      [] { QCoreApplication::exit(0); });
-    // The desktop session ending: save everything, as for SIGTERM, without asking.
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &principal,
-                     [&principal](QSessionManager&) { principal.EncerraSemPergunta(); });
+    // The desktop session ending: save everything, as for SIGTERM, without asking. Only its
+    // actual end quits the application; the session manager's request to save comes before
+    // the logout is final, and a cancelled logout must find the receiver still serving.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &principal,
                      [&principal] { principal.EncerraSemPergunta(); });
 
