@@ -38,11 +38,10 @@ QPlainTextEdit* Painel(QWidget* janela, QVBoxLayout* coluna, const char* titulo,
     return memo;
 }
 
-void Acrescenta(QPlainTextEdit* memo, const std::string& linha) {
-    // A text sent to a terminal ends with its CR; the area shows it as the line's end.
-    std::string texto = linha;
-    if (!texto.empty() && texto.back() == '\r') texto.pop_back();
-    memo->appendPlainText(common::qt::ToQString(texto));
+// A text sent to a terminal ends with its CR; the area shows it as the line's end.
+std::string SemCrFinal(const std::string& linha) {
+    if (!linha.empty() && linha.back() == '\r') return linha.substr(0, linha.size() - 1);
+    return linha;
 }
 
 }  // namespace
@@ -58,6 +57,8 @@ TformLog::TformLog(QWidget* parent) : QWidget(parent, Qt::Window | Qt::Tool) {
     coluna->setSpacing(0);
     memoRecebidos_ = Painel(this, coluna, "Recebidos", "memoRecebidos", false, 0);
     memoEnviados_ = Painel(this, coluna, "Enviados", "MemoEnviados", true, 208);
+    recebidos_.memo = memoRecebidos_;
+    enviados_.memo = memoEnviados_;
 
     stayOnTop_ = new QAction(QStringLiteral("Stay on Top"), this);
     stayOnTop_->setObjectName(QStringLiteral("StayonTop1"));
@@ -68,9 +69,36 @@ TformLog::TformLog(QWidget* parent) : QWidget(parent, Qt::Window | Qt::Tool) {
             [this] { common::GuardEntryPoint([this] { AplicaEmpilhamento(); }); });
 }
 
-void TformLog::Recebidos(const std::string& linha) { Acrescenta(memoRecebidos_, linha); }
+void TformLog::Acrescenta(Area& area, const std::string& linha) {
+    if (isVisible()) {
+        area.memo->appendPlainText(common::qt::ToQString(SemCrFinal(linha)));
+        return;
+    }
+    area.aguardando.push_back(linha);
+    if (area.aguardando.size() > static_cast<std::size_t>(kMaxLinhas)) area.aguardando.pop_front();
+}
 
-void TformLog::Enviados(const std::string& linha) { Acrescenta(memoEnviados_, linha); }
+void TformLog::Descarrega(Area& area) {
+    if (area.aguardando.empty()) return;
+    std::string texto;
+    for (const std::string& linha : area.aguardando) {
+        if (!texto.empty()) texto += '\n';
+        texto += SemCrFinal(linha);
+    }
+    area.aguardando.clear();
+    // One block per line, as line by line; the area's bound lets the oldest go.
+    area.memo->appendPlainText(common::qt::ToQString(texto));
+}
+
+void TformLog::Recebidos(const std::string& linha) { Acrescenta(recebidos_, linha); }
+
+void TformLog::Enviados(const std::string& linha) { Acrescenta(enviados_, linha); }
+
+void TformLog::showEvent(QShowEvent* event) {
+    Descarrega(recebidos_);
+    Descarrega(enviados_);
+    QWidget::showEvent(event);
+}
 
 void TformLog::StayOnTopClick() { stayOnTop_->trigger(); }
 

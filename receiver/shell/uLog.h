@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QWidget>
+#include <deque>
 
 #include "receiver/link/Servidor.h"
 
@@ -19,7 +20,10 @@ class TformLog : public QWidget, public ILogTrafego {
 
     explicit TformLog(QWidget* parent = nullptr);
 
-    // Lines are appended; the operator may edit or clear the areas.
+    // Lines are appended; the operator may edit or clear the areas. While the window is not
+    // shown they wait (the newest kMaxLinhas of each area) and go into the areas when it is:
+    // laying out every line of a busy night for nobody would cost more than answering the
+    // terminals.
     void Recebidos(const std::string& linha) override;
     void Enviados(const std::string& linha) override;
 
@@ -30,11 +34,21 @@ class TformLog : public QWidget, public ILogTrafego {
     void StayOnTopClick();
 
   protected:
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
+    struct Area {
+        QPlainTextEdit* memo = nullptr;
+        std::deque<std::string> aguardando;
+    };
+    void Acrescenta(Area& area, const std::string& linha);
+    void Descarrega(Area& area);
     void AplicaEmpilhamento();
+
+    Area recebidos_;
+    Area enviados_;
 
     QPlainTextEdit* memoRecebidos_ = nullptr;
     QPlainTextEdit* memoEnviados_ = nullptr;

@@ -32,6 +32,9 @@ TEST(TformLog, LinesGoToTheirAreaTheSentOnesWrapping) {
     auto* recebidos = Area(log, "memoRecebidos");
     auto* enviados = Area(log, "MemoEnviados");
     ASSERT_TRUE(recebidos && enviados);
+    // Lines wait while nobody sees the window, and are there once it is shown.
+    EXPECT_EQ(recebidos->document()->characterCount(), 1);
+    log.show();
     EXPECT_EQ(recebidos->toPlainText(), "<[15/03/24 10:00:00 000] 01;21;");
     // Windows-1252 shown as such; the CR that ends a sent text ends its line.
     EXPECT_EQ(enviados->toPlainText(),
@@ -42,7 +45,6 @@ TEST(TformLog, LinesGoToTheirAreaTheSentOnesWrapping) {
     const std::string longa(400, 'x');
     log.Recebidos(longa);
     log.Enviados(longa);
-    log.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&log));
     EXPECT_EQ(recebidos->document()->lastBlock().layout()->lineCount(), 1);
     EXPECT_GT(enviados->document()->lastBlock().layout()->lineCount(), 1);
@@ -50,25 +52,31 @@ TEST(TformLog, LinesGoToTheirAreaTheSentOnesWrapping) {
 
 TEST(TformLog, EachAreaKeepsTheNewestLinesUpToItsBound) {
     App();
-    TformLog log;
-    log.show();
-    const int demais = 25;
-    for (int i = 1; i <= TformLog::kMaxLinhas + demais; ++i) {
-        log.Recebidos("<[15/03/24 10:00:00 000] 01;09;" + std::to_string(i));
-        log.Enviados("[127.0.0.5]01;20;03;" + std::to_string(i) + "\r");
-    }
-    for (const char* nome : {"memoRecebidos", "MemoEnviados"}) {
-        auto* area = Area(log, nome);
-        ASSERT_NE(area, nullptr);
-        const QTextDocument* doc = area->document();
-        EXPECT_EQ(doc->blockCount(), TformLog::kMaxLinhas) << nome;
-        // The oldest went, in order; the newest is the last line.
-        const QString primeira = doc->firstBlock().text();
-        const QString ultima = doc->lastBlock().text();
-        EXPECT_TRUE(primeira.endsWith(";" + QString::number(demais + 1))) << nome;
-        EXPECT_TRUE(ultima.endsWith(";" + QString::number(TformLog::kMaxLinhas + demais))) << nome;
-        // Nothing kept behind the text for undoing either.
-        EXPECT_FALSE(doc->isUndoAvailable()) << nome;
+    // Shown all along, and hidden until the lines are in.
+    for (const bool mostrada : {true, false}) {
+        SCOPED_TRACE(mostrada ? "shown" : "hidden");
+        TformLog log;
+        if (mostrada) log.show();
+        const int demais = 25;
+        for (int i = 1; i <= TformLog::kMaxLinhas + demais; ++i) {
+            log.Recebidos("<[15/03/24 10:00:00 000] 01;09;" + std::to_string(i));
+            log.Enviados("[127.0.0.5]01;20;03;" + std::to_string(i) + "\r");
+        }
+        log.show();
+        for (const char* nome : {"memoRecebidos", "MemoEnviados"}) {
+            auto* area = Area(log, nome);
+            ASSERT_NE(area, nullptr);
+            const QTextDocument* doc = area->document();
+            EXPECT_EQ(doc->blockCount(), TformLog::kMaxLinhas) << nome;
+            // The oldest went, in order; the newest is the last line.
+            const QString primeira = doc->firstBlock().text();
+            const QString ultima = doc->lastBlock().text();
+            EXPECT_TRUE(primeira.endsWith(";" + QString::number(demais + 1))) << nome;
+            EXPECT_TRUE(ultima.endsWith(";" + QString::number(TformLog::kMaxLinhas + demais)))
+                << nome;
+            // Nothing kept behind the text for undoing either.
+            EXPECT_FALSE(doc->isUndoAvailable()) << nome;
+        }
     }
 }
 
