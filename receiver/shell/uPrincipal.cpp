@@ -22,12 +22,12 @@
 
 #include "common/Convert.h"
 #include "common/DateTime.h"
+#include "common/LocalAddress.h"
 #include "common/Unhandled.h"
 #include "common/qt/DataSource.h"
 #include "common/qt/DbGrid.h"
 #include "common/qt/OperatorDialogs.h"
 #include "common/qt/Text1252Qt.h"
-#include "common/LocalAddress.h"
 #include "receiver/shell/IconePrograma.h"
 #include "receiver/shell/InstanciaUnica.h"
 #include "receiver/shell/uLog.h"
@@ -406,7 +406,12 @@ void TFormPrincipal::FormActivate() {
 }
 
 void TFormPrincipal::Esconde() {
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+    // Without any screen (the headless service) nobody sees the window and nobody brings it
+    // back: it is hidden, so that it is not painted for every message of a busy night.
+    const QString plataforma = QGuiApplication::platformName();
+    if (plataforma == QLatin1String("offscreen") || plataforma == QLatin1String("minimal")) {
+        hide();
+    } else if (QSystemTrayIcon::isSystemTrayAvailable()) {
         if (bandeja_ && !bandeja_->isVisible()) bandeja_->show();
         hide();
     } else {

@@ -196,7 +196,9 @@ TEST_F(PrincipalTest, EveryShowAndEveryRestoreBringsTheCardListFirst) {
         Paginas()->setCurrentIndex(3);
         Controle<QAction>("Minimizar1")->trigger();
         QCoreApplication::processEvents();
-        if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        if (QSystemTrayIcon::isSystemTrayAvailable() ||
+            QGuiApplication::platformName() == QLatin1String("offscreen")) {
+            // Into the notification area; without any screen, simply hidden.
             EXPECT_FALSE(janela->isVisible());
         } else {
             // Without a notification area a hidden window could never come back: minimised.
