@@ -79,6 +79,7 @@ struct Opcoes {
     seconds duracaoSozinho{10};
     uint64_t semente = 0;
     bool manter = false;
+    bool escondida = false;  // the window hidden at start-up, as a PC in a rack runs it
 };
 
 void Uso(FILE* saida) {
@@ -89,6 +90,7 @@ void Uso(FILE* saida) {
                  "Scenarios: a) empty history  b) history already holding rows  c) one terminal\n"
                  "\n"
                  "  --lumora PATH          the executable to measure (default: this build's)\n"
+                 "  --hidden               start it with its window hidden (Inicio_Minimizado=1)\n"
                  "  --scenarios LIST       which scenarios, e.g. ab (default abc)\n"
                  "  --terminals N          terminals in a and b (default 256)\n"
                  "  --cards N              cards in Comandas.xml (default 100000)\n"
@@ -157,6 +159,8 @@ Opcoes LeOpcoes(int argc, char** argv) {
             o.duracaoSozinho = 3s;
         } else if (a == "--keep") {
             o.manter = true;
+        } else if (a == "--hidden") {
+            o.escondida = true;
         } else {
             throw Falha("unknown option '" + a + "' (--help lists them)");
         }
@@ -671,8 +675,8 @@ Medida MedeLumora(const Opcoes& o, const Cenario& c, const std::vector<std::stri
     const fs::path exe = pasta / fs::path(o.lumora).filename();
     fs::copy_file(o.lumora, exe);
     bench::WriteFile(pasta / "Config.ini",
-                     "[CONFIGS]\r\nInicio_Automatico=1\r\nInicio_Minimizado=0\r\n"
-                     "Lista_Branca=1\r\nLista_Negra=0\r\n");
+                     std::string("[CONFIGS]\r\nInicio_Automatico=1\r\nInicio_Minimizado=") +
+                         (o.escondida ? "1" : "0") + "\r\nLista_Branca=1\r\nLista_Negra=0\r\n");
     EscreveEquipamentos(pasta, c.terminais);
     bench::WriteFile(pasta / "Comandas.xml", bench::CardList(o.cartoes));
     if (c.linhasHistorico > 0) EscreveHistorico(pasta, c.linhasHistorico, o.cartoes, sorteio);
