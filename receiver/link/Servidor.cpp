@@ -149,7 +149,12 @@ void TServidorTerminais::FechaConexoes() {
     // loop others close: the list is looked at afresh for every one.
     while (sock_->ConnectionCount() > 0) {
         QPointer<TSock> s = sock_->Connection(sock_->ConnectionCount() - 1);
-        if (const auto conexao = ConexaoDe(s)) Libera(conexao);
+        if (const auto conexao = ConexaoDe(s)) {
+            // What the terminal sent before the stop and we had not read yet is its due as
+            // well (a turnstile result on SIGTERM, say): its rows must not be lost.
+            if (!conexao->cortada) conexao->buffer.Acrescenta(s->TakeUnread(kMaxBufferMensagem));
+            Libera(conexao);
+        }
         if (s && sock_->IndexOf(s) >= 0) s->Close();
     }
     DefineLegenda(textos::kIniciar);

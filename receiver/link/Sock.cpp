@@ -20,8 +20,8 @@
 #include <utility>
 
 #include "common/Convert.h"
-#include "common/Unhandled.h"
 #include "common/SockErrors.h"
+#include "common/Unhandled.h"
 #include "receiver/link/SockStream.h"
 #include "receiver/link/SockThread.h"
 
@@ -325,6 +325,19 @@ void TSock::PauseReading(bool paused) {
     if (readNotifier_ && !listen_) readNotifier_->setEnabled(!paused);
 }
 
+std::string TSock::TakeUnread(size_t limit) {
+    std::string taken;
+    taken.swap(receiveBuffer_);
+    while (fd_ >= 0 && !listen_ && taken.size() < limit) {
+        const size_t room = std::min(receiveArea_.size(), limit - taken.size());
+        const ssize_t n = ::recv(fd_, receiveArea_.data(), room, MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;  // nothing more now, the peer's close, or an error: the close follows
+        taken.append(receiveArea_.data(), static_cast<size_t>(n));
+    }
+    return taken;
+}
+
 void TSock::UpdateWriteNotifier(bool platformFull) {
     if (writeNotifier_) writeNotifier_->setEnabled(platformFull && !pendingOutput_.empty());
 }
@@ -427,7 +440,7 @@ void TSock::AcceptEvent(EventScope& scope) {
         if (fd < 0) {
             const int err = errno;
             if (err == EINTR || err == ECONNABORTED) continue;  // that one went away again
-            if (IsTransient(err)) return;                        // nothing more waiting
+            if (IsTransient(err)) return;                       // nothing more waiting
             PauseAccept(kAcceptRestMs);
             Notice(siError, SocketErrorNotice(WsaErrorFromErrno(err)));
             return;

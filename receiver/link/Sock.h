@@ -134,6 +134,10 @@ class TSock : public QObject {
     // wait in the system and TCP holds the peer back, so a peer cannot fill our memory while
     // what it sent earlier cannot be handled yet. Its close is seen once reading resumes.
     void PauseReading(bool paused);
+    // What the peer has sent and nobody has read yet, taken at once without waiting and without
+    // events (at most `limit` bytes): for a connection about to be closed by us, whose last
+    // messages must still be handled.
+    std::string TakeUnread(size_t limit);
     bool ReadingPaused() const { return readPaused_; }
     TSockStream& Stream() { return *stream_; }
 

@@ -478,6 +478,24 @@ TEST_F(ServidorTest, MessagesHeldForTheClockAreHandledWhenTheConnectionEnds) {
     }
 }
 
+TEST_F(ServidorTest, WhatATerminalSentBeforeTheStopIsHandledThoughNotYetRead) {
+    SimTerminal t = Saudado("127.0.0.21");
+    t.SendRaw("01;09;;0000000000001234;;25;12;24;14;31;05;\r");
+    ASSERT_EQ(Recebe(t), kEntrega);
+    const int linhas = tabelas.cdsHistorico.RecordCount();
+    const int salvamentos = arquivos.salvamentos;
+    // The turnstile result arrives, and communication stops before the event loop has read it
+    // (as when SIGTERM comes in a busy moment).
+    t.SendRaw("01;10;G;;\r");
+    std::this_thread::sleep_for(50ms);
+    servidor.btIniciarClick(std::to_string(porta));
+    EXPECT_FALSE(servidor.Escutando());
+    ASSERT_EQ(tabelas.cdsHistorico.RecordCount(), linhas + 1);
+    tabelas.cdsHistorico.Last();
+    EXPECT_EQ(tabelas.cdsHistorico.AsString(campo::kEstado), estado::kLiberado);
+    EXPECT_EQ(arquivos.salvamentos, salvamentos + 1);
+}
+
 TEST_F(ServidorTest, MessagesWaitingBehindABoxAreHandledAfterTheirConnectionEnded) {
     // The replies owed to the connection that ended go nowhere; the operator is told once, with
     // the notice for no terminal at all when none is left.
