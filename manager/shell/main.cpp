@@ -1,12 +1,36 @@
 // Modrevo: the Ethernet-module IP manager. Starts the main window and runs until it closes.
 #include <QApplication>
+#include <cstdio>
 
+#include "common/CommandLine.h"
 #include "common/LocalAddress.h"
 #include "common/qt/OperatorDialogs.h"
 #include "common/qt/SinaisEncerramento.h"
 #include "manager/shell/uPrincipal.h"
 
 int main(int argc, char* argv[]) {
+    // Answered before the application object: without a display that would not even start.
+    const common::CommandLineOptions opcoes = common::ReadCommandLine(argc, argv, false);
+    if (!opcoes.error.empty()) {
+        std::fprintf(stderr, "Modrevo: %s\nTry 'Modrevo --help'.\n", opcoes.error.c_str());
+        return 2;
+    }
+    if (opcoes.help) {
+        std::fputs(
+            "Usage: Modrevo [Qt options]\n"
+            "The Ethernet-module IP manager. It broadcasts on the local network segment.\n"
+            "Its setting lives in $XDG_CONFIG_HOME/Modrevo.INI (normally ~/.config).\n"
+            "\n"
+            "  --help     show this text and end\n"
+            "  --version  show the version and end\n",
+            stdout);
+        return 0;
+    }
+    if (opcoes.version) {
+        std::printf("Modrevo %s\n", LUMORA_VERSAO);
+        return 0;
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Modrevo"));
     QApplication::setQuitOnLastWindowClosed(false);

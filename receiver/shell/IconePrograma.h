@@ -1,11 +1,12 @@
-// The program's icon: a turnstile in the sixteen colours of the classic palette.
+// The program's icon: a turnstile and the way out, the same picture as the menu's.
 #pragma once
 
 #include <QIcon>
 
 namespace lumora {
 
-// 32 by 32 pixels, drawn in code so that it travels with the executable.
+// Built into the executable from the icon theme's PNGs, so windows and the notification
+// area show it wherever the program runs, installed or not.
 QIcon IconePrograma();
 
 }  // namespace lumora

@@ -1,14 +1,66 @@
 // Lumora: the turnstile exit-gate receiver. Starts the main window and runs until it closes.
 #include <QApplication>
 #include <QFile>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
+#include "common/CommandLine.h"
+#include "common/DataFolder.h"
 #include "common/Unhandled.h"
 #include "common/qt/OperatorDialogs.h"
 #include "common/qt/SinaisEncerramento.h"
 #include "receiver/shell/uLog.h"
 #include "receiver/shell/uPrincipal.h"
 
+namespace {
+
+constexpr const char* kAjuda =
+    "Usage: Lumora [--program-folder DIR] [Qt options]\n"
+    "The turnstile exit-gate receiver.\n"
+    "\n"
+    "  --program-folder DIR  keep Config.ini, Equip.xml, Comandas.xml and Historicos/ in DIR\n"
+    "                        (created when missing) instead of "
+#ifdef LUMORA_PASTA_DADOS_USUARIO
+    "$XDG_DATA_HOME/Lumora\n"
+    "                        (normally ~/.local/share/Lumora)\n"
+#else
+    "the executable's folder\n"
+#endif
+    "  --help                show this text and end\n"
+    "  --version             show the version and end\n";
+
+// The folder of Config.ini, Equip.xml, Comandas.xml and Historicos/. An installed build keeps
+// them in the user's data folder, since /usr/bin is neither writable nor the user's; a build
+// run from its tree or an unpacked folder keeps them beside the executable. Which of the two
+// is fixed when building, so the same executable never lands its files in two places.
+std::filesystem::path PastaPadrao() {
+#ifdef LUMORA_PASTA_DADOS_USUARIO
+    return common::UserDataFolder("Lumora", std::getenv("XDG_DATA_HOME"), std::getenv("HOME"));
+#else
+    return QFile::encodeName(QApplication::applicationDirPath()).toStdString();
+#endif
+}
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
+    // Answered before the application object: without a display that would not even start.
+    const common::CommandLineOptions opcoes = common::ReadCommandLine(argc, argv, true);
+    if (!opcoes.error.empty()) {
+        std::fprintf(stderr, "Lumora: %s\nTry 'Lumora --help'.\n", opcoes.error.c_str());
+        return 2;
+    }
+    if (opcoes.help) {
+        std::fputs(kAjuda, stdout);
+        return 0;
+    }
+    if (opcoes.version) {
+        std::printf("Lumora %s\n", LUMORA_VERSAO);
+        return 0;
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Lumora"));
     // The main window hides to the notification area and the log window closes by hiding:
@@ -31,8 +83,21 @@ int main(int argc, char* argv[]) {
         }
     });
 
-    lumora::TFormPrincipal principal(
-        QFile::encodeName(QApplication::applicationDirPath()).toStdString());
+    std::filesystem::path pasta =
+        opcoes.programFolder ? std::filesystem::path(*opcoes.programFolder) : PastaPadrao();
+    std::error_code erro;
+    if (!pasta.empty()) pasta = std::filesystem::absolute(pasta, erro);
+    if (pasta.empty() || erro || (std::filesystem::create_directories(pasta, erro), erro) ||
+        !std::filesystem::is_directory(pasta)) {
+        std::fprintf(stderr, "Lumora: cannot use the program folder \"%s\"%s%s\n", pasta.c_str(),
+                     erro ? ": " : "", erro ? erro.message().c_str() : "");
+        return 1;
+    }
+    // The venue's program that maintains Comandas.xml must be pointed at this folder.
+    std::fprintf(stderr, "Lumora: program folder %s\n", pasta.c_str());
+    std::fflush(stderr);
+
+    lumora::TFormPrincipal principal(pasta);
     if (principal.Encerrar()) return 0;
     if (pedidoNaPartida) {
         principal.EncerraSemPergunta();

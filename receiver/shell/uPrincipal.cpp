@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
@@ -13,6 +14,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTabBar>
 #include <QTabWidget>
@@ -98,6 +100,14 @@ TFormPrincipal::TFormPrincipal(std::filesystem::path pastaPrograma, QWidget* par
     setCentralWidget(paginas_);
     AjustaAbas();
     CriaBarraStatus();
+    // The folder in use, for whoever points the venue's card-list program at it.
+    if (auto* painel = statusBar()->findChild<QLabel*>(QStringLiteral("StatusPanel1"))) {
+        const QString caminho = QFile::decodeName(pasta_.c_str());
+        painel->setMinimumWidth(1);
+        const int largura = kLarguraCliente - 200 - 8;  // what the first panel leaves
+        painel->setText(painel->fontMetrics().elidedText(caminho, Qt::ElideMiddle, largura));
+        painel->setToolTip(caminho);
+    }
 
     tmrAutoCom_ = new QTimer(this);
     tmrAutoCom_->setObjectName(QStringLiteral("tmrAutoCom"));

@@ -1,0 +1,22 @@
+// The options both programs answer on their command line, read before any window exists.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace common {
+
+struct CommandLineOptions {
+    bool help = false;
+    bool version = false;
+    std::optional<std::string> programFolder;  // --program-folder DIR
+    std::string error;                         // not empty: the line was not understood
+};
+
+// Takes our own options out of argv (argc shrinks accordingly) and leaves the rest, Qt's own
+// single-dash options among them, for the application object. `--program-folder` is an
+// option only where `acceptsProgramFolder` says so; any other "--" word is an error, so that
+// a mistyped option never starts a window that silently ignores it.
+CommandLineOptions ReadCommandLine(int& argc, char** argv, bool acceptsProgramFolder);
+
+}  // namespace common
