@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# Packs a build tree with `cpack -G DEB` and checks what the package holds: the programs, the
+# menu and autostart entries, the icons, the service unit and the control fields. Tools that
+# are missing (desktop-file-validate, systemd-analyze, lintian) are skipped with a note.
+# Usage: scripts/check-package.sh [BUILD_DIR]   (default build/default); exit 77 = skipped.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=$(realpath "${1:-build/default}")
+for t in cpack dpkg-deb dpkg-shlibdeps; do
+  command -v "$t" >/dev/null || { echo "SKIP: $t is missing"; exit 77; }
+done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+if ! (cd "$build" && cpack -G DEB -B "$work/out" >"$work/cpack.log" 2>&1); then
+  cat "$work/cpack.log"
+  exit 1
+fi
+deb=$(ls "$work"/out/lumora_*.deb)
+root="$work/root"
+dpkg-deb -x "$deb" "$root"
+dpkg-deb -f "$deb" >"$work/control"
+status=0
+fail() { echo "FAIL: $*"; status=1; }
+
+for f in usr/bin/Lumora usr/bin/Modrevo \
+         usr/share/applications/lumora.desktop usr/share/applications/modrevo.desktop \
+         usr/share/lumora/autostart/lumora.desktop usr/lib/systemd/system/lumora.service \
+         usr/share/doc/lumora/copyright usr/share/doc/lumora/changelog.gz; do
+  [ -e "$root/$f" ] || fail "$f is not in the package"
+done
+# Nothing of the build tree's own: no tests, tools or benchmarks.
+extra=$(cd "$root" && find usr/bin -type f | grep -v -x -e usr/bin/Lumora -e usr/bin/Modrevo || true)
+[ -z "$extra" ] || fail "unexpected programs: $extra"
+
+# The packed receiver is the one that keeps its files in the user's data folder.
+"$root/usr/bin/Lumora" --help | grep -q 'XDG_DATA_HOME/Lumora' ||
+  fail "the packed Lumora does not use the user's data folder"
+version=$(sed -n 's/^Version: //p' "$work/control")
+[ "$("$root/usr/bin/Lumora" --version)" = "Lumora $version" ] || fail "Lumora --version"
+[ "$("$root/usr/bin/Modrevo" --version)" = "Modrevo $version" ] || fail "Modrevo --version"
+
+# Dependencies computed from the binaries: Debian's own Qt 6 libraries.
+depends=$(sed -n 's/^Depends: //p' "$work/control")
+for d in libqt6core6 libqt6widgets6 adduser; do
+  grep -q "\b$d\b" <<<"$depends" || fail "Depends lacks $d: $depends"
+done
+for field in Maintainer Description Section; do
+  grep -q "^$field: ." "$work/control" || fail "control field $field is missing"
+done
+dpkg-deb -I "$deb" postinst | grep -q 'adduser --system' || fail "postinst makes no system user"
+
+# Icons: the scalable one and every fixed size, each PNG of the size its folder says.
+for app in lumora modrevo; do
+  [ -s "$root/usr/share/icons/hicolor/scalable/apps/$app.svg" ] || fail "$app.svg is missing"
+  for t in 16 22 24 32 48 64 128 256; do
+    png="$root/usr/share/icons/hicolor/${t}x${t}/apps/$app.png"
+    if [ ! -s "$png" ]; then
+      fail "${t}x${t}/$app.png is missing"
+      continue
+    fi
+    read -r w h < <(od -An -tu4 --endian=big -j16 -N8 "$png")
+    [ "$w" = "$t" ] && [ "$h" = "$t" ] || fail "${t}x${t}/$app.png is ${w}x${h}"
+  done
+  grep -q "^Icon=$app$" "$root/usr/share/applications/$app.desktop" ||
+    fail "$app.desktop does not name its icon"
+done
+
+if command -v desktop-file-validate >/dev/null; then
+  for f in "$root"/usr/share/applications/*.desktop "$root"/usr/share/lumora/autostart/*.desktop; do
+    out=$(desktop-file-validate "$f" 2>&1) || fail "desktop-file-validate $f: $out"
+    [ -z "$out" ] || echo "note: $out"
+  done
+else
+  echo "note: desktop-file-validate is missing; desktop entries not validated"
+fi
+
+unit="$root/usr/lib/systemd/system/lumora.service"
+for line in 'User=lumora' 'StateDirectory=lumora' 'KillSignal=SIGTERM' 'Restart=on-failure' \
+            'Environment=QT_QPA_PLATFORM=offscreen' \
+            'ExecStart=/usr/bin/Lumora --program-folder /var/lib/lumora'; do
+  grep -q -x -F -- "$line" "$unit" || grep -q -F -- "$line " "$unit" || fail "unit lacks $line"
+done
+if command -v systemd-analyze >/dev/null; then
+  # The unit as shipped, with its program taken from the package's tree (it is not installed
+  # here).
+  mkdir -p "$work/unit"
+  sed "s#/usr/bin/Lumora#$root/usr/bin/Lumora#" "$unit" >"$work/unit/lumora.service"
+  if ! out=$(systemd-analyze verify "$work/unit/lumora.service" 2>&1); then
+    fail "systemd-analyze verify: $out"
+  elif grep -q 'lumora\.service' <<<"$out"; then
+    fail "systemd-analyze verify: $out"  # a directive it ignores is still a fault
+  elif [ -n "$out" ]; then
+    echo "note: $out"
+  fi
+else
+  echo "note: systemd-analyze is missing; the unit not verified"
+fi
+
+if [ "${LUMORA_LINTIAN:-0}" = 1 ]; then
+  if command -v lintian >/dev/null; then
+    lintian --fail-on error "$deb" || fail "lintian reports errors"
+  else
+    echo "note: lintian is missing"
+  fi
+fi
+
+[ $status = 0 ] && echo "package ok: $(basename "$deb")"
+exit $status
