@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "ModuleSim.h"
-#include "ModuleSpec.h"
+#include "ModuleArgs.h"
 #include "PrivateNetwork.h"
 #include "tests/support/RedePrivada.h"
 
@@ -400,7 +400,7 @@ TEST(ModuleSimGuard, NamespacesDifferOnlyWhenBothAreReadable) {
     fs::remove_all(dir);
 }
 
-TEST(ModuleSimSpec, ModulesAndBehavioursFromTheCommandLine) {
+TEST(ModuleSimArgs, ModulesAndBehavioursFromTheCommandLine) {
     const auto t = ParseTibbo(
         "dhcp=0,ip=127.0.0.5,mac=0.36.119.87.8.24,flags=ABCI,rest=Vexa\\x2C gate 1,"
         "netmask=255.255.255.000,dest=127.0.0.44");
@@ -449,7 +449,7 @@ TEST(ModuleSimSpec, ModulesAndBehavioursFromTheCommandLine) {
     for (const auto& c : refused) EXPECT_THROW(c.parse(), SimError) << c.name;
 }
 
-TEST(ModuleSimSpec, EscapesRoundTrip) {
+TEST(ModuleSimArgs, EscapesRoundTrip) {
     const struct {
         std::string bytes, shown;
     } cases[] = {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "ModuleSim.h"
-#include "ModuleSpec.h"
+#include "ModuleArgs.h"
 #include "PrivateNetwork.h"
 
 using namespace modsim;
@@ -18,7 +18,7 @@ namespace {
 constexpr int kExitUsage = 2;
 constexpr int kExitNetwork = 3;
 
-const char kHelp[] = R"(Usage: module-sim [--tibbo SPEC]... [--brivant SPEC]... [--behave RULE]...
+const char kHelp[] = R"(Usage: module-sim [--tibbo DESC]... [--brivant DESC]... [--behave RULE]...
 
 Plays Ethernet modules for the module manager: first-family modules on UDP port
 65535, second-family modules on UDP port 30303, each on its own loopback
@@ -27,14 +27,14 @@ address. Runs until Ctrl-C or SIGTERM, printing every datagram received and sent
 It answers broadcasts, so it runs only inside a private network namespace:
   unshare -n sh -c 'ip link set lo up; ip route add default dev lo; module-sim'
 
-Modules (SPEC is comma-separated key=value; escapes \r \n \t \\ \xNN, a comma
+Modules (DESC is comma-separated key=value; escapes \r \n \t \\ \xNN, a comma
 is \x2C):
-  --tibbo SPEC      a first-family module; keys: ip (required, 127.x.y.z), mac,
+  --tibbo DESC      a first-family module; keys: ip (required, 127.x.y.z), mac,
                     port, flags, field4, field5, rest, netmask, gateway, dest,
                     password, dhcp (1|0: sets the fourth flag to I|M),
                     discovery (verbatim reply to X)
                     Its discovery reply: A mac/port/flags/field4/field5/rest
-  --brivant SPEC    a second-family module; keys: ip (required), name, mac,
+  --brivant DESC    a second-family module; keys: ip (required), name, mac,
                     form (found|lines|bare), sep (found form's separator),
                     reply (verbatim reply)
   Without modules: 127.0.0.5 (Vexa gate, DHCP on), 127.0.0.6 (Torvane, DHCP

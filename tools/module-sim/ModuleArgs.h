@@ -14,8 +14,8 @@ namespace modsim {
 //   first family:  ip mac port flags field4 field5 rest netmask gateway dest password
 //                  discovery dhcp(1|0)
 //   second family: ip name mac form(found|lines|bare) sep reply
-TibboModule ParseTibbo(std::string_view spec);
-BrivantModule ParseBrivant(std::string_view spec);
+TibboModule ParseTibbo(std::string_view desc);
+BrivantModule ParseBrivant(std::string_view desc);
 
 // Comma-separated items: delay:MS silent deny stray:TEXT otherport oversize[:BYTES] late:MS.
 // A bare "oversize" takes `defaultOversize` bytes.
@@ -24,6 +24,6 @@ Behaviour ParseBehaviour(std::string_view items, std::size_t defaultOversize);
 // "IP:KEY=items": sets that behaviour on every module at IP whose family has the key
 // ("query" is the second family's, "*" both families', the rest the first family's).
 // Throws SimError when no such module exists or the key is unknown.
-void ApplyBehave(std::string_view spec, Modules& modules);
+void ApplyBehave(std::string_view desc, Modules& modules);
 
 }  // namespace modsim

@@ -1,4 +1,4 @@
-#include "ModuleSpec.h"
+#include "ModuleArgs.h"
 
 #include <cstdlib>
 #include <string>
@@ -20,9 +20,9 @@ std::vector<std::string_view> Split(std::string_view text, char by) {
 }
 
 // Key/value pairs of a module description, in order.
-std::vector<std::pair<std::string, std::string>> Items(std::string_view spec) {
+std::vector<std::pair<std::string, std::string>> Items(std::string_view desc) {
     std::vector<std::pair<std::string, std::string>> items;
-    for (auto item : Split(spec, ',')) {
+    for (auto item : Split(desc, ',')) {
         if (item.empty()) continue;
         const auto eq = item.find('=');
         if (eq == std::string_view::npos || eq == 0)
@@ -50,11 +50,11 @@ long Milliseconds(std::string_view what, std::string_view text) {
 
 }  // namespace
 
-TibboModule ParseTibbo(std::string_view spec) {
+TibboModule ParseTibbo(std::string_view desc) {
     TibboModule m;
     bool haveIp = false;
     std::optional<bool> dhcp;
-    for (auto& [key, value] : Items(spec)) {
+    for (auto& [key, value] : Items(desc)) {
         if (key == "ip") {
             m.ip = CheckedIp(value);
             haveIp = true;
@@ -92,10 +92,10 @@ TibboModule ParseTibbo(std::string_view spec) {
     return m;
 }
 
-BrivantModule ParseBrivant(std::string_view spec) {
+BrivantModule ParseBrivant(std::string_view desc) {
     BrivantModule m;
     bool haveIp = false;
-    for (auto& [key, value] : Items(spec)) {
+    for (auto& [key, value] : Items(desc)) {
         if (key == "ip") {
             m.ip = CheckedIp(value);
             haveIp = true;
@@ -166,14 +166,14 @@ Behaviour ParseBehaviour(std::string_view items, std::size_t defaultOversize) {
     return b;
 }
 
-void ApplyBehave(std::string_view spec, Modules& modules) {
-    const auto colon = spec.find(':');
-    const auto eq = spec.find('=');
+void ApplyBehave(std::string_view desc, Modules& modules) {
+    const auto colon = desc.find(':');
+    const auto eq = desc.find('=');
     if (colon == std::string_view::npos || eq == std::string_view::npos || eq < colon)
-        throw SimError("'" + std::string(spec) + "' is not IP:COMMAND=behaviour");
-    const std::string ip(spec.substr(0, colon));
-    const std::string key(spec.substr(colon + 1, eq - colon - 1));
-    const std::string_view items = spec.substr(eq + 1);
+        throw SimError("'" + std::string(desc) + "' is not IP:COMMAND=behaviour");
+    const std::string ip(desc.substr(0, colon));
+    const std::string key(desc.substr(colon + 1, eq - colon - 1));
+    const std::string_view items = desc.substr(eq + 1);
     if (!KnownCommandKey(key)) throw SimError("unknown command '" + key + "'");
 
     bool found = false;
