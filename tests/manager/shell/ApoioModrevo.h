@@ -275,11 +275,15 @@ class ModrevoTest : public ::testing::Test {
         acoes_.push_back(std::move(t));
     }
     void QuandoConfigura(std::function<void(modrevo::TFormConfigura&)> acao) {
-        Quando([this] { return janela->FormConfigura()->isVisible(); },
+        // Waits for the dialog to be the active window too: until then focus given inside it
+        // is only remembered, not real.
+        Quando([this] { return janela->FormConfigura()->isVisible() &&
+                               janela->FormConfigura()->isActiveWindow(); },
                [this, acao] { acao(*janela->FormConfigura()); });
     }
     void QuandoTempo(std::function<void(modrevo::TfrmTempo&)> acao) {
-        Quando([this] { return janela->FrmTempo() && janela->FrmTempo()->isVisible(); },
+        Quando([this] { return janela->FrmTempo() && janela->FrmTempo()->isVisible() &&
+                               janela->FrmTempo()->isActiveWindow(); },
                [this, acao] { acao(*janela->FrmTempo()); });
     }
     // Stops the actions still waiting for their window.
