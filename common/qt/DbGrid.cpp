@@ -4,8 +4,11 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QStyleOptionHeader>
 #include <QStyledItemDelegate>
+#include <algorithm>
 
+#include "common/TrafficChanges.h"
 #include "common/Unhandled.h"
 #include "common/qt/OperatorDialogs.h"
 
@@ -39,6 +42,10 @@ DbGrid::DbGrid(QWidget* parent) : QTableView(parent) {
     horizontalHeader()->setHighlightSections(false);
     horizontalHeader()->setSectionsMovable(false);
     setWordWrap(false);
+    paceTimer_.setSingleShot(true);
+    connect(&paceTimer_, &QTimer::timeout, this, [this] {
+        if (behind_ && isVisible()) FollowNow();
+    });
 }
 
 void DbGrid::Bind(DataSource& source, std::vector<GridColumn> columns, bool readOnly) {
@@ -58,6 +65,10 @@ void DbGrid::Bind(DataSource& source, std::vector<GridColumn> columns, bool read
     // After the model's own refresh, which was connected first.
     connect(&source, &DataSource::changed, this, &DbGrid::FollowCursor);
     connect(model_.get(), &QAbstractItemModel::modelReset, this, &DbGrid::FollowCursor);
+    connect(model_.get(), &TableModel::indicatorMoved, this, [this](int from, int to) {
+        RepaintIndicator(from);
+        if (to != from) RepaintIndicator(to);
+    });
     FollowCursor();
 }
 
@@ -73,13 +84,41 @@ void DbGrid::changeEvent(QEvent* event) {
         horizontalHeader()->setFont(font());
         verticalHeader()->setFont(font());
         verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+        if (!verticalHeader()->isHidden()) FitIndicatorColumn();
     }
 }
 
 void DbGrid::SetIndicator(bool shown) {
     verticalHeader()->setVisible(shown);
     verticalHeader()->setDefaultAlignment(Qt::AlignCenter);
-    verticalHeader()->setMinimumWidth(12);
+    FitIndicatorColumn();
+}
+
+// The indicator column is as wide as its widest mark, whichever row shows it: its width never
+// follows the cursor.
+void DbGrid::FitIndicatorColumn() {
+    QHeaderView* header = verticalHeader();
+    int width = 12;
+    for (const char* mark : {">", "*", "I"}) {
+        QStyleOptionHeader option;
+        option.initFrom(header);
+        option.orientation = Qt::Vertical;
+        option.text = QString::fromLatin1(mark);
+        option.textAlignment = Qt::AlignCenter;
+        width = std::max(
+            width, header->style()->sizeFromContents(QStyle::CT_HeaderSection, &option, {}, header)
+                       .width());
+    }
+    header->setFixedWidth(width);
+}
+
+void DbGrid::RepaintIndicator(int row) {
+    QHeaderView* header = verticalHeader();
+    if (row < 0 || row >= header->count() || header->isHidden()) return;
+    const int top = header->sectionViewportPosition(row);
+    const int height = header->sectionSize(row);
+    if (top + height < 0 || top > header->viewport()->height()) return;
+    header->viewport()->update(0, top, header->viewport()->width(), height);
 }
 
 void DbGrid::FollowCursor() {
@@ -90,7 +129,21 @@ void DbGrid::FollowCursor() {
         behind_ = true;
         return;
     }
+    // Traffic at peak moves the card list's cursor a hundred times a second: the grid shows
+    // where it is a few times a second, and an isolated card read at once.
+    if (common::TrafficChanges::Active() && lastFollow_.isValid() &&
+        lastFollow_.elapsed() < kTrafficFollowMs) {
+        behind_ = true;
+        if (!paceTimer_.isActive())
+            paceTimer_.start(static_cast<int>(kTrafficFollowMs - lastFollow_.elapsed()));
+        return;
+    }
+    FollowNow();
+}
+
+void DbGrid::FollowNow() {
     behind_ = false;
+    lastFollow_.start();
     following_ = true;
     const int row = model_->CurrentRow();
     if (row < 0) {

@@ -1,7 +1,9 @@
 // A grid bound to a table: shows its rows, follows and moves its cursor, edits its fields.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QTableView>
+#include <QTimer>
 #include <memory>
 #include <vector>
 
@@ -14,9 +16,13 @@ namespace common::qt {
 // a cursor moved elsewhere (navigator, program) moves the grid. Keys when the grid may edit:
 // Insert opens a new record, Escape drops the open one, Ctrl+Delete asks "Delete record?"
 // and deletes the current record. Typing into a text cell is limited to its field's width.
+// A cursor moved by terminal traffic is followed at most every kTrafficFollowMs; the
+// operator's own moves are followed at once.
 class DbGrid : public QTableView {
     Q_OBJECT
   public:
+    static constexpr int kTrafficFollowMs = 200;
+
     explicit DbGrid(QWidget* parent = nullptr);
 
     // Binds the grid; `readOnly` forbids every change from the grid.
@@ -35,12 +41,17 @@ class DbGrid : public QTableView {
 
   private:
     void FollowCursor();
+    void FollowNow();
+    void RepaintIndicator(int row);
+    void FitIndicatorColumn();
     void MoveCursorTo(int row);
 
     std::unique_ptr<TableModel> model_;
     bool readOnly_ = true;
     bool following_ = false;
-    bool behind_ = false;  // the cursor moved while the grid was not visible
+    bool behind_ = false;  // the cursor moved and the grid has not followed yet
+    QElapsedTimer lastFollow_;
+    QTimer paceTimer_;  // the follow that traffic's changes wait for
 };
 
 }  // namespace common::qt

@@ -86,10 +86,10 @@ void TableModel::Refresh() {
 
 void TableModel::ShowIndicator() {
     const int now = CurrentRow();
-    for (int row : {indicatorRow_, now}) {
-        if (row >= 0 && row < rows_) emit headerDataChanged(Qt::Vertical, row, row);
-    }
+    const int before = indicatorRow_;
     indicatorRow_ = now;
+    // Also when it stays on its row: the state it shows (browse, insert, edit) may have changed.
+    emit indicatorMoved(before < rows_ ? before : -1, now < rows_ ? now : -1);
 }
 
 int TableModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }

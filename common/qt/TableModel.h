@@ -62,6 +62,14 @@ class TableModel : public QAbstractTableModel {
   public slots:
     void Refresh();
 
+  signals:
+    // The record indicator left row `from` and is now on row `to`, possibly the same row with
+    // another state (either may be -1). Not a
+    // header data change: views answer that by laying out and painting every row again, which
+    // at a card read per few milliseconds is most of the program's work. Views that show the
+    // indicator repaint those two header sections.
+    void indicatorMoved(int from, int to);
+
   private:
     FieldValue ValueAt(int row, int field) const;
     QString Text(int row, const GridColumn& column) const;

@@ -6,6 +6,7 @@
 
 #include "common/Convert.h"
 #include "common/SockErrors.h"
+#include "common/TrafficChanges.h"
 #include "common/Unhandled.h"
 #include "receiver/link/Protocol.h"
 
@@ -239,7 +240,10 @@ void TServidorTerminais::ProcessaBuffer(const std::shared_ptr<Conexao>& conexao)
             if (!mensagem) break;
             log_.Recebidos("<[" + common::Now().Format("dd/mm/yy hh:nn:ss zzz") + "] " + *mensagem);
             // A failure in one message is reported and the next message is still handled.
-            common::GuardEntryPoint([&] { motor_.ProcessaPacote(*mensagem, *conexao); });
+            common::GuardEntryPoint([&] {
+                const common::TrafficChanges trafego;
+                motor_.ProcessaPacote(*mensagem, *conexao);
+            });
         }
         conexao->processando = false;
     }

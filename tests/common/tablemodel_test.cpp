@@ -5,10 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QHeaderView>
+#include <QPaintEvent>
 #include <QSignalSpy>
 #include <QTableView>
+#include <QTest>
+#include <QThread>
 #include <random>
+
+#include "common/TrafficChanges.h"
 
 #include "common/qt/DataSource.h"
 #include "common/qt/DbGrid.h"
@@ -126,7 +132,13 @@ TEST(TableModel, ACardReadOrANewRowTouchesOnlyItsRows) {
     QSignalSpy reset(&modelo, &QAbstractItemModel::modelReset);
     QSignalSpy dados(&modelo, &QAbstractItemModel::dataChanged);
     QSignalSpy cabecalho(&modelo, &QAbstractItemModel::headerDataChanged);
+    QSignalSpy indicador(&modelo, &TableModel::indicatorMoved);
     ASSERT_TRUE(t.FindKey("102500"));
+    // A header data change makes every view lay out and paint all its rows again.
+    EXPECT_EQ(cabecalho.count(), 0);
+    ASSERT_EQ(indicador.count(), 1);
+    EXPECT_EQ(indicador[0][0].toInt(), 0);
+    EXPECT_EQ(indicador[0][1].toInt(), t.RecNo());
     t.Insert();
     t.SetString(0, "999999");
     t.Post();
@@ -159,6 +171,104 @@ TEST(DbGrid, AGridNotShownCatchesUpWhenShown) {
     grade.show();
     EXPECT_EQ(grade.currentIndex().row(), 0);
     EXPECT_TRUE(grade.selectionModel()->isRowSelected(0, {}));
+}
+
+// Counts the paint events a widget gets and the rows of area they cover.
+class ContaPinturas : public QObject {
+  public:
+    explicit ContaPinturas(QWidget* w) : alvo_(w) { w->installEventFilter(this); }
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (o == alvo_ && e->type() == QEvent::Paint) {
+            ++vezes;
+            if (static_cast<QPaintEvent*>(e)->rect().height() >= alvo_->height()) ++inteiras;
+        }
+        return false;
+    }
+    int vezes = 0;
+    int inteiras = 0;  // covering the whole height
+
+  private:
+    QWidget* alvo_;
+};
+
+MemTable Cartoes(int n) {
+    MemTable t("t", {FieldDef{"k", FieldType::Text, 8, ""}});
+    t.SetSortOrder(0);
+    std::vector<common::Row> linhas;
+    for (int i = 0; i < n; ++i) linhas.push_back({common::FieldValue(std::to_string(100000 + i))});
+    t.Load(std::move(linhas));
+    return t;
+}
+
+// The indicator moving inside the visible rows repaints the two header sections, not the grid;
+// its column keeps its width whichever row and state it shows.
+TEST(DbGrid, TheIndicatorRepaintsItsTwoSectionsOnly) {
+    MemTable t = Cartoes(50);
+    DataSource fonte(t);
+    common::qt::DbGrid grade;
+    grade.Bind(fonte, {GridColumn(0, "K", 60)}, true);
+    grade.SetIndicator(true);
+    grade.resize(200, 300);
+    grade.show();
+    QCoreApplication::processEvents();
+    const int largura = grade.verticalHeader()->width();
+    EXPECT_GE(largura, grade.fontMetrics().horizontalAdvance(QStringLiteral("*")));
+    ContaPinturas celulas(grade.viewport());
+    ContaPinturas cabecalho(grade.verticalHeader()->viewport());
+    ASSERT_TRUE(t.FindKey("100003"));
+    QCoreApplication::processEvents();
+    // The grid follows the operator's move at once: the old and new rows' cells, one pass.
+    EXPECT_EQ(celulas.inteiras, 0);
+    EXPECT_GE(cabecalho.vezes, 1);
+    EXPECT_EQ(cabecalho.inteiras, 0);
+    EXPECT_EQ(grade.Model()->headerData(3, Qt::Vertical, Qt::DisplayRole).toString(), QStringLiteral(">"));
+    t.Edit();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(grade.Model()->headerData(3, Qt::Vertical, Qt::DisplayRole).toString(), QStringLiteral("I"));
+    EXPECT_EQ(celulas.inteiras, 0);
+    t.Cancel();
+    EXPECT_EQ(grade.verticalHeader()->width(), largura);
+}
+
+// Terminal traffic moving the cursor a hundred times a second: the grid follows a few times a
+// second and shows where the cursor is at the end, while the operator's own moves are followed
+// at once.
+TEST(DbGrid, TrafficMovesAreFollowedAtACalmPace) {
+    MemTable t = Cartoes(20000);
+    DataSource fonte(t);
+    common::qt::DbGrid grade;
+    grade.Bind(fonte, {GridColumn(0, "K", 60)}, true);
+    grade.resize(200, 300);
+    grade.show();
+    QCoreApplication::processEvents();
+    ContaPinturas celulas(grade.viewport());
+    std::mt19937 sorte(7);
+    QElapsedTimer relogio;
+    relogio.start();
+    int movimentos = 0;
+    std::string ultimo;
+    while (relogio.elapsed() < 600) {
+        ultimo = std::to_string(100000 + sorte() % 20000);
+        {
+            const common::TrafficChanges trafego;
+            ASSERT_TRUE(t.FindKey(ultimo));
+        }
+        ++movimentos;
+        QCoreApplication::processEvents();
+        QThread::msleep(2);
+    }
+    ASSERT_GT(movimentos, 60);
+    // Scrolling to each card would repaint the whole grid each time.
+    const int passos = static_cast<int>(relogio.elapsed() / common::qt::DbGrid::kTrafficFollowMs);
+    EXPECT_LE(celulas.inteiras, 2 * (passos + 1)) << movimentos << " moves";
+    QTest::qWait(common::qt::DbGrid::kTrafficFollowMs + 50);
+    EXPECT_EQ(grade.currentIndex().row(), t.RecNo());
+    EXPECT_EQ(grade.currentIndex().data().toString().toStdString(), ultimo);
+    // The operator's moves, however quick, are shown at once.
+    for (const char* chave : {"100010", "119990", "100500"}) {
+        ASSERT_TRUE(t.FindKey(chave));
+        EXPECT_EQ(grade.currentIndex().data().toString().toStdString(), chave);
+    }
 }
 
 }  // namespace
