@@ -1,27 +1,24 @@
 // Hostile peers against the real Lumora executable: a flood of bad messages, a message without
 // end, more connections than there are slots, random bytes. The program must stay up, keep
 // answering the terminal that behaves, stay within bounds and leave files it can read again.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <sstream>
 #include <thread>
 
 #include "TerminalSim.h"
 #include "common/DateTime.h"
 #include "receiver/control/ArquivosReceptor.h"
+#include "tests/receiver/shell/PastaReceptor.h"
 #include "tests/support/PortaLivre.h"
-
-extern char** environ;
+#include "tests/support/Processo.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -30,12 +27,7 @@ using termsim::SimTerminal;
 
 namespace {
 
-std::string Le(const fs::path& arquivo) {
-    std::ifstream in(arquivo, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using teste::Le;
 
 size_t Ocorrencias(const std::string& texto, const std::string& trecho) {
     size_t n = 0;
@@ -51,68 +43,26 @@ class HostilTest : public ::testing::Test {
         fs::create_directories(pasta / "run");
         fs::copy_file(LUMORA_EXE, pasta / "Lumora");
         // Equipment 01 at 127.0.0.5, one card on the white list; communication starts by itself.
-        TabelasReceptor t;
-        TArquivosReceptor arquivos(t, pasta);
-        ASSERT_TRUE(arquivos.Inicia(common::Now()));
-        t.cdsComandas.Insert();
-        t.cdsComandas.SetString(campo::kNumComanda, "0000000000001234");
-        t.cdsComandas.Post();
-        t.cdsEquipamentos.Insert();
-        t.cdsEquipamentos.SetString(campo::kNumEquipamento, "01");
-        t.cdsEquipamentos.SetString(campo::kIP, "127.0.0.5");
-        t.cdsEquipamentos.Post();
-        arquivos.Fecha();
-        arquivos.FechaEquipamentos();
+        ASSERT_FALSE(teste::SemeiaPasta(pasta, "0000000000001234").empty());
         std::ofstream(pasta / "Config.ini") << "[CONFIGS]\nInicio_Automatico=1\nLista_Branca=1\n";
         porta = teste::PortaLivre();
-        Inicia();
+        teste::Execucao e;
+        e.executavel = (pasta / "Lumora").string();
+        e.ambiente = {"XDG_RUNTIME_DIR=" + (pasta / "run").string(), "QT_QPA_PLATFORM=offscreen",
+                      "LUMORA_PORTA_TCP=" + std::to_string(porta)};
+        e.erros = pasta / "stderr.txt";
+        ASSERT_EQ(programa.Inicia(e), "");
     }
     void TearDown() override {
-        if (pid > 0) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-        }
+        programa.Mata();
         fs::remove_all(pasta);
-    }
-
-    void Inicia() {
-        std::vector<std::string> ambiente;
-        for (char** e = environ; *e; ++e) {
-            const std::string v = *e;
-            if (v.rfind("XDG_RUNTIME_DIR=", 0) && v.rfind("QT_QPA_PLATFORM=", 0) &&
-                v.rfind("LUMORA_PORTA_TCP=", 0)) {
-                ambiente.push_back(v);
-            }
-        }
-        ambiente.push_back("XDG_RUNTIME_DIR=" + (pasta / "run").string());
-        ambiente.push_back("QT_QPA_PLATFORM=offscreen");
-        ambiente.push_back("LUMORA_PORTA_TCP=" + std::to_string(porta));
-        std::vector<char*> envp;
-        for (auto& v : ambiente) envp.push_back(v.data());
-        envp.push_back(nullptr);
-        const std::string exe = (pasta / "Lumora").string();
-        char* argv[] = {const_cast<char*>(exe.c_str()), nullptr};
-        posix_spawn_file_actions_t acoes;
-        posix_spawn_file_actions_init(&acoes);
-        const std::string saida = (pasta / "stderr.txt").string();
-        posix_spawn_file_actions_addopen(&acoes, 2, saida.c_str(), O_WRONLY | O_CREAT, 0644);
-        ASSERT_EQ(posix_spawn(&pid, exe.c_str(), &acoes, nullptr, argv, envp.data()), 0);
-        posix_spawn_file_actions_destroy(&acoes);
     }
 
     // The terminal that behaves: connected once the automatic start has opened the port, and
     // greeted.
     void ConectaBom() {
-        const auto limite = std::chrono::steady_clock::now() + 15s;
-        for (;;) {
-            try {
-                bom.Connect("127.0.0.1", porta, "127.0.0.5", 1s);
-                break;
-            } catch (const termsim::SimError&) {
-                ASSERT_LT(std::chrono::steady_clock::now(), limite) << Le(pasta / "stderr.txt");
-                std::this_thread::sleep_for(100ms);
-            }
-        }
+        ASSERT_EQ(teste::ConectaQuandoAbrir(bom, porta, [&] { return Le(pasta / "stderr.txt"); }),
+                  "");
         EXPECT_EQ(Codigo(bom), "$");
         EXPECT_EQ(Codigo(bom), "01");
     }
@@ -126,10 +76,10 @@ class HostilTest : public ::testing::Test {
         EXPECT_EQ(Codigo(bom), "02");
     }
 
-    bool Vivo() { return pid > 0 && ::waitpid(pid, nullptr, WNOHANG) == 0; }
+    bool Vivo() { return programa.Vivo(); }
     // A line of /proc/<pid>/status in kB ("VmRSS", "VmStk").
     long Memoria(const std::string& chave) {
-        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+        std::ifstream status("/proc/" + std::to_string(programa.Pid()) + "/status");
         for (std::string linha; std::getline(status, linha);) {
             if (linha.rfind(chave + ":", 0) == 0) return std::stol(linha.substr(chave.size() + 1));
         }
@@ -138,7 +88,7 @@ class HostilTest : public ::testing::Test {
     long Descritores() {
         long n = 0;
         std::error_code erro;
-        for (auto it = fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", erro);
+        for (auto it = fs::directory_iterator("/proc/" + std::to_string(programa.Pid()) + "/fd", erro);
              it != fs::directory_iterator(); ++it) {
             ++n;
         }
@@ -147,7 +97,7 @@ class HostilTest : public ::testing::Test {
 
     fs::path pasta;
     uint16_t porta = 0;
-    pid_t pid = -1;
+    teste::Processo programa;
     SimTerminal bom{"01"};
 };
 
@@ -327,18 +277,10 @@ TEST_F(HostilTest, RandomBytesFromManyPeersLeaveItUpAndItsFilesReadable) {
     for (auto& t : pares) t.Abort();
 
     // Ends cleanly, and everything it wrote loads again.
-    ASSERT_EQ(::kill(pid, SIGTERM), 0);
-    int status = 0;
-    bool terminou = false;
-    const auto limite = std::chrono::steady_clock::now() + 20s;
-    while (!(terminou = ::waitpid(pid, &status, WNOHANG) == pid) &&
-           std::chrono::steady_clock::now() < limite) {
-        std::this_thread::sleep_for(50ms);
-    }
-    ASSERT_TRUE(terminou) << "did not end";
-    pid = -1;
-    ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0) << Le(pasta / "stderr.txt").substr(0, 2000);
+    ASSERT_TRUE(programa.Sinal(SIGTERM));
+    const int status = programa.Termino(20s);
+    ASSERT_NE(status, -1) << "did not end";
+    EXPECT_EQ(status, 0) << Le(pasta / "stderr.txt").substr(0, 2000);
     TabelasReceptor t;
     TArquivosReceptor arquivos(t, pasta);
     ASSERT_TRUE(arquivos.Inicia(common::Now()));

@@ -1,40 +1,27 @@
 // The receiver as the package installs it: its files in $XDG_DATA_HOME/Lumora or in the folder
 // given by --program-folder, and nowhere else; the options answered without a window.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
-#include <sstream>
 #include <thread>
 
 #include "TerminalSim.h"
-#include "common/DateTime.h"
-#include "receiver/control/ArquivosReceptor.h"
+#include "tests/receiver/shell/PastaReceptor.h"
 #include "tests/support/PortaLivre.h"
-
-extern char** environ;
+#include "tests/support/Processo.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using namespace lumora;
 
 namespace {
 
-using teste::PortaLivre;
-
-std::string Le(const fs::path& arquivo) {
-    std::ifstream in(arquivo, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using lumora::teste::Le;
+using lumora::teste::PortaLivre;
 
 // Every file and folder below `raiz`, relative to it.
 std::set<std::string> Conteudo(const fs::path& raiz) {
@@ -56,10 +43,7 @@ class InstaladoTest : public ::testing::Test {
         exeAntes = Conteudo(fs::path(LUMORA_INSTALADO).parent_path());
     }
     void TearDown() override {
-        if (pid > 0) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-        }
+        programa.Mata();
         fs::remove_all(raiz);
     }
 
@@ -67,7 +51,11 @@ class InstaladoTest : public ::testing::Test {
     // files there. `plataforma` empty leaves QT_QPA_PLATFORM and DISPLAY out altogether.
     void Inicia(const std::string& exe, std::vector<std::string> args, uint16_t porta,
                 const std::string& plataforma = "offscreen") {
-        std::vector<std::string> ambiente = {
+        lumora::teste::Execucao e;
+        e.executavel = exe;
+        e.argumentos = std::move(args);
+        e.ambienteLimpo = true;
+        e.ambiente = {
             "HOME=" + (raiz / "home").string(),
             "XDG_DATA_HOME=" + (raiz / "dados").string(),
             "XDG_CONFIG_HOME=" + (raiz / "config").string(),
@@ -76,59 +64,20 @@ class InstaladoTest : public ::testing::Test {
             "PATH=/usr/bin:/bin",
             "LUMORA_PORTA_TCP=" + std::to_string(porta),
         };
-        if (!plataforma.empty()) ambiente.push_back("QT_QPA_PLATFORM=" + plataforma);
-        for (char** e = environ; *e; ++e) {
-            // The sanitizers' settings, when the suite runs under them.
-            if (std::string(*e).find("SAN_OPTIONS=") != std::string::npos) ambiente.push_back(*e);
-        }
-        std::vector<char*> envp;
-        for (auto& v : ambiente) envp.push_back(v.data());
-        envp.push_back(nullptr);
-        args.insert(args.begin(), exe);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t acoes;
-        posix_spawn_file_actions_init(&acoes);
-        const std::string saida = (raiz / "stdout.txt").string();
-        const std::string erros = (raiz / "stderr.txt").string();
-        posix_spawn_file_actions_addopen(&acoes, 1, saida.c_str(), O_WRONLY | O_CREAT, 0644);
-        posix_spawn_file_actions_addopen(&acoes, 2, erros.c_str(), O_WRONLY | O_CREAT, 0644);
-        const std::string cwd = (raiz / "cwd").string();
-        posix_spawn_file_actions_addchdir_np(&acoes, cwd.c_str());
-        ASSERT_EQ(posix_spawn(&pid, exe.c_str(), &acoes, nullptr, argv.data(), envp.data()), 0);
-        posix_spawn_file_actions_destroy(&acoes);
+        if (!plataforma.empty()) e.ambiente.push_back("QT_QPA_PLATFORM=" + plataforma);
+        e.saida = raiz / "stdout.txt";
+        e.erros = raiz / "stderr.txt";
+        e.pastaTrabalho = raiz / "cwd";
+        ASSERT_EQ(programa.Inicia(e), "");
     }
 
-    int Termino(std::chrono::seconds limite) {
-        const auto fim = std::chrono::steady_clock::now() + limite;
-        while (std::chrono::steady_clock::now() < fim) {
-            int status = 0;
-            if (::waitpid(pid, &status, WNOHANG) == pid) {
-                pid = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(20ms);
-        }
-        return -1;
-    }
+    int Termino(std::chrono::seconds limite) { return programa.Termino(limite); }
 
     // A venue's folder: one card, equipment "01" at 127.0.0.5, automatic start.
     void Semeia(const fs::path& pasta) {
-        fs::create_directories(pasta);
-        TabelasReceptor t;
-        TArquivosReceptor arquivos(t, pasta);
-        ASSERT_TRUE(arquivos.Inicia(common::Now()));
-        t.cdsComandas.Insert();
-        t.cdsComandas.SetString(campo::kNumComanda, "1234");
-        t.cdsComandas.Post();
-        t.cdsEquipamentos.Insert();
-        t.cdsEquipamentos.SetString(campo::kNumEquipamento, "01");
-        t.cdsEquipamentos.SetString(campo::kIP, "127.0.0.5");
-        t.cdsEquipamentos.Post();
-        arquivos.Fecha();
-        arquivos.FechaEquipamentos();
-        historico = fs::relative(arquivos.ArquivoHistorico(), pasta);
+        const fs::path arquivo = lumora::teste::SemeiaPasta(pasta, "1234");
+        ASSERT_FALSE(arquivo.empty());
+        historico = fs::relative(arquivo, pasta);
         std::ofstream(pasta / "Config.ini")
             << "[CONFIGS]\nInicio_Automatico=1\nLista_Branca=1\nLista_Negra=0\n";
     }
@@ -136,18 +85,9 @@ class InstaladoTest : public ::testing::Test {
     // Serves one card to a simulated terminal, then ends on SIGTERM.
     void AtendeEEncerra(uint16_t porta) {
         termsim::SimTerminal terminal("01");
-        const auto limite = std::chrono::steady_clock::now() + 15s;
-        for (;;) {
-            try {
-                terminal.Connect("127.0.0.1", porta, "127.0.0.5", 1s);
-                break;
-            } catch (const termsim::SimError& e) {
-                ASSERT_LT(std::chrono::steady_clock::now(), limite)
-                    << e.what() << "; the program said:\n"
-                    << Le(raiz / "stderr.txt");
-                std::this_thread::sleep_for(100ms);
-            }
-        }
+        ASSERT_EQ(lumora::teste::ConectaQuandoAbrir(terminal, porta,
+                                            [&] { return Le(raiz / "stderr.txt"); }),
+                  "");
         std::vector<std::string> codigos;
         terminal.SendCardRead("0000000000001234");
         for (int i = 0; i < 3; ++i) {
@@ -160,7 +100,7 @@ class InstaladoTest : public ::testing::Test {
         terminal.SendCardRead("0000000000007777");
         const auto m = terminal.WaitMessage(5s);
         EXPECT_EQ(m ? termsim::ParseReply(m->bytes).Code() : "(nothing)", "03");
-        ASSERT_EQ(::kill(pid, SIGTERM), 0);
+        ASSERT_TRUE(programa.Sinal(SIGTERM));
         EXPECT_EQ(Termino(20s), 0) << Le(raiz / "stderr.txt");
     }
 
@@ -196,7 +136,7 @@ class InstaladoTest : public ::testing::Test {
     fs::path raiz;
     fs::path historico;
     std::set<std::string> exeAntes;
-    pid_t pid = -1;
+    lumora::teste::Processo programa;
 };
 
 }  // namespace
@@ -211,7 +151,7 @@ TEST_F(InstaladoTest, CreatesTheUserDataFolderAndKeepsEverythingThere) {
         std::this_thread::sleep_for(20ms);
     }
     ASSERT_TRUE(fs::exists(pasta / "Comandas.xml")) << Le(raiz / "stderr.txt");
-    ASSERT_EQ(::kill(pid, SIGTERM), 0);
+    ASSERT_TRUE(programa.Sinal(SIGTERM));
     ASSERT_EQ(Termino(20s), 0) << Le(raiz / "stderr.txt");
     EXPECT_TRUE(fs::exists(pasta / "Config.ini"));
 

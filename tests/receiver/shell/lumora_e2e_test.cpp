@@ -1,41 +1,25 @@
 // The real Lumora executable in a program folder of its own: automatic start, a simulated
 // terminal on loopback, SIGTERM, and the files it leaves behind.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
-#include <thread>
 
 #include "TerminalSim.h"
-#include "common/DateTime.h"
-#include "receiver/control/ArquivosReceptor.h"
+#include "tests/receiver/shell/PastaReceptor.h"
 #include "tests/support/PortaLivre.h"
-
-extern char** environ;
+#include "tests/support/Processo.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using namespace lumora;
 
 namespace {
 
-using teste::PortaLivre;
-
-std::string Le(const fs::path& arquivo) {
-    std::ifstream in(arquivo, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using lumora::teste::Le;
+using lumora::teste::PortaLivre;
 
 class ProgramaTest : public ::testing::Test {
   protected:
@@ -48,70 +32,25 @@ class ProgramaTest : public ::testing::Test {
         fs::copy_file(LUMORA_EXE, pasta / "Lumora");
     }
     void TearDown() override {
-        if (pid > 0) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-        }
+        programa.Mata();
         fs::remove_all(pasta);
     }
 
-    // The card list and the equipment table as the venue left them, through the receiver's
-    // own file code.
+    // The card list and the equipment table as the venue left them.
     void Semeia() {
-        TabelasReceptor t;
-        TArquivosReceptor arquivos(t, pasta);
-        ASSERT_TRUE(arquivos.Inicia(common::Now()));
-        t.cdsComandas.Insert();
-        t.cdsComandas.SetString(campo::kNumComanda, "1234");
-        t.cdsComandas.Post();
-        t.cdsEquipamentos.Insert();
-        t.cdsEquipamentos.SetString(campo::kNumEquipamento, "01");
-        t.cdsEquipamentos.SetString(campo::kIP, "127.0.0.5");
-        t.cdsEquipamentos.Post();
-        arquivos.Fecha();
-        arquivos.FechaEquipamentos();
-        historico = arquivos.ArquivoHistorico();
+        historico = lumora::teste::SemeiaPasta(pasta, "1234");
+        ASSERT_FALSE(historico.empty());
     }
 
     void Inicia(uint16_t porta) {
-        std::vector<std::string> ambiente;
-        for (char** e = environ; *e; ++e) {
-            const std::string v = *e;
-            if (v.rfind("XDG_RUNTIME_DIR=", 0) && v.rfind("QT_QPA_PLATFORM=", 0) &&
-                v.rfind("LUMORA_PORTA_TCP=", 0)) {
-                ambiente.push_back(v);
-            }
-        }
-        ambiente.push_back("XDG_RUNTIME_DIR=" + (pasta / "run").string());
-        ambiente.push_back("QT_QPA_PLATFORM=offscreen");
-        ambiente.push_back("LUMORA_PORTA_TCP=" + std::to_string(porta));
-        std::vector<char*> envp;
-        for (auto& v : ambiente) envp.push_back(v.data());
-        envp.push_back(nullptr);
-        const std::string exe = (pasta / "Lumora").string();
-        char* argv[] = {const_cast<char*>(exe.c_str()), nullptr};
-        posix_spawn_file_actions_t acoes;
-        posix_spawn_file_actions_init(&acoes);
-        const std::string saida = (pasta / "stderr.txt").string();
-        posix_spawn_file_actions_addopen(&acoes, 2, saida.c_str(), O_WRONLY | O_CREAT, 0644);
+        lumora::teste::Execucao e;
+        e.executavel = (pasta / "Lumora").string();
+        e.ambiente = {"XDG_RUNTIME_DIR=" + (pasta / "run").string(), "QT_QPA_PLATFORM=offscreen",
+                      "LUMORA_PORTA_TCP=" + std::to_string(porta)};
+        e.erros = pasta / "stderr.txt";
         // Started from another folder: only the executable's folder may count.
-        posix_spawn_file_actions_addchdir_np(&acoes, "/");
-        ASSERT_EQ(posix_spawn(&pid, exe.c_str(), &acoes, nullptr, argv, envp.data()), 0);
-        posix_spawn_file_actions_destroy(&acoes);
-    }
-
-    // Connects once the automatic start (about 2 s after start-up) has opened the port.
-    void Conecta(termsim::SimTerminal& t, uint16_t porta) {
-        const auto limite = std::chrono::steady_clock::now() + 15s;
-        for (;;) {
-            try {
-                t.Connect("127.0.0.1", porta, "127.0.0.5", 1s);
-                return;
-            } catch (const termsim::SimError&) {
-                if (std::chrono::steady_clock::now() > limite) throw;
-                std::this_thread::sleep_for(100ms);
-            }
-        }
+        e.pastaTrabalho = "/";
+        ASSERT_EQ(programa.Inicia(e), "");
     }
 
     std::string ProximoCodigo(termsim::SimTerminal& t) {
@@ -122,23 +61,9 @@ class ProgramaTest : public ::testing::Test {
         return r.Code();
     }
 
-    // Waits for the end of the process; its exit status, or -1 when it does not end in time.
-    int Termino(std::chrono::seconds limite) {
-        const auto fim = std::chrono::steady_clock::now() + limite;
-        while (std::chrono::steady_clock::now() < fim) {
-            int status = 0;
-            if (::waitpid(pid, &status, WNOHANG) == pid) {
-                pid = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(50ms);
-        }
-        return -1;
-    }
-
     fs::path pasta;
     fs::path historico;
-    pid_t pid = -1;
+    lumora::teste::Processo programa;
 };
 
 }  // namespace
@@ -152,11 +77,8 @@ TEST_F(ProgramaTest, ServesATerminalHeadlessAndSavesEverythingOnSigterm) {
     Inicia(porta);
 
     termsim::SimTerminal terminal("01");
-    try {
-        Conecta(terminal, porta);
-    } catch (const termsim::SimError& e) {
-        FAIL() << e.what() << "; the program said:\n" << Le(pasta / "stderr.txt");
-    }
+    ASSERT_EQ(lumora::teste::ConectaQuandoAbrir(terminal, porta, [&] { return Le(pasta / "stderr.txt"); }),
+              "");
     EXPECT_EQ(ProximoCodigo(terminal), "$");   // wake
     EXPECT_EQ(ProximoCodigo(terminal), "01");  // clock
     // On the white list: hand the card in; the turnstile turns, and that row is saved at once.
@@ -167,8 +89,8 @@ TEST_F(ProgramaTest, ServesATerminalHeadlessAndSavesEverythingOnSigterm) {
     terminal.SendCardRead("0000000000007777");
     EXPECT_EQ(ProximoCodigo(terminal), "03");
 
-    ASSERT_EQ(::kill(pid, SIGTERM), 0);
-    EXPECT_EQ(Termino(20s), 0) << Le(pasta / "stderr.txt");
+    ASSERT_TRUE(programa.Sinal(SIGTERM));
+    EXPECT_EQ(programa.Termino(20s), 0) << Le(pasta / "stderr.txt");
     // Communication was stopped: the terminal's connection is closed.
     EXPECT_FALSE(terminal.WaitMessage(2s).has_value());
     EXPECT_TRUE(terminal.PeerClosed());
