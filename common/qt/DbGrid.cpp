@@ -43,9 +43,7 @@ DbGrid::DbGrid(QWidget* parent) : QTableView(parent) {
     horizontalHeader()->setSectionsMovable(false);
     setWordWrap(false);
     paceTimer_.setSingleShot(true);
-    connect(&paceTimer_, &QTimer::timeout, this, [this] {
-        if (behind_ && isVisible()) FollowNow();
-    });
+    connect(&paceTimer_, &QTimer::timeout, this, [this] { ShowPaced(); });
 }
 
 void DbGrid::Bind(DataSource& source, std::vector<GridColumn> columns, bool readOnly) {
@@ -57,6 +55,8 @@ void DbGrid::Bind(DataSource& source, std::vector<GridColumn> columns, bool read
         setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                         QAbstractItemView::AnyKeyPressed | QAbstractItemView::SelectedClicked);
     }
+    // Before the model's own refresh, so that what traffic changes is not painted at once.
+    connect(&source, &DataSource::changed, this, &DbGrid::BeforeViews);
     model_ = std::make_unique<TableModel>(source, std::move(columns));
     setModel(model_.get());
     for (int i = 0; i < static_cast<int>(model_->Columns().size()); ++i) {
@@ -74,7 +74,7 @@ void DbGrid::Bind(DataSource& source, std::vector<GridColumn> columns, bool read
 
 void DbGrid::showEvent(QShowEvent* event) {
     QTableView::showEvent(event);
-    if (behind_) FollowCursor();
+    if (!updatesEnabled() || behind_) ShowPaced();
 }
 
 void DbGrid::changeEvent(QEvent* event) {
@@ -121,6 +121,51 @@ void DbGrid::RepaintIndicator(int row) {
     header->viewport()->update(0, top, header->viewport()->width(), height);
 }
 
+// Traffic at peak changes a shown table a hundred times a second: a card read moves the card
+// list's cursor, a turnstile result moves every row of the newest-first history down. The
+// grid shows where things stand a few times a second, and an isolated change at once.
+bool DbGrid::Pacing() const {
+    return common::TrafficChanges::Active() && lastShown_.isValid() &&
+           lastShown_.elapsed() < kTrafficPaceMs;
+}
+
+void DbGrid::BeforeViews() {
+    if (!isVisible()) return;
+    if (!Pacing()) {
+        if (!updatesEnabled()) ShowPaced();
+        lastShown_.start();
+        return;
+    }
+    if (updatesEnabled()) setUpdatesEnabled(false);
+    if (!paceTimer_.isActive())
+        paceTimer_.start(static_cast<int>(kTrafficPaceMs - lastShown_.elapsed()));
+}
+
+void DbGrid::ShowPaced() {
+    paceTimer_.stop();
+    lastShown_.start();
+    if (behind_ && isVisible()) FollowNow();
+    if (updatesEnabled()) return;
+    setUpdatesEnabled(true);
+    // Painted now, not by a posted paint: on a busy night the next change would come first
+    // and hold the painting back again, for as long as the traffic lasts.
+    if (isVisible()) repaint();
+}
+
+bool DbGrid::viewportEvent(QEvent* event) {
+    // The operator reaching for the grid sees it as it is.
+    switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::Wheel:
+            if (!updatesEnabled() || behind_) ShowPaced();
+            break;
+        default:
+            break;
+    }
+    return QTableView::viewportEvent(event);
+}
+
 void DbGrid::FollowCursor() {
     if (!model_ || following_) return;
     // A grid nobody sees (the window in the notification area) catches up when it is shown:
@@ -129,13 +174,8 @@ void DbGrid::FollowCursor() {
         behind_ = true;
         return;
     }
-    // Traffic at peak moves the card list's cursor a hundred times a second: the grid shows
-    // where it is a few times a second, and an isolated card read at once.
-    if (common::TrafficChanges::Active() && lastFollow_.isValid() &&
-        lastFollow_.elapsed() < kTrafficFollowMs) {
+    if (!updatesEnabled() || paceTimer_.isActive()) {
         behind_ = true;
-        if (!paceTimer_.isActive())
-            paceTimer_.start(static_cast<int>(kTrafficFollowMs - lastFollow_.elapsed()));
         return;
     }
     FollowNow();
@@ -143,7 +183,6 @@ void DbGrid::FollowCursor() {
 
 void DbGrid::FollowNow() {
     behind_ = false;
-    lastFollow_.start();
     following_ = true;
     const int row = model_->CurrentRow();
     if (row < 0) {

@@ -16,12 +16,13 @@ namespace common::qt {
 // a cursor moved elsewhere (navigator, program) moves the grid. Keys when the grid may edit:
 // Insert opens a new record, Escape drops the open one, Ctrl+Delete asks "Delete record?"
 // and deletes the current record. Typing into a text cell is limited to its field's width.
-// A cursor moved by terminal traffic is followed at most every kTrafficFollowMs; the
-// operator's own moves are followed at once.
+// What terminal traffic changes is shown at most every kTrafficPaceMs (the last change
+// always): the grid's painting waits, and so do its following of the cursor; the operator's
+// own changes and moves are shown at once.
 class DbGrid : public QTableView {
     Q_OBJECT
   public:
-    static constexpr int kTrafficFollowMs = 200;
+    static constexpr int kTrafficPaceMs = 200;
 
     explicit DbGrid(QWidget* parent = nullptr);
 
@@ -38,8 +39,12 @@ class DbGrid : public QTableView {
     void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    bool viewportEvent(QEvent* event) override;
 
   private:
+    void BeforeViews();
+    void ShowPaced();
+    bool Pacing() const;
     void FollowCursor();
     void FollowNow();
     void RepaintIndicator(int row);
@@ -50,8 +55,8 @@ class DbGrid : public QTableView {
     bool readOnly_ = true;
     bool following_ = false;
     bool behind_ = false;  // the cursor moved and the grid has not followed yet
-    QElapsedTimer lastFollow_;
-    QTimer paceTimer_;  // the follow that traffic's changes wait for
+    QElapsedTimer lastShown_;  // when a change was last let through to the screen
+    QTimer paceTimer_;         // the showing that traffic's changes wait for
 };
 
 }  // namespace common::qt

@@ -259,9 +259,9 @@ TEST(DbGrid, TrafficMovesAreFollowedAtACalmPace) {
     }
     ASSERT_GT(movimentos, 20);
     // Scrolling to each card would repaint the whole grid each time.
-    const int passos = static_cast<int>(relogio.elapsed() / common::qt::DbGrid::kTrafficFollowMs);
+    const int passos = static_cast<int>(relogio.elapsed() / common::qt::DbGrid::kTrafficPaceMs);
     EXPECT_LE(celulas.inteiras, 2 * (passos + 1)) << movimentos << " moves";
-    QTest::qWait(common::qt::DbGrid::kTrafficFollowMs + 50);
+    QTest::qWait(common::qt::DbGrid::kTrafficPaceMs + 50);
     EXPECT_EQ(grade.currentIndex().row(), t.RecNo());
     EXPECT_EQ(grade.currentIndex().data().toString().toStdString(), ultimo);
     // The operator's moves, however quick, are shown at once.
@@ -269,6 +269,68 @@ TEST(DbGrid, TrafficMovesAreFollowedAtACalmPace) {
         ASSERT_TRUE(t.FindKey(chave));
         EXPECT_EQ(grade.currentIndex().data().toString().toStdString(), chave);
     }
+}
+
+// A history shown newest first at peak: every new row moves all rows down. What traffic adds
+// is painted a few times a second, and the grid then shows every row; an operator's change in
+// between is painted at once.
+TEST(DbGrid, TrafficRowsArePaintedAtACalmPace) {
+    MemTable t("t", {FieldDef{"k", FieldType::Text, 8, ""}});
+    t.SetSortOrder(0, /*descending=*/true);
+    t.Load({});
+    DataSource fonte(t);
+    common::qt::DbGrid grade;
+    grade.Bind(fonte, {GridColumn(0, "K", 60)}, true);
+    grade.resize(200, 300);
+    grade.show();
+    QCoreApplication::processEvents();
+    ContaPinturas celulas(grade.viewport());
+    QElapsedTimer relogio;
+    relogio.start();
+    int linhas = 0;
+    while (relogio.elapsed() < 600) {
+        {
+            const common::TrafficChanges trafego;
+            t.Insert();
+            t.SetString(0, std::to_string(100000 + linhas));
+            t.Post();
+        }
+        ++linhas;
+        QCoreApplication::processEvents();
+        QThread::msleep(2);
+    }
+    ASSERT_GT(linhas, 20);
+    const int passos = static_cast<int>(relogio.elapsed() / common::qt::DbGrid::kTrafficPaceMs);
+    EXPECT_LE(celulas.vezes, 2 * (passos + 1)) << linhas << " rows";
+    // ...but painted while the traffic lasts, not only once it stops.
+    EXPECT_GE(celulas.vezes, 1);
+    QTest::qWait(common::qt::DbGrid::kTrafficPaceMs + 50);
+    EXPECT_TRUE(grade.updatesEnabled());
+    EXPECT_EQ(grade.model()->rowCount(), linhas);
+    EXPECT_EQ(grade.currentIndex().row(), 0);
+    EXPECT_EQ(grade.currentIndex().data().toString().toStdString(),
+              std::to_string(100000 + linhas - 1));
+
+    // Traffic, then at once the operator: the grid is painted for the operator's change.
+    {
+        const common::TrafficChanges trafego;
+        t.Insert();
+        t.SetString(0, "200000");
+        t.Post();
+    }
+    {
+        const common::TrafficChanges trafego;
+        t.Insert();
+        t.SetString(0, "200001");
+        t.Post();
+    }
+    EXPECT_FALSE(grade.updatesEnabled());
+    t.Last();
+    EXPECT_TRUE(grade.updatesEnabled());
+    EXPECT_EQ(grade.currentIndex().row(), t.RecNo());
+    celulas.vezes = 0;
+    QTest::qWait(50);
+    EXPECT_GE(celulas.vezes, 1);
 }
 
 }  // namespace
