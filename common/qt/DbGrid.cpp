@@ -131,7 +131,8 @@ bool DbGrid::Pacing() const {
 
 void DbGrid::BeforeViews() {
     if (!isVisible()) return;
-    if (!Pacing()) {
+    // A cell being typed into is never held back.
+    if (!Pacing() || state() == QAbstractItemView::EditingState) {
         if (!updatesEnabled()) ShowPaced();
         lastShown_.start();
         return;
