@@ -12,6 +12,7 @@
 #include <QTableView>
 #include <QTest>
 #include <QThread>
+#include <functional>
 #include <random>
 
 #include "common/TrafficChanges.h"
@@ -200,17 +201,45 @@ MemTable Cartoes(int n) {
     return t;
 }
 
+// A grid of 200x300 pixels over `fonte`, shown.
+void Mostra(common::qt::DbGrid& grade, DataSource& fonte) {
+    grade.Bind(fonte, {GridColumn(0, "K", 60)}, true);
+    grade.resize(200, 300);
+    grade.show();
+    QCoreApplication::processEvents();
+}
+
+// Makes `mudanca` (given its number) as a terminal's message would, every few milliseconds
+// for 0.6 s, with the event loop running in between.
+struct Rajada {
+    int mudancas = 0;
+    int passos = 0;  // how many pacing periods went by
+};
+Rajada SobTrafego(const std::function<void(int)>& mudanca) {
+    QElapsedTimer relogio;
+    relogio.start();
+    Rajada r;
+    while (relogio.elapsed() < 600) {
+        {
+            const common::TrafficChanges trafego;
+            mudanca(r.mudancas);
+        }
+        ++r.mudancas;
+        QCoreApplication::processEvents();
+        QThread::msleep(2);
+    }
+    r.passos = static_cast<int>(relogio.elapsed() / common::qt::DbGrid::kTrafficPaceMs);
+    return r;
+}
+
 // The indicator moving inside the visible rows repaints the two header sections, not the grid;
 // its column keeps its width whichever row and state it shows.
 TEST(DbGrid, TheIndicatorRepaintsItsTwoSectionsOnly) {
     MemTable t = Cartoes(50);
     DataSource fonte(t);
     common::qt::DbGrid grade;
-    grade.Bind(fonte, {GridColumn(0, "K", 60)}, true);
     grade.SetIndicator(true);
-    grade.resize(200, 300);
-    grade.show();
-    QCoreApplication::processEvents();
+    Mostra(grade, fonte);
     const int largura = grade.verticalHeader()->width();
     EXPECT_GE(largura, grade.fontMetrics().horizontalAdvance(QStringLiteral("*")));
     ContaPinturas celulas(grade.viewport());
@@ -237,30 +266,17 @@ TEST(DbGrid, TrafficMovesAreFollowedAtACalmPace) {
     MemTable t = Cartoes(20000);
     DataSource fonte(t);
     common::qt::DbGrid grade;
-    grade.Bind(fonte, {GridColumn(0, "K", 60)}, true);
-    grade.resize(200, 300);
-    grade.show();
-    QCoreApplication::processEvents();
+    Mostra(grade, fonte);
     ContaPinturas celulas(grade.viewport());
     std::mt19937 sorte(7);
-    QElapsedTimer relogio;
-    relogio.start();
-    int movimentos = 0;
     std::string ultimo;
-    while (relogio.elapsed() < 600) {
+    const Rajada r = SobTrafego([&](int) {
         ultimo = std::to_string(100000 + sorte() % 20000);
-        {
-            const common::TrafficChanges trafego;
-            ASSERT_TRUE(t.FindKey(ultimo));
-        }
-        ++movimentos;
-        QCoreApplication::processEvents();
-        QThread::msleep(2);
-    }
-    ASSERT_GT(movimentos, 20);
+        EXPECT_TRUE(t.FindKey(ultimo));
+    });
+    ASSERT_GT(r.mudancas, 20);
     // Scrolling to each card would repaint the whole grid each time.
-    const int passos = static_cast<int>(relogio.elapsed() / common::qt::DbGrid::kTrafficPaceMs);
-    EXPECT_LE(celulas.inteiras, 2 * (passos + 1)) << movimentos << " moves";
+    EXPECT_LE(celulas.inteiras, 2 * (r.passos + 1)) << r.mudancas << " moves";
     QTest::qWait(common::qt::DbGrid::kTrafficPaceMs + 50);
     EXPECT_EQ(grade.currentIndex().row(), t.RecNo());
     EXPECT_EQ(grade.currentIndex().data().toString().toStdString(), ultimo);
@@ -280,28 +296,16 @@ TEST(DbGrid, TrafficRowsArePaintedAtACalmPace) {
     t.Load({});
     DataSource fonte(t);
     common::qt::DbGrid grade;
-    grade.Bind(fonte, {GridColumn(0, "K", 60)}, true);
-    grade.resize(200, 300);
-    grade.show();
-    QCoreApplication::processEvents();
+    Mostra(grade, fonte);
     ContaPinturas celulas(grade.viewport());
-    QElapsedTimer relogio;
-    relogio.start();
-    int linhas = 0;
-    while (relogio.elapsed() < 600) {
-        {
-            const common::TrafficChanges trafego;
-            t.Insert();
-            t.SetString(0, std::to_string(100000 + linhas));
-            t.Post();
-        }
-        ++linhas;
-        QCoreApplication::processEvents();
-        QThread::msleep(2);
-    }
+    const Rajada r = SobTrafego([&](int n) {
+        t.Insert();
+        t.SetString(0, std::to_string(100000 + n));
+        t.Post();
+    });
+    const int linhas = r.mudancas;
     ASSERT_GT(linhas, 20);
-    const int passos = static_cast<int>(relogio.elapsed() / common::qt::DbGrid::kTrafficPaceMs);
-    EXPECT_LE(celulas.vezes, 2 * (passos + 1)) << linhas << " rows";
+    EXPECT_LE(celulas.vezes, 2 * (r.passos + 1)) << linhas << " rows";
     // ...but painted while the traffic lasts, not only once it stops.
     EXPECT_GE(celulas.vezes, 1);
     QTest::qWait(common::qt::DbGrid::kTrafficPaceMs + 50);
