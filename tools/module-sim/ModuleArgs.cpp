@@ -1,6 +1,9 @@
 #include "ModuleArgs.h"
 
 #include <cstdlib>
+#include <initializer_list>
+#include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -50,7 +53,33 @@ long Milliseconds(std::string_view what, std::string_view text) {
 
 }  // namespace
 
+namespace {
+
+// The keys that set a text field as given.
+template <typename Module>
+using TextKeys = std::initializer_list<std::pair<std::string_view, std::string Module::*>>;
+
+template <typename Module>
+bool SetText(Module& m, TextKeys<Module> keys, const std::string& key, const std::string& value) {
+    for (const auto& [name, field] : keys) {
+        if (key == name) {
+            m.*field = value;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 TibboModule ParseTibbo(std::string_view desc) {
+    static const TextKeys<TibboModule> kTextos = {
+        {"mac", &TibboModule::mac},         {"port", &TibboModule::port},
+        {"flags", &TibboModule::flags},     {"field4", &TibboModule::field4},
+        {"field5", &TibboModule::field5},   {"rest", &TibboModule::rest},
+        {"netmask", &TibboModule::netmask}, {"gateway", &TibboModule::gateway},
+        {"dest", &TibboModule::destino},    {"password", &TibboModule::password},
+        {"discovery", &TibboModule::discovery}};
     TibboModule m;
     bool haveIp = false;
     std::optional<bool> dhcp;
@@ -58,32 +87,10 @@ TibboModule ParseTibbo(std::string_view desc) {
         if (key == "ip") {
             m.ip = CheckedIp(value);
             haveIp = true;
-        } else if (key == "mac") {
-            m.mac = value;
-        } else if (key == "port") {
-            m.port = value;
-        } else if (key == "flags") {
-            m.flags = value;
-        } else if (key == "field4") {
-            m.field4 = value;
-        } else if (key == "field5") {
-            m.field5 = value;
-        } else if (key == "rest") {
-            m.rest = value;
-        } else if (key == "netmask") {
-            m.netmask = value;
-        } else if (key == "gateway") {
-            m.gateway = value;
-        } else if (key == "dest") {
-            m.destino = value;
-        } else if (key == "password") {
-            m.password = value;
-        } else if (key == "discovery") {
-            m.discovery = value;
         } else if (key == "dhcp") {
             if (value != "1" && value != "0") throw SimError("dhcp takes 1 or 0");
             dhcp = value == "1";
-        } else {
+        } else if (!SetText(m, kTextos, key, value)) {
             throw SimError("unknown module key '" + key + "'");
         }
     }
@@ -93,16 +100,16 @@ TibboModule ParseTibbo(std::string_view desc) {
 }
 
 BrivantModule ParseBrivant(std::string_view desc) {
+    static const TextKeys<BrivantModule> kTextos = {
+        {"name", &BrivantModule::name},
+        {"mac", &BrivantModule::mac},
+        {"reply", &BrivantModule::reply}};
     BrivantModule m;
     bool haveIp = false;
     for (auto& [key, value] : Items(desc)) {
         if (key == "ip") {
             m.ip = CheckedIp(value);
             haveIp = true;
-        } else if (key == "name") {
-            m.name = value;
-        } else if (key == "mac") {
-            m.mac = value;
         } else if (key == "form") {
             if (value == "found")
                 m.form = BrivantForm::Found;
@@ -115,9 +122,7 @@ BrivantModule ParseBrivant(std::string_view desc) {
         } else if (key == "sep") {
             if (value.size() != 1) throw SimError("sep takes one character");
             m.separator = value[0];
-        } else if (key == "reply") {
-            m.reply = value;
-        } else {
+        } else if (!SetText(m, kTextos, key, value)) {
             throw SimError("unknown module key '" + key + "'");
         }
     }
