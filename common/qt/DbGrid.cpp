@@ -169,13 +169,10 @@ bool DbGrid::viewportEvent(QEvent* event) {
 
 void DbGrid::FollowCursor() {
     if (!model_ || following_) return;
-    // A grid nobody sees (the window in the notification area) catches up when it is shown:
-    // selecting and scrolling for every card read of a busy night is work for nobody.
-    if (!isVisible()) {
-        behind_ = true;
-        return;
-    }
-    if (!updatesEnabled() || paceTimer_.isActive()) {
+    // A grid nobody sees (the window in the notification area) catches up when it is shown,
+    // and one holding traffic's changes back at the end of the pause: selecting and scrolling
+    // for every card read of a busy night is work for nobody.
+    if (!isVisible() || !updatesEnabled() || paceTimer_.isActive()) {
         behind_ = true;
         return;
     }
