@@ -15,16 +15,11 @@ CommandLineOptions ReadCommandLine(int& argc, char** argv, bool acceptsProgramFo
             o.help = true;
         } else if (a == "--version") {
             o.version = true;
-        } else if (acceptsProgramFolder && a == kFolder) {
-            const char* valor = i + 1 < argc ? argv[++i] : "";
-            if (*valor) {
-                o.programFolder = valor;
-            } else {
-                o.error = "--program-folder needs a folder";
-            }
-        } else if (acceptsProgramFolder && a.size() > kFolder.size() &&
-                   a.substr(0, kFolder.size() + 1) == std::string(kFolder) + "=") {
-            const std::string_view valor = a.substr(kFolder.size() + 1);
+        } else if (acceptsProgramFolder &&
+                   (a == kFolder || (a.starts_with(kFolder) && a[kFolder.size()] == '='))) {
+            // "--program-folder DIR" or "--program-folder=DIR"
+            const std::string_view valor =
+                a == kFolder ? (i + 1 < argc ? argv[++i] : "") : a.substr(kFolder.size() + 1);
             if (valor.empty()) {
                 o.error = "--program-folder needs a folder";
             } else {
