@@ -1,12 +1,15 @@
-// Host name, name resolution and, when that is of no use, the interfaces' own addresses.
+// Host name, the hosts file and, when that is of no use, the interfaces' own addresses.
 #include "common/LocalAddress.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
-#include <netdb.h>
 #include <netinet/in.h>
+#include <strings.h>
 #include <unistd.h>
+
+#include <fstream>
+#include <sstream>
 
 namespace common {
 namespace {
@@ -37,25 +40,40 @@ std::string PrimeiraInterface() {
 
 }  // namespace
 
-std::string LocalIPv4Address(bool loopbackFallback) {
-    char nome[128] = {};
-    std::string resolvido;
-    if (gethostname(nome, sizeof nome - 1) == 0) {
-        addrinfo dica{};
-        dica.ai_family = AF_INET;
-        dica.ai_socktype = SOCK_STREAM;
-        addrinfo* resultado = nullptr;
-        if (getaddrinfo(nome, nullptr, &dica, &resultado) == 0 && resultado) {
-            const auto* a = reinterpret_cast<const sockaddr_in*>(resultado->ai_addr);
-            resolvido = Texto(a->sin_addr);
-            const bool loop = Loopback(a->sin_addr);
-            freeaddrinfo(resultado);
-            if (!loop) return resolvido;
+std::string HostsIPv4Address(std::string_view hosts, std::string_view name) {
+    if (name.empty()) return {};
+    std::istringstream linhas{std::string(hosts)};
+    std::string linha;
+    while (std::getline(linhas, linha)) {
+        linha = linha.substr(0, linha.find('#'));
+        std::istringstream campos(linha);
+        std::string endereco, nome;
+        in_addr a{};
+        if (!(campos >> endereco) || inet_pton(AF_INET, endereco.c_str(), &a) != 1) continue;
+        while (campos >> nome) {
+            if (nome.size() == name.size() &&
+                strncasecmp(nome.data(), name.data(), name.size()) == 0)
+                return Texto(a);
         }
+    }
+    return {};
+}
+
+std::string LocalIPv4Address(bool loopbackFallback) {
+    char nome[256] = {};
+    std::string doHosts;
+    if (gethostname(nome, sizeof nome - 1) == 0) {
+        std::ifstream arquivo("/etc/hosts");
+        std::ostringstream texto;
+        texto << arquivo.rdbuf();
+        doHosts = HostsIPv4Address(texto.str(), nome);
+        in_addr a{};
+        if (!doHosts.empty() && inet_pton(AF_INET, doHosts.c_str(), &a) == 1 && !Loopback(a))
+            return doHosts;
     }
     const std::string interface = PrimeiraInterface();
     if (!interface.empty()) return interface;
-    return loopbackFallback ? resolvido : std::string();
+    return loopbackFallback ? doHosts : std::string();
 }
 
 }  // namespace common

@@ -4,9 +4,13 @@
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <sched.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 namespace lumora::teste {
@@ -53,6 +57,30 @@ inline std::string EntraEmRedePrivada() {
         return "the new network namespace is not private";
     if (std::system("ip link set lo up && ip route add default dev lo") != 0)
         return "could not set up loopback in the private namespace (is iproute2 installed?)";
+    return {};
+}
+
+// Gives the process a mount namespace of its own in which the hosts file names nothing but
+// localhost and the one name server configured cannot be reached from a private network (a
+// documentation address, 5 s per try, two tries): whatever asks a name server there waits as
+// on an isolated gate network, whatever this machine's own files say. Call it after
+// EntraEmRedePrivada, before any thread exists. Returns the reason when that was impossible.
+inline std::string SemServidorDeNomes() {
+    if (::unshare(CLONE_NEWNS) != 0) return "unshare(CLONE_NEWNS) failed (needs root)";
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return "could not make the mounts private";
+    const std::pair<const char*, const char*> arquivos[] = {
+        {"/etc/hosts", "127.0.0.1 localhost\n::1 localhost\n"},
+        {"/etc/resolv.conf", "nameserver 192.0.2.53\noptions timeout:5 attempts:2\n"}};
+    for (const auto& [alvo, texto] : arquivos) {
+        const std::string origem =
+            std::filesystem::temp_directory_path() / ("lumora-nomes-" + std::to_string(::getpid()));
+        std::ofstream(origem, std::ios::trunc) << texto;
+        // A bind mount keeps the file alive after its name is gone.
+        const bool montado = ::mount(origem.c_str(), alvo, nullptr, MS_BIND, nullptr) == 0;
+        std::remove(origem.c_str());
+        if (!montado) return std::string("could not replace ") + alvo;
+    }
     return {};
 }
 

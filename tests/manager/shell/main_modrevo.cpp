@@ -11,6 +11,8 @@ int main(int argc, char* argv[]) {
     // Before Qt or gtest start a thread: the namespace belongs to the thread that enters it,
     // and the simulator's threads and the program started by the end-to-end test inherit it.
     apoio::semRedePrivada = lumora::teste::EntraEmRedePrivada();
+    // Nothing here may hang on the machine's name service, nor pass because it answers.
+    if (apoio::semRedePrivada.empty()) apoio::semRedePrivada = lumora::teste::SemServidorDeNomes();
     ::testing::InitGoogleTest(&argc, argv);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
