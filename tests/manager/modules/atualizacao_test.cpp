@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <map>
 
 #include "EndpointFalso.h"
@@ -173,12 +175,22 @@ TEST_F(AtualizacaoTest, FalhaDeSocketGuardaOQueJaVeioEContinua) {
 }
 
 TEST_F(AtualizacaoTest, TiqueDentroDeAtualizacaoDoTiqueNaoFazNada) {
-    int tiques = 0;
-    janela.aoProcessar = [&] {
-        if (tiques++ < 3) atualizacao.Timer1Timer();
+    // Whoever started the running refresh: a tick, the first activation, "Atualizar".
+    const std::function<void()> primeiras[] = {
+        [&] { atualizacao.Timer1Timer(); },
+        [&] { atualizacao.AtualizaListas(true); },
+        [&] { atualizacao.ToolButton2Click(); },
     };
-    atualizacao.Timer1Timer();
-    EXPECT_EQ(client.envios.size(), 1u);
+    for (const auto& primeira : primeiras) {
+        client.envios.clear();
+        int tiques = 0;
+        janela.aoProcessar = [&] {
+            if (tiques++ < 3) atualizacao.Timer1Timer();
+        };
+        primeira();
+        janela.aoProcessar = nullptr;
+        EXPECT_EQ(client.envios.size(), 1u);
+    }
 
     // A row being edited also holds the tick back.
     janela.aoProcessar = nullptr;
