@@ -2,11 +2,11 @@
 // second-family module's own page opened in the browser.
 #include "manager/modules/Configuracao.h"
 
+#include <exception>
+
 #include "manager/modules/Listas.h"
 #include "manager/modules/RegrasResposta.h"
 #include "manager/modules/Respostas.h"
-
-#include <exception>
 
 namespace modrevo {
 namespace {

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-
 #include <map>
 
 #include "EndpointFalso.h"

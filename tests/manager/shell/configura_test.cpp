@@ -2,6 +2,7 @@
 // commands it receives, where they go, the module's state after "E", the lists after the
 // closing refresh, Timer1 around it all; and the second list's page opening.
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QToolButton>
@@ -540,6 +541,32 @@ TEST_F(ConfiguraTest, EndingDuringAConfigurationWaitsForItsLastCommand) {
     Desarma();
     EXPECT_FALSE(janela->FormConfigura()->isVisible());
     EXPECT_TRUE(ComandosDaConfiguracao().empty());
+
+    // A real notice box open inside the operation: nobody may be there to answer it. It is
+    // taken as read and the program ends.
+    janela.reset();
+    IniciaSim(SoTibbo({Tibbo("127.0.0.5", "0.36.119.87.8.24", "ABCI", "sem palavra")}));
+    Abre("127.0.0.1");
+    QSignalSpy terceiro(janela.get(), &modrevo::TFormPrincipal::finalizado);
+    common::qt::SetDialogs(nullptr);
+    bool caixaAberta = false;
+    Quando(
+        [] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (qobject_cast<QMessageBox*>(w) && w->isVisible()) return true;
+            return false;
+        },
+        [&] {
+            caixaAberta = true;
+            janela->Encerra();
+        });
+    DuploClique(1, "127.0.0.5");
+    const bool terminou = Ate([&] { return terceiro.count() > 0; }, 3000);
+    Desarma();
+    common::qt::SetDialogs(&dialogos);
+    EXPECT_TRUE(caixaAberta);
+    EXPECT_TRUE(terminou);
+    EXPECT_FALSE(Timer1()->isActive());
 }
 
 }  // namespace
