@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 
@@ -166,9 +167,23 @@ TEST_F(AtualizacaoTest, FalhaDeSocketGuardaOQueJaVeioEContinua) {
     EXPECT_EQ(atualizacao.tbmModulos.RecordCount(), 2);
     EXPECT_FALSE(janela.ampulheta);
 
-    // A failure of the second family's query is not caught: "Atualizar" then leaves the timer
-    // stopped.
-    safe.falhaNoEnvio = 2;
+    // An adapter that refuses a broadcast another one took is a line in the log, for either
+    // family, and everything is still listed.
+    janela.avisos.clear();
+    aux.falhaNoEnvio = 0;
+    client.falhasParciais = {"eth1: Socket Error # 10051\r\nNetwork is unreachable"};
+    safe.falhasParciais = {"eth2: Socket Error # 10051\r\nNetwork is unreachable"};
+    atualizacao.AtualizaListas(true);
+    EXPECT_TRUE(janela.avisos.empty());
+    for (const auto* f : {&client.falhasParciais, &safe.falhasParciais})
+        EXPECT_NE(std::find(janela.memo1.begin(), janela.memo1.end(), f->at(0)),
+                  janela.memo1.end());
+    EXPECT_EQ(atualizacao.tbmColetores.RecordCount(), 3);
+    EXPECT_EQ(atualizacao.tbmModulos.RecordCount(), 2);
+
+    // A failure of the second family's query on every adapter is not caught: "Atualizar" then
+    // leaves the timer stopped.
+    safe.falhaNoEnvio = static_cast<int>(safe.envios.size()) + 1;
     EXPECT_THROW(atualizacao.ToolButton2Click(), ESocketUDP);
     EXPECT_FALSE(janela.timerLigado);
 }
