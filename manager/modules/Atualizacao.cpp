@@ -30,6 +30,12 @@ void TAtualizacao::dsColetoresStateChange() {
     janela_.MostraContagem(" " + std::to_string(total) + " equipamento(s) encotrado(s)");
 }
 
+void TAtualizacao::Difunde(IEndpointUDP& udp, const std::string& texto, uint16_t porta) {
+    udp.Broadcast(texto, porta);
+    // The modules behind the other adapters are still found: worth a line, not a box.
+    for (const std::string& falha : udp.FalhasParciais()) janela_.AdicionaMemo1(falha);
+}
+
 bool TAtualizacao::Processa(unsigned minha) {
     janela_.ProcessaMensagens();
     return Vigente(minha);
@@ -57,7 +63,7 @@ void TAtualizacao::GuardaValor(int linha, int campo, const std::string& valor) {
 
 bool TAtualizacao::LeModulos(unsigned minha, int tempo) {
     if (!Processa(minha)) return false;
-    udpClient_.Broadcast("X", kPortaPrimeiraFamilia);
+    Difunde(udpClient_, "X", kPortaPrimeiraFamilia);
     ColetaAteSilencio(udpClient_, [&](const Datagrama& d) {
         InsereColetor(d.endereco, d.texto);
         janela_.AdicionaMemo1(d.endereco + " " + d.texto);
@@ -130,7 +136,9 @@ void TAtualizacao::btnUDPSafeClick() {
 void TAtualizacao::DescobreSegundaFamilia(unsigned minha, int tempo) {
     udpSafe_.Close();
     udpSafe_.SetReceiveTimeout(tempo);
-    udpSafe_.Send("255.255.255.255", kPortaSegundaFamilia, kConsultaSegundaFamilia);
+    // Through every adapter, as "X" goes: a plain send reaches one segment at most, and none
+    // where there is no default route.
+    Difunde(udpSafe_, kConsultaSegundaFamilia, kPortaSegundaFamilia);
     janela_.ProcessaMensagens();
     // A refresh begun by the messages just processed has run its own query on a new socket;
     // the rows of this one would be listed twice.
@@ -152,13 +160,9 @@ void TAtualizacao::DescobreSegundaFamilia(unsigned minha, int tempo) {
 void TAtualizacao::Timer1Timer() {
     const TableState estado = tbmColetores.State();
     if (estado == TableState::Insert || estado == TableState::Edit) return;
-    // Refreshes longer than the timer's interval would otherwise nest without end.
-    if (atualizacaoDoTimer_) return;
-    atualizacaoDoTimer_ = true;
-    struct Saida {
-        bool& f;
-        ~Saida() { f = false; }
-    } saida{atualizacaoDoTimer_};
+    // Whoever started the running refresh (the first activation, "Atualizar", a
+    // configuration), a refresh started inside it would nest without end on a silent network.
+    if (EmAtualizacao()) return;
     AtualizaListas(false);
 }
 

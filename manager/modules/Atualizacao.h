@@ -58,8 +58,8 @@ class TAtualizacao {
     void InsereColetor(const std::string& endereco, const std::string& texto);
     void btnUDPSafeClick();
     void dsColetoresStateChange();
-    // Every 30 s. A tick that comes while a row is being inserted or edited, or while a
-    // refresh that a tick started is still running, does nothing.
+    // Every 30 s. A tick that comes while a row is being inserted or edited, or while any
+    // refresh is running, does nothing.
     void Timer1Timer();
     // "Atualizar": the timer stands still around its own refresh.
     void ToolButton2Click();
@@ -80,6 +80,8 @@ class TAtualizacao {
     void GuardaValor(int linha, int campo, const std::string& valor);
     // The second-family discovery; `minha` is the refresh that runs it, 0 for none.
     void DescobreSegundaFamilia(unsigned minha, int tempo);
+    // A broadcast whose refusal by some adapters goes to the log.
+    void Difunde(IEndpointUDP& udp, const std::string& texto, uint16_t porta);
 
     IJanelaGerente& janela_;
     IEndpointUDP& udpClient_;
@@ -87,7 +89,6 @@ class TAtualizacao {
     IEndpointUDP& udpSafe_;
     unsigned geracao_ = 0;
     int profundidade_ = 0;
-    bool atualizacaoDoTimer_ = false;
 };
 
 }  // namespace modrevo

@@ -2,6 +2,8 @@
 // second-family module's own page opened in the browser.
 #include "manager/modules/Configuracao.h"
 
+#include <exception>
+
 #include "manager/modules/Listas.h"
 #include "manager/modules/RegrasResposta.h"
 #include "manager/modules/Respostas.h"
@@ -40,16 +42,24 @@ bool ModuloConfiguravel(const std::string& descricao) {
 
 bool ModuloVexa(const std::string& descricao) { return Contem(descricao, "Vexa"); }
 
-PlanoConfiguracao PlanejaConfiguracao(const LinhaColetor& linha,
+PlanoConfiguracao PlanejaConfiguracao(const LinhaColetor& linha, const CamposConfiguracao& mostrado,
                                       const CamposConfiguracao& dialogo) {
+    // A column that was never read says nothing about the module: what the dialog showed for
+    // it is only a placeholder, sent when the operator changed it and never otherwise.
+    const auto mudou = [](const std::string& coluna, const std::string& exibido,
+                          const std::string& final) {
+        return coluna.empty() ? final != exibido : final != coluna;
+    };
     PlanoConfiguracao p;
     p.mac = linha.mac;
     p.campos = dialogo;
     p.mudouIp = dialogo.ip != linha.ip;
-    p.mudouMascara = dialogo.mascara != linha.netmask;
-    p.mudouGateway = dialogo.gateway != linha.gateway;
-    p.mudouDestino = ModuloVexa(linha.descricao) && dialogo.ipComputador != linha.ipDestino;
-    p.mudouDhcp = dialogo.dhcp != linha.dhcp;
+    p.mudouMascara = mudou(linha.netmask, mostrado.mascara, dialogo.mascara);
+    p.mudouGateway = mudou(linha.gateway, mostrado.gateway, dialogo.gateway);
+    p.mudouDestino = ModuloVexa(linha.descricao) &&
+                     mudou(linha.ipDestino, mostrado.ipComputador, dialogo.ipComputador);
+    const bool dhcpLido = linha.dhcp == kDhcpAtivado || linha.dhcp == kDhcpDesativado;
+    p.mudouDhcp = dhcpLido ? dialogo.dhcp != linha.dhcp : dialogo.dhcp != mostrado.dhcp;
     p.alvo = p.mudouIp ? dialogo.ip : linha.ip;
     return p;
 }
@@ -64,17 +74,25 @@ TConfiguracao::TConfiguracao(IJanelaGerente& janela, TAtualizacao& atualizacao,
       ipComputador_(std::move(ipComputador)) {}
 
 void TConfiguracao::ConfiguraColetor() {
+    ++configurando_;
+    // Only the outermost configuration started the timer's pause, so only it ends it: one
+    // run inside another (a double click while the first sends) must not let a tick start a
+    // refresh under the first.
+    struct Saida {
+        TConfiguracao& c;
+        int excecoes = std::uncaught_exceptions();
+        ~Saida() {
+            if (--c.configurando_ == 0 && std::uncaught_exceptions() == excecoes)
+                c.janela_.IniciaTimer1();
+        }
+    } saida{*this};
     common::MemTable& t = atualizacao_.tbmColetores;
-    if (!t.Active() || t.RecordCount() == 0 || t.RecNo() < 0) {
-        janela_.IniciaTimer1();
-        return;
-    }
+    if (!t.Active() || t.RecordCount() == 0 || t.RecNo() < 0) return;
     LinhaColetor linha{t.AsString(cIp),        t.AsString(cMACaddress), t.AsString(cDHCP),
                        t.AsString(cDescricao), t.AsString(cGateway),    t.AsString(cNetmask),
                        t.AsString(cIpDestino)};
     if (!ModuloConfiguravel(linha.descricao)) {
         janela_.Aviso(kOpcaoIndisponivel);
-        janela_.IniciaTimer1();
         return;
     }
     const bool vexa = ModuloVexa(linha.descricao);
@@ -85,13 +103,11 @@ void TConfiguracao::ConfiguraColetor() {
     campos.dhcp = linha.dhcp == kDhcpAtivado ? kDhcpAtivado : kDhcpDesativado;
     campos.ipComputador = vexa ? linha.ipDestino : "0.0.0.0";
     dialogo_.Preenche(campos, vexa);
-    if (!dialogo_.Executa()) {
-        janela_.IniciaTimer1();
-        return;
-    }
+    const CamposConfiguracao mostrado = dialogo_.Le();
+    if (!dialogo_.Executa()) return;
     // Everything the commands carry is taken here, once: a refresh or another configuration
     // run by a message processed between two replies cannot change what this one sends.
-    const PlanoConfiguracao plano = PlanejaConfiguracao(linha, dialogo_.Le());
+    const PlanoConfiguracao plano = PlanejaConfiguracao(linha, mostrado, dialogo_.Le());
 
     janela_.Ampulheta(true);
     janela_.ProcessaMensagens();
@@ -105,7 +121,6 @@ void TConfiguracao::ConfiguraColetor() {
     janela_.Pausa(100);
     atualizacao_.AtualizaListas(true);
     janela_.ProcessaMensagens();
-    janela_.IniciaTimer1();
 }
 
 void TConfiguracao::Coleta() {

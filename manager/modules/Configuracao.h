@@ -26,6 +26,8 @@ class IDialogoConfigura {
     virtual void Preenche(const CamposConfiguracao& campos, bool vexa) = 0;
     // Shows the dialog modally; true when it closed with OK.
     virtual bool Executa() = 0;
+    // What the dialog holds: right after Preenche, what the operator is shown. A greyed field
+    // gives back what it was filled with, since the operator cannot have meant to change it.
     virtual CamposConfiguracao Le() const = 0;
 };
 
@@ -66,7 +68,10 @@ struct LinhaColetor {
     std::string ip, mac, dhcp, descricao, gateway, netmask, ipDestino;
 };
 
-PlanoConfiguracao PlanejaConfiguracao(const LinhaColetor& linha, const CamposConfiguracao& dialogo);
+// `mostrado` is what the dialog showed before the operator touched it, `dialogo` what it holds
+// on OK.
+PlanoConfiguracao PlanejaConfiguracao(const LinhaColetor& linha, const CamposConfiguracao& mostrado,
+                                      const CamposConfiguracao& dialogo);
 
 // The eligibility words, looked for exactly as written.
 bool ModuloConfiguravel(const std::string& descricao);
@@ -78,7 +83,8 @@ class TConfiguracao {
                   IAbridor& abridor, std::string ipComputador);
 
     // Configures the current first-family row. Timer1 is stopped when it starts and is
-    // started again on every way out (but after a failing closing refresh).
+    // started again on every way out of the outermost configuration (but after a failing
+    // closing refresh).
     void ConfiguraColetor();
     // Opens the current second-family row's page when it is in this computer's range.
     void AbrePaginaModulo();
@@ -95,6 +101,7 @@ class TConfiguracao {
     IAbridor& abridor_;
     std::string ipComputador_;
     int enviando_ = 0;
+    int configurando_ = 0;
 };
 
 }  // namespace modrevo

@@ -35,8 +35,13 @@ std::string Texto(const in_addr& a) {
 
 // Indexes of the interfaces a broadcast should leave by: up, able to broadcast, not loopback,
 // with an IPv4 address.
-std::vector<int> InterfacesDeBroadcast() {
-    std::vector<int> indices;
+struct Interface {
+    int indice;
+    std::string nome;
+};
+
+std::vector<Interface> InterfacesDeBroadcast() {
+    std::vector<Interface> indices;
     ifaddrs* lista = nullptr;
     if (getifaddrs(&lista) != 0) return indices;
     std::set<int> vistos;
@@ -48,7 +53,7 @@ std::vector<int> InterfacesDeBroadcast() {
         std::string nome = i->ifa_name;
         nome = nome.substr(0, nome.find(':'));
         const int indice = static_cast<int>(if_nametoindex(nome.c_str()));
-        if (indice > 0 && vistos.insert(indice).second) indices.push_back(indice);
+        if (indice > 0 && vistos.insert(indice).second) indices.push_back({indice, nome});
     }
     freeifaddrs(lista);
     return indices;
@@ -139,7 +144,8 @@ void TUDPEndpoint::Broadcast(const std::string& texto, uint16_t porta) {
     Abre();
     DefineBroadcast(true);
     const uint32_t todos = htonl(INADDR_BROADCAST);
-    const std::vector<int> interfaces = InterfacesDeBroadcast();
+    const std::vector<Interface> interfaces = InterfacesDeBroadcast();
+    falhasParciais_.clear();
     try {
         if (interfaces.empty()) {
             EnviaPara(todos, porta, texto, 0);
@@ -149,15 +155,18 @@ void TUDPEndpoint::Broadcast(const std::string& texto, uint16_t porta) {
             // error is reported only when no adapter took the datagram.
             bool algumEnviou = false;
             std::exception_ptr ultimaFalha;
-            for (int indice : interfaces) {
+            std::vector<std::string> falhas;
+            for (const Interface& i : interfaces) {
                 try {
-                    EnviaPara(todos, porta, texto, indice);
+                    EnviaPara(todos, porta, texto, i.indice);
                     algumEnviou = true;
-                } catch (const ESocketUDP&) {
+                } catch (const ESocketUDP& e) {
                     ultimaFalha = std::current_exception();
+                    falhas.push_back(i.nome + ": " + e.what());
                 }
             }
             if (!algumEnviou && ultimaFalha) std::rethrow_exception(ultimaFalha);
+            falhasParciais_ = std::move(falhas);
         }
     } catch (...) {
         DefineBroadcast(broadcastEnabled_);

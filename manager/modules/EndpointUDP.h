@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/Exception.h"
 
@@ -35,6 +36,9 @@ class IEndpointUDP {
     virtual void SetReceiveTimeout(int milissegundos) = 0;
     virtual int ReceiveTimeout() const = 0;
     virtual void Broadcast(const std::string& texto, uint16_t porta) = 0;
+    // The adapters that refused the last broadcast while another took it, each as
+    // "name: error text"; empty when every adapter took it.
+    virtual std::vector<std::string> FalhasParciais() const { return {}; }
     virtual void Send(const std::string& host, uint16_t porta, const std::string& texto) = 0;
     virtual Datagrama Receive() = 0;
     virtual void Close() = 0;
@@ -60,6 +64,7 @@ class TUDPEndpoint : public IEndpointUDP {
     // and is not loopback, all from this socket and its port; by the routing table where no
     // such interface exists.
     void Broadcast(const std::string& texto, uint16_t porta) override;
+    std::vector<std::string> FalhasParciais() const override { return falhasParciais_; }
     // `host` is a dotted quad; nothing is ever resolved.
     void Send(const std::string& host, uint16_t porta, const std::string& texto) override;
     Datagrama Receive() override;
@@ -81,6 +86,7 @@ class TUDPEndpoint : public IEndpointUDP {
     int fd_ = -1;
     int recepcoes_ = 0;
     int esgotados_ = 0;
+    std::vector<std::string> falhasParciais_;
 };
 
 // A dotted-quad IPv4 text as an address in network order; false for anything else.

@@ -69,22 +69,37 @@ std::string NormalizaParte(const std::string& parte) {
     return std::to_string(negativo && inteira ? -resto : resto);
 }
 
-// Three characters at most when typing. A longer text written by the program (a negative
-// octet such as "-255") is shown whole, and the operator may still shorten it.
+// Non-digit characters in an octet's text.
+qsizetype NaoDigitos(const QString& texto) {
+    qsizetype n = 0;
+    for (QChar c : texto) n += c < u'0' || c > u'9';
+    return n;
+}
+
+// Three characters at most when typing, and digits only, however the text comes in: keys with
+// any modifier, an input method, a paste or a drop all pass here, the key filter does not see
+// them all. A longer text written by the program (a negative octet such as "-255") is shown
+// whole, and the operator may still shorten it.
 class LimiteDigitacao : public QValidator {
   public:
     explicit LimiteDigitacao(QLineEdit* campo)
-        : QValidator(campo), anterior_(campo->text().size()) {
+        : QValidator(campo),
+          anterior_(campo->text().size()),
+          naoDigitosAnteriores_(NaoDigitos(campo->text())) {
         // The text has already changed when a change is validated: remember the last one.
-        connect(campo, &QLineEdit::textChanged, this,
-                [this](const QString& texto) { anterior_ = texto.size(); });
+        connect(campo, &QLineEdit::textChanged, this, [this](const QString& texto) {
+            anterior_ = texto.size();
+            naoDigitosAnteriores_ = NaoDigitos(texto);
+        });
     }
     State validate(QString& texto, int& /*posicao*/) const override {
+        if (NaoDigitos(texto) > naoDigitosAnteriores_) return Invalid;
         return texto.size() <= 3 || texto.size() <= anterior_ ? Acceptable : Invalid;
     }
 
   private:
     qsizetype anterior_;
+    qsizetype naoDigitosAnteriores_;
 };
 
 enum class Tecla { Normal, Descarta, Ponto };

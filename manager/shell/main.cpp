@@ -46,6 +46,10 @@ int main(int argc, char* argv[]) {
                      [&principal](int) { principal.Encerra(); });
     QObject::connect(&principal, &modrevo::TFormPrincipal::finalizado, &app,
                      [] { QCoreApplication::exit(0); });
+    // The desktop session's actual end (not the request to save that a cancelled logout
+    // follows) ends it the same way.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &principal,
+                     [&principal] { principal.Encerra(); });
 
     principal.show();
     return app.exec();

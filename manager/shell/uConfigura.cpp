@@ -12,6 +12,7 @@
 
 #include "common/Convert.h"
 #include "common/Unhandled.h"
+#include "common/qt/OperatorDialogs.h"
 #include "common/qt/Text1252Qt.h"
 #include "manager/shell/IPEdit.h"
 
@@ -137,19 +138,38 @@ void TFormConfigura::cbDHCPChange() {
 void TFormConfigura::SpeedButton1Click() { IPEditIPComp_->SetText(ipComputador_); }
 
 void TFormConfigura::OkClick() {
-    for (TIPEdit* e : {IPEdit_, IPEditMascara_, IPEditGateway_, IPEditIPComp_}) {
-        const int octeto = OctetoInvalido(*e);
+    const struct {
+        TIPEdit* campo;
+        const char* nome;
+    } campos[] = {{IPEdit_, "Endere\xE7o IP"},
+                  {IPEditMascara_, "M\xE1scara de Rede"},
+                  {IPEditGateway_, "Gateway"},
+                  {IPEditIPComp_, "Endere\xE7o IP do Computador"}};
+    for (const auto& c : campos) {
+        // A greyed field is not sent, so what it holds cannot keep the others from going.
+        if (!c.campo->IsEnabled()) continue;
+        const int octeto = OctetoInvalido(*c.campo);
         if (octeto < 0) continue;
+        common::qt::Dialogs().Notice(TextoEnderecoIncompleto(c.nome));
         // Focus coming into the control always lands in octet 0 first; from there it can go
         // on to the octet that needs a number.
-        e->Octeto(0)->setFocus(Qt::OtherFocusReason);
-        e->Octeto(octeto)->setFocus(Qt::OtherFocusReason);
+        c.campo->Octeto(0)->setFocus(Qt::OtherFocusReason);
+        c.campo->Octeto(octeto)->setFocus(Qt::OtherFocusReason);
         return;
     }
     accept();
 }
 
+std::string TextoEnderecoIncompleto(const std::string& campo) {
+    return campo + ": endere\xE7o incompleto. Preencha os quatro n\xFAmeros.";
+}
+
 void TFormConfigura::Preenche(const CamposConfiguracao& campos, bool vexa) {
+    // Setting a text changes only the octets it has: cleared first, no field keeps anything
+    // of the module configured before.
+    for (TIPEdit* e : {IPEdit_, IPEditMascara_, IPEditGateway_, IPEditIPComp_})
+        e->SetText("0.0.0.0");
+    preenchidos_ = campos;
     IPEdit_->SetText(campos.ip);
     IPEditGateway_->SetText(campos.gateway);
     IPEditMascara_->SetText(campos.mascara);
@@ -171,11 +191,14 @@ bool TFormConfigura::Executa() {
 }
 
 CamposConfiguracao TFormConfigura::Le() const {
+    const auto texto = [](const TIPEdit* e, const std::string& preenchido) {
+        return e->IsEnabled() ? e->Text() : preenchido;
+    };
     CamposConfiguracao c;
-    c.ip = IPEdit_->Text();
-    c.mascara = IPEditMascara_->Text();
-    c.gateway = IPEditGateway_->Text();
-    c.ipComputador = IPEditIPComp_->Text();
+    c.ip = texto(IPEdit_, preenchidos_.ip);
+    c.mascara = texto(IPEditMascara_, preenchidos_.mascara);
+    c.gateway = texto(IPEditGateway_, preenchidos_.gateway);
+    c.ipComputador = texto(IPEditIPComp_, preenchidos_.ipComputador);
     c.dhcp = common::qt::FromQString(cbDHCP_->currentText());
     return c;
 }

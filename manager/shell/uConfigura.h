@@ -16,6 +16,9 @@ namespace modrevo {
 
 class TIPEdit;
 
+// The notice that refuses OK, for the field with that label.
+std::string TextoEnderecoIncompleto(const std::string& campo);
+
 class TFormConfigura : public QDialog, public IDialogoConfigura {
     Q_OBJECT
   public:
@@ -30,11 +33,12 @@ class TFormConfigura : public QDialog, public IDialogoConfigura {
     void SpeedButton1Click();
 
   private:
-    // OK: refused while an address has an octet that is not a whole number; the focus then goes
-    // to that octet.
+    // OK: refused while an address that can be edited has an octet that is not a whole number;
+    // a notice names the field and the focus then goes to that octet.
     void OkClick();
 
     std::string ipComputador_;
+    CamposConfiguracao preenchidos_;
     QComboBox* cbDHCP_ = nullptr;
     QLabel* lbIP_ = nullptr;
     QLabel* lbMascara_ = nullptr;

@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QStatusBar>
@@ -17,6 +18,7 @@
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <cstdio>
 #include <thread>
 
 #include "common/Unhandled.h"
@@ -279,6 +281,8 @@ void TFormPrincipal::closeEvent(QCloseEvent* event) {
         // A refresh or a configuration is sending: finish it (a configuration always ends with
         // its "E"), then end.
         fechamentoPendente_ = true;
+        // No refresh may begin between now and the end of the running operation.
+        Timer1_->stop();
         event->ignore();
         hide();
         return;
@@ -296,8 +300,19 @@ void TFormPrincipal::Encerra() {
     // A configuration not yet confirmed sends nothing: cancel its dialog.
     if (formConfigura_->isVisible()) formConfigura_->reject();
     if (frmTempo_ && frmTempo_->isVisible()) frmTempo_->close();
+    // Nobody may be there to answer a notice an operation is waiting on: it is taken as read,
+    // and the operation goes on to its end (a configuration still sends its "E").
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* caixa = qobject_cast<QMessageBox*>(w);
+        if (!caixa || !caixa->isVisible()) continue;
+        if (QAbstractButton* ok = caixa->button(QMessageBox::Ok))
+            ok->click();
+        else
+            caixa->accept();
+    }
     if (Ocupada()) {
         fechamentoPendente_ = true;
+        Timer1_->stop();
         hide();
         return;
     }
@@ -366,7 +381,15 @@ void TFormPrincipal::AdicionaMemo1(const std::string& linha) { Memo1_->appendPla
 
 void TFormPrincipal::AdicionaMemo2(const std::string& linha) { Memo2_->appendPlainText(T(linha)); }
 
-void TFormPrincipal::Aviso(const std::string& texto) { common::qt::Dialogs().Notice(texto); }
+void TFormPrincipal::Aviso(const std::string& texto) {
+    // Once the end has been asked for, the window is hidden: a box would wait for nobody.
+    if (fechamentoPendente_) {
+        std::fprintf(stderr, "Modrevo: %s\n", texto.c_str());
+        AdicionaMemo1(texto);
+        return;
+    }
+    common::qt::Dialogs().Notice(texto);
+}
 
 void TFormPrincipal::MostraContagem(const std::string& texto) {
     painelContagem_->setText(T(texto));
@@ -384,9 +407,17 @@ void TFormPrincipal::Pausa(int milissegundos) {
 }
 
 void TFormPrincipal::MensagemSimples(const std::string& texto) {
+    if (fechamentoPendente_) {
+        std::fprintf(stderr, "Modrevo: %s\n", texto.c_str());
+        return;
+    }
     common::qt::Dialogs().Plain(texto);
 }
 
-void TFormPrincipal::IniciaTimer1() { Timer1_->start(); }
+void TFormPrincipal::IniciaTimer1() {
+    // A close waiting for the operation to end wants no further refresh.
+    if (fechamentoPendente_ || encerrando_) return;
+    Timer1_->start();
+}
 
 }  // namespace modrevo

@@ -38,6 +38,9 @@ class EndpointFalso : public IEndpointUDP {
     void Broadcast(const std::string& texto, uint16_t porta) override {
         Envia({"255.255.255.255", porta, texto, true});
     }
+    // The adapters that refused every broadcast while another took it.
+    std::vector<std::string> falhasParciais;
+    std::vector<std::string> FalhasParciais() const override { return falhasParciais; }
     void Send(const std::string& host, uint16_t porta, const std::string& texto) override {
         Envia({host, porta, texto, false});
     }

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <map>
 
 #include "EndpointFalso.h"
@@ -165,20 +167,44 @@ TEST_F(AtualizacaoTest, FalhaDeSocketGuardaOQueJaVeioEContinua) {
     EXPECT_EQ(atualizacao.tbmModulos.RecordCount(), 2);
     EXPECT_FALSE(janela.ampulheta);
 
-    // A failure of the second family's query is not caught: "Atualizar" then leaves the timer
-    // stopped.
-    safe.falhaNoEnvio = 2;
+    // An adapter that refuses a broadcast another one took is a line in the log, for either
+    // family, and everything is still listed.
+    janela.avisos.clear();
+    aux.falhaNoEnvio = 0;
+    client.falhasParciais = {"eth1: Socket Error # 10051\r\nNetwork is unreachable"};
+    safe.falhasParciais = {"eth2: Socket Error # 10051\r\nNetwork is unreachable"};
+    atualizacao.AtualizaListas(true);
+    EXPECT_TRUE(janela.avisos.empty());
+    for (const auto* f : {&client.falhasParciais, &safe.falhasParciais})
+        EXPECT_NE(std::find(janela.memo1.begin(), janela.memo1.end(), f->at(0)),
+                  janela.memo1.end());
+    EXPECT_EQ(atualizacao.tbmColetores.RecordCount(), 3);
+    EXPECT_EQ(atualizacao.tbmModulos.RecordCount(), 2);
+
+    // A failure of the second family's query on every adapter is not caught: "Atualizar" then
+    // leaves the timer stopped.
+    safe.falhaNoEnvio = static_cast<int>(safe.envios.size()) + 1;
     EXPECT_THROW(atualizacao.ToolButton2Click(), ESocketUDP);
     EXPECT_FALSE(janela.timerLigado);
 }
 
 TEST_F(AtualizacaoTest, TiqueDentroDeAtualizacaoDoTiqueNaoFazNada) {
-    int tiques = 0;
-    janela.aoProcessar = [&] {
-        if (tiques++ < 3) atualizacao.Timer1Timer();
+    // Whoever started the running refresh: a tick, the first activation, "Atualizar".
+    const std::function<void()> primeiras[] = {
+        [&] { atualizacao.Timer1Timer(); },
+        [&] { atualizacao.AtualizaListas(true); },
+        [&] { atualizacao.ToolButton2Click(); },
     };
-    atualizacao.Timer1Timer();
-    EXPECT_EQ(client.envios.size(), 1u);
+    for (const auto& primeira : primeiras) {
+        client.envios.clear();
+        int tiques = 0;
+        janela.aoProcessar = [&] {
+            if (tiques++ < 3) atualizacao.Timer1Timer();
+        };
+        primeira();
+        janela.aoProcessar = nullptr;
+        EXPECT_EQ(client.envios.size(), 1u);
+    }
 
     // A row being edited also holds the tick back.
     janela.aoProcessar = nullptr;

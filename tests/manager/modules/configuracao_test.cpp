@@ -16,32 +16,6 @@ using teste::EndpointFalso;
 using teste::Envio;
 using teste::JanelaFalsa;
 
-class DialogoFalso : public IDialogoConfigura {
-  public:
-    CamposConfiguracao campos;
-    bool vexa = false;
-    int preenchido = 0;
-    bool ok = true;
-    std::function<void(CamposConfiguracao&)> operador;  // what the operator types
-
-    void Preenche(const CamposConfiguracao& c, bool v) override {
-        campos = c;
-        vexa = v;
-        ++preenchido;
-    }
-    bool Executa() override {
-        if (operador) operador(campos);
-        return ok;
-    }
-    CamposConfiguracao Le() const override { return campos; }
-};
-
-class AbridorFalso : public IAbridor {
-  public:
-    std::vector<std::string> abertos;
-    void AbreEAguarda(const std::string& d) override { abertos.push_back(d); }
-};
-
 // What the address field makes of a column's text: the dotted form without leading zeros.
 std::string ComoOCampo(const std::string& texto) {
     if (texto.empty()) return "0.0.0.0";
@@ -57,6 +31,35 @@ std::string ComoOCampo(const std::string& texto) {
     }
     return r;
 }
+
+class DialogoFalso : public IDialogoConfigura {
+  public:
+    CamposConfiguracao campos;
+    bool vexa = false;
+    int preenchido = 0;
+    bool ok = true;
+    std::function<void(CamposConfiguracao&)> operador;  // what the operator types
+
+    // The fields show the columns as the address fields would.
+    void Preenche(const CamposConfiguracao& c, bool v) override {
+        campos = c;
+        for (std::string* e : {&campos.ip, &campos.mascara, &campos.gateway, &campos.ipComputador})
+            *e = ComoOCampo(*e);
+        vexa = v;
+        ++preenchido;
+    }
+    bool Executa() override {
+        if (operador) operador(campos);
+        return ok;
+    }
+    CamposConfiguracao Le() const override { return campos; }
+};
+
+class AbridorFalso : public IAbridor {
+  public:
+    std::vector<std::string> abertos;
+    void AbreEAguarda(const std::string& d) override { abertos.push_back(d); }
+};
 
 class ConfiguracaoTest : public ::testing::Test {
   protected:
@@ -74,16 +77,9 @@ class ConfiguracaoTest : public ::testing::Test {
             std::vector<Datagrama> r;
             if (e.texto == "L581947") r.push_back(De(e.host, "A"));
             if (e.texto == "GNM" && !netmask.empty()) r.push_back(De(e.host, "A" + netmask));
-            if (e.texto == "GGI") r.push_back(De(e.host, "A10.0.0.1"));
-            if (e.texto == "GDI") r.push_back(De(e.host, "A10.0.0.100"));
+            if (e.texto == "GGI" && !netmask.empty()) r.push_back(De(e.host, "A10.0.0.1"));
+            if (e.texto == "GDI" && !netmask.empty()) r.push_back(De(e.host, "A10.0.0.100"));
             return r;
-        };
-        // The dialog shows the columns as its address fields would.
-        dialogo.operador = [](CamposConfiguracao& c) {
-            c.ip = ComoOCampo(c.ip);
-            c.mascara = ComoOCampo(c.mascara);
-            c.gateway = ComoOCampo(c.gateway);
-            c.ipComputador = ComoOCampo(c.ipComputador);
         };
     }
 
@@ -105,7 +101,7 @@ class ConfiguracaoTest : public ::testing::Test {
 
     std::string hostX = "10.0.0.5";
     std::string resposta = "A0.36.119.87.8.24/1001/ABCM/x/Dono/Vexa 1";
-    std::string netmask = "255.255.255.0";
+    std::string netmask = "255.255.255.0";  // empty: none of the three values is read
     JanelaFalsa janela;
     EndpointFalso client, aux, safe;
     TAtualizacao atualizacao{janela, client, aux, safe};
@@ -142,16 +138,22 @@ TEST_F(ConfiguracaoTest, SequenciasDeComandos) {
          "255.255.255.0",
          nullptr,
          {"10.0.0.5 L581947", "10.0.0.5 E"}},
-        {"DHCP not known",
+        // What was not read is sent only when the operator changed it in the dialog.
+        {"DHCP not known, nothing read",
          "A0.1/1/ABC/x/Dono/Vexa 1",
-         "255.255.255.0",
-         nullptr,
-         {"10.0.0.5 L581947", "10.0.0.5 SDH0", "10.0.0.5 E"}},
-        {"netmask not read",
-         "A0.1/1/ABCM/x/Dono/Vexa 1",
          "",
          nullptr,
-         {"10.0.0.5 L581947", "10.0.0.5 SNM0.0.0.0", "10.0.0.5 E"}},
+         {"10.0.0.5 L581947", "10.0.0.5 E"}},
+        {"nothing read, operator sets the netmask",
+         "A0.1/1/ABCM/x/Dono/Vexa 1",
+         "",
+         [](CamposConfiguracao& c) { c.mascara = "255.255.0.0"; },
+         {"10.0.0.5 L581947", "10.0.0.5 SNM255.255.0.0", "10.0.0.5 E"}},
+        {"DHCP not known, operator turns it on",
+         "A0.1/1/ABC/x/Dono/Vexa 1",
+         "255.255.255.0",
+         [](CamposConfiguracao& c) { c.dhcp = "Ativado"; },
+         {"10.0.0.5 L581947", "10.0.0.5 SDH1", "10.0.0.5 E"}},
         {"leading zeros",
          "A0.1/1/ABCM/x/Dono/Vexa 1",
          "255.255.255.000",
@@ -179,14 +181,8 @@ TEST_F(ConfiguracaoTest, SequenciasDeComandos) {
         SCOPED_TRACE(c.nome);
         resposta = c.resposta;
         netmask = c.netmask;
-        const auto padrao = dialogo.operador;
-        if (c.operador)
-            dialogo.operador = [&](CamposConfiguracao& campos) {
-                padrao(campos);
-                c.operador(campos);
-            };
+        dialogo.operador = c.operador;
         EXPECT_EQ(Configura(), c.esperado);
-        dialogo.operador = padrao;
         EXPECT_TRUE(janela.timerLigado);
         EXPECT_FALSE(janela.ampulheta);
         EXPECT_EQ(janela.pausas.back(), 100);
@@ -288,6 +284,28 @@ TEST_F(ConfiguracaoTest, OsComandosSaemDaCopiaFeitaNoOk) {
             comandos.push_back(client.envios[i].host + " " + client.envios[i].texto);
     EXPECT_EQ(comandos, (std::vector<std::string>{"10.0.0.5 L581947", "10.0.0.5 SNM255.0.0.0",
                                                   "10.0.0.5 SGI10.0.0.9", "10.0.0.5 E"}));
+}
+
+TEST_F(ConfiguracaoTest, ConfiguracaoDentroDeOutraNaoReligaOTimer) {
+    // A double click while the first configuration sends: when the inner one ends, the outer
+    // is still sending and no tick may start a refresh under it.
+    atualizacao.AtualizaListas(false);
+    int internas = 0;
+    bool ligadoNoMeio = false;
+    janela.aoProcessar = [&] {
+        if (!configuracao.EmConfiguracao()) return;
+        if (internas == 0) {
+            ++internas;
+            janela.ParaTimer1();
+            configuracao.ConfiguraColetor();
+        }
+        ligadoNoMeio = ligadoNoMeio || janela.timerLigado;
+    };
+    janela.ParaTimer1();
+    configuracao.ConfiguraColetor();
+    EXPECT_EQ(internas, 1);
+    EXPECT_FALSE(ligadoNoMeio);
+    EXPECT_TRUE(janela.timerLigado);
 }
 
 TEST(MesmaFaixa, TresPrimeirosCamposComoTexto) {

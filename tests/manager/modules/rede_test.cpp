@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <thread>
 
@@ -293,7 +294,9 @@ TEST_F(RedeTest, FalhasDeEnvio) {
     ::setrlimit(RLIMIT_NOFILE, &antes);
 }
 
-// A computer with two adapters: one broadcast goes out through each of them.
+// A computer with two adapters: every broadcast of the manager goes out through each of them,
+// with a default route and, as on an isolated gate network, without one (where a plain send to
+// 255.255.255.255 fails).
 TEST(RedeAdaptadores, BroadcastSaiPorCadaAdaptador) {
     EXIGE_REDE_PRIVADA();
     // Two veth pairs inside this namespace; the far ends listen here too, so nothing leaves it.
@@ -304,45 +307,76 @@ TEST(RedeAdaptadores, BroadcastSaiPorCadaAdaptador) {
         "ip link set mvA up && ip link set mvA2 up && ip link set mvB up && ip link set mvB2 up";
     if (std::system(montagem) != 0) GTEST_SKIP() << "cannot make veth pairs here";
     struct Limpa {
-        ~Limpa() { (void)std::system("ip link del mvA; ip link del mvB"); }
-    } limpa;
-    const int escuta = ::socket(AF_INET, SOCK_DGRAM, 0);
-    const int um = 1;
-    ::setsockopt(escuta, SOL_SOCKET, SO_REUSEADDR, &um, sizeof um);
-    ::setsockopt(escuta, IPPROTO_IP, IP_PKTINFO, &um, sizeof um);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(65535);
-    ASSERT_EQ(::bind(escuta, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
-
-    TUDPEndpoint e(8192);
-    e.Broadcast("X", 65535);
-    std::map<std::string, int> chegadas;
-    for (;;) {
-        pollfd p{escuta, POLLIN, 0};
-        if (::poll(&p, 1, 300) <= 0) break;
-        char dados[64];
-        alignas(cmsghdr) char controle[256];
-        iovec iov{dados, sizeof dados};
-        msghdr msg{};
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = controle;
-        msg.msg_controllen = sizeof controle;
-        ASSERT_GT(::recvmsg(escuta, &msg, 0), 0);
-        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-            if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_PKTINFO) continue;
-            in_pktinfo info;
-            std::memcpy(&info, CMSG_DATA(c), sizeof info);
-            char nome[IF_NAMESIZE] = {};
-            ++chegadas[if_indextoname(static_cast<unsigned>(info.ipi_ifindex), nome) ? nome : "?"];
+        ~Limpa() {
+            (void)std::system("ip link del mvA; ip link del mvB");
+            (void)std::system("ip route replace default dev lo");
         }
+    } limpa;
+
+    // How many times a datagram to `porta` came in on each interface, after `envia`.
+    const auto chegadas = [](uint16_t porta, const std::function<void()>& envia) {
+        std::map<std::string, int> r;
+        const int escuta = ::socket(AF_INET, SOCK_DGRAM, 0);
+        const int um = 1;
+        ::setsockopt(escuta, SOL_SOCKET, SO_REUSEADDR, &um, sizeof um);
+        ::setsockopt(escuta, IPPROTO_IP, IP_PKTINFO, &um, sizeof um);
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_port = htons(porta);
+        EXPECT_EQ(::bind(escuta, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+        EXPECT_NO_THROW(envia());
+        for (;;) {
+            pollfd p{escuta, POLLIN, 0};
+            if (::poll(&p, 1, 300) <= 0) break;
+            char dados[64];
+            alignas(cmsghdr) char controle[256];
+            iovec iov{dados, sizeof dados};
+            msghdr msg{};
+            msg.msg_iov = &iov;
+            msg.msg_iovlen = 1;
+            msg.msg_control = controle;
+            msg.msg_controllen = sizeof controle;
+            if (::recvmsg(escuta, &msg, 0) <= 0) break;
+            for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+                if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_PKTINFO) continue;
+                in_pktinfo info;
+                std::memcpy(&info, CMSG_DATA(c), sizeof info);
+                char nome[IF_NAMESIZE] = {};
+                ++r[if_indextoname(static_cast<unsigned>(info.ipi_ifindex), nome) ? nome : "?"];
+            }
+        }
+        ::close(escuta);
+        return r;
+    };
+
+    for (const bool rotaPadrao : {true, false}) {
+        SCOPED_TRACE(rotaPadrao ? "default route" : "no default route");
+        ASSERT_EQ(std::system(rotaPadrao ? "ip route replace default dev lo"
+                                         : "ip route del default 2>/dev/null; true"),
+                  0);
+        teste::JanelaFalsa janela;
+        janela.tempo = "50";
+        TUDPEndpoint client(8192), aux(8192), safe(512);
+        TAtualizacao a(janela, client, aux, safe);
+        a.FormCreate();
+        const struct {
+            const char* nome;
+            uint16_t porta;
+            std::function<void()> envia;
+        } casos[] = {
+            {"first family", kPortaPrimeiraFamilia, [&] { client.Broadcast("X", 65535); }},
+            {"second-family query", kPortaSegundaFamilia, [&] { a.btnUDPSafeClick(); }},
+        };
+        for (const auto& c : casos) {
+            SCOPED_TRACE(c.nome);
+            auto r = chegadas(c.porta, c.envia);
+            // Each far end got the datagram once; loopback, not an adapter, got none.
+            EXPECT_EQ(r["mvA2"], 1);
+            EXPECT_EQ(r["mvB2"], 1);
+            EXPECT_EQ(r["lo"], 0);
+        }
+        EXPECT_TRUE(janela.memo1.empty());  // no adapter refused it
     }
-    ::close(escuta);
-    // Each far end got the datagram once; loopback, not an adapter, got none.
-    EXPECT_EQ(chegadas["mvA2"], 1);
-    EXPECT_EQ(chegadas["mvB2"], 1);
-    EXPECT_EQ(chegadas["lo"], 0);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // commands it receives, where they go, the module's state after "E", the lists after the
 // closing refresh, Timer1 around it all; and the second list's page opening.
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QToolButton>
@@ -146,12 +147,28 @@ TEST_F(ConfiguraTest, OkSendsWhatChangedInItsOrderAndTheListsFollow) {
          {},
          {Para("127.0.0.5", "L581947"), Para("127.0.0.5", "E")},
          {"127.0.0.5", "Ativado", "255.255.255.0", "127.0.0.1", "127.0.0.1"}},
+        // What was never read is sent only when the operator changed it.
         {"DHCP not obtained",
          Tibbo("127.0.0.6", "0.36.119.87.8.26", "ABCX", "Castrell door"),
          Via::DuploClique,
          {},
-         {Para("127.0.0.6", "L581947"), Para("127.0.0.6", "SDH0"), Para("127.0.0.6", "E")},
-         {"127.0.0.6", "Desativado", "255.255.255.0", "127.0.0.1", "127.0.0.1"}},
+         {Para("127.0.0.6", "L581947"), Para("127.0.0.6", "E")},
+         {"127.0.0.6", "N\xE3o Obitid", "255.255.255.0", "127.0.0.1", "127.0.0.1"}},
+        {"DHCP not obtained, Desativado picked again",
+         Tibbo("127.0.0.6", "0.36.119.87.8.26", "ABCX", "Castrell door"),
+         Via::DuploClique,
+         [](ConfiguraTest& t, TFormConfigura&) {
+             QTest::keyClick(t.DHCP(), Qt::Key_Up);
+             QTest::keyClick(t.DHCP(), Qt::Key_Down);
+         },
+         {Para("127.0.0.6", "L581947"), Para("127.0.0.6", "E")},
+         {"127.0.0.6", "N\xE3o Obitid", "255.255.255.0", "127.0.0.1", "127.0.0.1"}},
+        {"DHCP not obtained, turned on",
+         Tibbo("127.0.0.6", "0.36.119.87.8.26", "ABCX", "Castrell door"),
+         Via::DuploClique,
+         [](ConfiguraTest& t, TFormConfigura&) { QTest::keyClick(t.DHCP(), Qt::Key_Up); },
+         {Para("127.0.0.6", "L581947"), Para("127.0.0.6", "SDH1"), Para("127.0.0.6", "E")},
+         {"127.0.0.6", "Ativado", "255.255.255.0", "127.0.0.1", "127.0.0.1"}},
         {"netmask with leading zeros",
          [] {
              auto m = Torvane();
@@ -191,7 +208,7 @@ TEST_F(ConfiguraTest, OkSendsWhatChangedInItsOrderAndTheListsFollow) {
          }(),
          Via::DuploClique,
          {},
-         {Para("127.0.0.6", "L581947"), Para("127.0.0.6", "SNM0.0.0.0"), Para("127.0.0.6", "E")},
+         {Para("127.0.0.6", "L581947"), Para("127.0.0.6", "E")},
          {"127.0.0.6", "Desativado", "", "127.0.0.1", "127.0.0.2"}},
     };
     for (const auto& c : casos) {
@@ -319,13 +336,57 @@ TEST_F(ConfiguraTest, EnterAndAnEmptyOctetDoNotConfirm) {
         Ok(d);
         EXPECT_TRUE(d.isVisible()) << "OK with an empty octet";
         EXPECT_EQ(QApplication::focusWidget(), vazio);
+        // The operator is told why.
+        EXPECT_EQ(dialogos.Textos("Notice"),
+                  (std::vector<std::string>{"M\xE1scara de Rede: endere\xE7o incompleto. "
+                                            "Preencha os quatro n\xFAmeros."}));
         QTest::keyClicks(vazio, "0");
+        // An empty octet in a greyed field blocks nothing: that field is not sent.
+        Campo("IPEditGateway")->Octeto(1)->setText(QString());
+        QTest::keyClick(DHCP(), Qt::Key_Up);
+        dialogos.chamadas.clear();
         Ok(d);
     });
     EXPECT_TRUE(abriu);
     EXPECT_EQ(ComandosDaConfiguracao(),
-              (std::vector<Comando>{Para("127.0.0.6", "L581947"),
-                                    Para("127.0.0.6", "SNM255.255.0.0"), Para("127.0.0.6", "E")}));
+              (std::vector<Comando>{Para("127.0.0.6", "L581947"), Para("127.0.0.6", "SDH1"),
+                                    Para("127.0.0.6", "E")}));
+    EXPECT_TRUE(dialogos.chamadas.empty());
+}
+
+// A module whose values were not read, configured after one whose values were: the dialog
+// shows nothing of the first, and only what the operator changed goes out.
+TEST_F(ConfiguraTest, NothingOfThePreviousModuleIsSent) {
+    auto naoLido = Tibbo("127.0.0.7", "0.36.119.87.8.27", "AB", "Vexa door");
+    for (const char* leitura : {"GNM", "GGI", "GDI"}) naoLido.behaviours[leitura].deny = true;
+    auto vexa = Vexa();
+    vexa.flags = "ABCM";  // every field open, so that all four are filled from the row
+    vexa.netmask = "255.255.0.0";
+    vexa.gateway = "127.0.0.3";
+    IniciaSim(SoTibbo({vexa, naoLido}));
+    Abre("127.0.0.1");
+    Configura("127.0.0.5", Via::DuploClique, [&](TFormConfigura& d) { Ok(d); });
+    const struct {
+        const char* nome;
+        std::function<void()> operador;
+        std::vector<Comando> esperados;
+    } casos[] = {
+        {"OK unchanged", nullptr, {Para("127.0.0.7", "L581947"), Para("127.0.0.7", "E")}},
+        {"netmask typed",
+         [&] { Campo("IPEditMascara")->SetText("255.255.255.0"); },
+         {Para("127.0.0.7", "L581947"), Para("127.0.0.7", "SNM255.255.255.0"),
+          Para("127.0.0.7", "E")}},
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.nome);
+        Configura("127.0.0.7", Via::DuploClique, [&](TFormConfigura& d) {
+            for (const char* nome : {"IPEditMascara", "IPEditGateway", "IPEditIPComp"})
+                EXPECT_EQ(Campo(nome)->Text(), "0.0.0.0") << nome;
+            if (c.operador) c.operador();
+            Ok(d);
+        });
+        EXPECT_EQ(ComandosDaConfiguracao(), c.esperados);
+    }
     EXPECT_TRUE(dialogos.chamadas.empty());
 }
 
@@ -480,6 +541,32 @@ TEST_F(ConfiguraTest, EndingDuringAConfigurationWaitsForItsLastCommand) {
     Desarma();
     EXPECT_FALSE(janela->FormConfigura()->isVisible());
     EXPECT_TRUE(ComandosDaConfiguracao().empty());
+
+    // A real notice box open inside the operation: nobody may be there to answer it. It is
+    // taken as read and the program ends.
+    janela.reset();
+    IniciaSim(SoTibbo({Tibbo("127.0.0.5", "0.36.119.87.8.24", "ABCI", "sem palavra")}));
+    Abre("127.0.0.1");
+    QSignalSpy terceiro(janela.get(), &modrevo::TFormPrincipal::finalizado);
+    common::qt::SetDialogs(nullptr);
+    bool caixaAberta = false;
+    Quando(
+        [] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (qobject_cast<QMessageBox*>(w) && w->isVisible()) return true;
+            return false;
+        },
+        [&] {
+            caixaAberta = true;
+            janela->Encerra();
+        });
+    DuploClique(1, "127.0.0.5");
+    const bool terminou = Ate([&] { return terceiro.count() > 0; }, 3000);
+    Desarma();
+    common::qt::SetDialogs(&dialogos);
+    EXPECT_TRUE(caixaAberta);
+    EXPECT_TRUE(terminou);
+    EXPECT_FALSE(Timer1()->isActive());
 }
 
 }  // namespace

@@ -6,10 +6,12 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QHBoxLayout>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -167,6 +169,33 @@ TEST_F(IPEditTest, TypingGoesThroughTheFilter) {
         QTest::keyClick(Foco(), tecla);
     }
     EXPECT_EQ(Octeto(3)->text(), QStringLiteral("2"));
+
+    // Text that does not come as a plain key is held to digits as well.
+    const struct {
+        const char* nome;
+        std::function<void()> entrada;
+    } entradas[] = {
+        {"Alt+letter", [&] { QTest::keyClick(Foco(), Qt::Key_Q, Qt::AltModifier); }},
+        {"Alt+Shift+letter",
+         [&] { QTest::keyClick(Foco(), Qt::Key_Q, Qt::AltModifier | Qt::ShiftModifier); }},
+        {"input method",
+         [&] {
+             QInputMethodEvent im;
+             im.setCommitString(QStringLiteral("x5"));
+             QApplication::sendEvent(Foco(), &im);
+         }},
+        {"pasted text", [&] { Octeto(3)->insert(QStringLiteral("4-")); }},
+    };
+    for (const auto& e : entradas) {
+        Octeto(3)->setText(QStringLiteral("12"));
+        e.entrada();
+        EXPECT_EQ(Octeto(3)->text(), QStringLiteral("12")) << e.nome;
+    }
+    // Digits that come those ways are taken.
+    QInputMethodEvent im;
+    im.setCommitString(QStringLiteral("5"));
+    QApplication::sendEvent(Foco(), &im);
+    EXPECT_EQ(Octeto(3)->text(), QStringLiteral("125"));
 }
 
 TEST_F(IPEditTest, LeavingAnOctetKeepsItsValueModulo256) {

@@ -342,34 +342,47 @@ TEST_F(PrincipalTest, ResponseTimeWindowClosesWhenTheFileCannotBeWritten) {
 }
 
 // Closing while a refresh runs hides the window at once; the program ends once the refresh
-// has finished, its second-family query included.
+// has finished, its second-family query included, and no tick starts another meanwhile.
 TEST_F(PrincipalTest, CloseDuringARefreshEndsAfterIt) {
-    auto m = modsim::DefaultModules();
-    m.tibbo[0].behaviours["GNM"].delay = 60ms;
-    IniciaSim(m);
-    Abre("127.0.0.1");
-    QSignalSpy finalizado(janela.get(), &modrevo::TFormPrincipal::finalizado);
-    sim->ClearLog();
-    bool visivel = true;
-    int fimsDurante = -1;
-    bool consultaAntes = true;
-    Quando([this] { return janela->Atualizacao().EmAtualizacao() && !Comandos().empty(); },
-           [&] {
-               janela->close();
-               visivel = janela->isVisible();
-               fimsDurante = static_cast<int>(finalizado.count());
-               consultaAntes = Consultas() > 0;
-           });
-    QTest::mouseClick(Controle<QToolButton>("ToolButton2"), Qt::LeftButton);
-    ASSERT_TRUE(Ate([&] { return finalizado.count() > 0; }));
-    EXPECT_FALSE(visivel);
-    EXPECT_EQ(fimsDurante, 0);
-    EXPECT_FALSE(consultaAntes);
-    EXPECT_EQ(finalizado.count(), 1);
-    EXPECT_EQ(Consultas(), 1);
-    EXPECT_EQ(Grade(1)->model()->rowCount(), 2);
-    EXPECT_EQ(Grade(2)->model()->rowCount(), 2);
-    EXPECT_FALSE(Timer1()->isActive());
+    for (const bool doTique : {false, true}) {
+        SCOPED_TRACE(doTique ? "refresh of a tick, next tick due" : "Atualizar");
+        auto m = modsim::DefaultModules();
+        m.tibbo[0].behaviours["GNM"].delay = 60ms;
+        IniciaSim(m);
+        Abre("127.0.0.1");
+        QSignalSpy finalizado(janela.get(), &modrevo::TFormPrincipal::finalizado);
+        sim->ClearLog();
+        bool visivel = true;
+        int fimsDurante = -1;
+        bool consultaAntes = true;
+        bool timerDepois = true;
+        Quando([this] { return janela->Atualizacao().EmAtualizacao() && !Comandos().empty(); },
+               [&] {
+                   janela->close();
+                   visivel = janela->isVisible();
+                   fimsDurante = static_cast<int>(finalizado.count());
+                   consultaAntes = Consultas() > 0;
+                   timerDepois = Timer1()->isActive();
+               });
+        if (doTique)
+            Timer1()->start(5);  // ticks keep coming all through the refresh
+        else
+            QTest::mouseClick(Controle<QToolButton>("ToolButton2"), Qt::LeftButton);
+        ASSERT_TRUE(Ate([&] { return finalizado.count() > 0; }));
+        Espera(50);
+        Desarma();
+        EXPECT_FALSE(visivel);
+        EXPECT_EQ(fimsDurante, 0);
+        EXPECT_FALSE(consultaAntes);
+        EXPECT_FALSE(timerDepois) << "a close pending must stop Timer1";
+        EXPECT_EQ(finalizado.count(), 1);
+        EXPECT_EQ(Descobertas(), 1);
+        EXPECT_EQ(Consultas(), 1);
+        EXPECT_EQ(Grade(1)->model()->rowCount(), 2);
+        EXPECT_EQ(Grade(2)->model()->rowCount(), 2);
+        EXPECT_FALSE(Timer1()->isActive());
+        janela.reset();
+    }
 }
 
 }  // namespace
