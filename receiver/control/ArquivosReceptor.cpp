@@ -239,6 +239,10 @@ void TArquivosReceptor::AoFalharSincronia(std::function<void()> aviso) {
     estado_->sincroniza.AoFalhar(std::move(aviso));
 }
 
+void TArquivosReceptor::TrocaSincronia(std::function<int(int)> sincroniza) {
+    estado_->sincroniza.TrocaChamada(std::move(sincroniza));
+}
+
 void TArquivosReceptor::RefazHistorico() {
     if (estado_->sincroniza.TomaErro() == 0 || !tabelas_.cdsHistorico.Active()) return;
     estado_->historicoConhecido = false;
@@ -482,8 +486,9 @@ bool TArquivosReceptor::ReparaHistorico() {
         if (erro) fs::copy_file(historico_, copia, erro);
         if (erro) return false;  // moved aside whole instead
         e.reparo = "\"" + historico_.string() + "\": " + std::to_string(perdidas) +
-                   (perdidas == 1 ? " damaged row was" : " damaged rows were") +
-                   " dropped; the original is kept as \"" + copia.string() + "\"";
+                   (perdidas == 1 ? " damaged row was" : " damaged rows were") + " dropped";
+        if (lixoAntes > 0) e.reparo += ", and " + std::to_string(lixoAntes) + " unreadable bytes";
+        e.reparo += "; the original is kept as \"" + copia.string() + "\"";
     }
     common::ReplaceFileContents(historico_, reparado);
     return true;

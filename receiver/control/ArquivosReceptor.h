@@ -38,6 +38,8 @@ class TArquivosReceptor : public IArquivosMotor {
     // After a failed sync: the file is written whole (atomically, synced) at once, since the
     // disk may not hold the last additions. Raises when that fails too.
     void RefazHistorico();
+    // The call that syncs the history's additions (fdatasync); for a test's failing one.
+    void TrocaSincronia(std::function<int(int)> sincroniza);
 
     // Close: writes the card list back (unless the file on disk changed since it was last
     // loaded), then the history; both tables are closed. Raises on the first failure after

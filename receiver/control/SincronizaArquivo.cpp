@@ -63,7 +63,7 @@ void TSincronizaArquivo::Laco() {
         if (fd < 0) {
             erro = errno;
         } else {
-            if (::fdatasync(fd) != 0) erro = errno;
+            if ((sincroniza_ ? sincroniza_(fd) : ::fdatasync(fd)) != 0) erro = errno;
             if (::close(fd) != 0 && erro == 0) erro = errno;
         }
         if (erro != 0 && aviso_) aviso_();

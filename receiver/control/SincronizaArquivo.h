@@ -31,6 +31,9 @@ class TSincronizaArquivo {
     // Called on the sync thread when a sync fails, so that the program can rewrite the file
     // at once instead of at its next save. Set before the first request.
     void AoFalhar(std::function<void()> aviso) { aviso_ = std::move(aviso); }
+    // The call that syncs a descriptor (fdatasync); a test puts a failing one in its place.
+    // Set before the first request.
+    void TrocaChamada(std::function<int(int)> sincroniza) { sincroniza_ = std::move(sincroniza); }
 
   private:
     void Laco();
@@ -44,6 +47,7 @@ class TSincronizaArquivo {
     int erro_ = 0;
     bool fim_ = false;
     std::function<void()> aviso_;
+    std::function<int(int)> sincroniza_;
     std::thread thread_;
 };
 
