@@ -2,7 +2,9 @@
 // saves that add the new records to the file, and what a crash leaves.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +17,7 @@
 
 #include "common/Convert.h"
 #include "receiver/control/ArquivosReceptor.h"
+#include "receiver/control/DataPacket.h"
 #include "receiver/control/SincronizaArquivo.h"
 #include "receiver/control/TableFile.h"
 
@@ -371,6 +374,70 @@ TEST_F(EscalaTest, SobrasDeGravacoesInterrompidasSaemNaPartida) {
     ASSERT_TRUE(a.Inicia(agora));
     for (const auto& p : sobras) EXPECT_FALSE(fs::exists(p)) << p;
     for (const auto& p : alheios) EXPECT_TRUE(fs::exists(p)) << p;
+}
+
+// A full disk, for real (a small file system in a private mount namespace): saves fail with
+// the files as they were, the rows stay in the table, and once there is room again every row
+// reaches the file, at the next save as at close.
+TEST_F(EscalaTest, DiscoCheioNaoPerdeLinhas) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+    const pid_t filho = ::fork();
+    ASSERT_GE(filho, 0);
+    if (filho == 0) {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", pasta.c_str(), "tmpfs", 0, "size=256k") != 0)
+            ::_exit(77);
+        TabelasReceptor t;
+        TArquivosReceptor a(t, pasta);
+        if (!a.Inicia(agora)) ::_exit(2);
+        for (int i = 0; i < 5; ++i) Linha(t, i);
+        a.SalvaHistorico();
+        const std::string comandas = Le(pasta / "Comandas.xml");
+        {
+            std::ofstream cheio(pasta / "cheio", std::ios::binary);
+            const std::string bloco(4096, 'c');
+            while (cheio.write(bloco.data(), bloco.size()) && cheio.flush()) {
+            }
+        }
+        int falhas = 0;
+        for (int i = 5; i < 200; ++i) {
+            Linha(t, i);
+            if (i == 150) {  // a change that rewrites the file whole
+                t.cdsHistorico.Last();
+                t.cdsHistorico.Delete();
+            }
+            const std::string antes = Le(Historico());
+            try {
+                a.SalvaHistorico();
+            } catch (const std::exception&) {
+                ++falhas;
+                EXPECT_EQ(Le(Historico()), antes) << i;  // as it was, whole
+            }
+            ReadDataPacket(Le(Historico()));  // never torn
+        }
+        EXPECT_GT(falhas, 0);
+        const int registros = t.cdsHistorico.RecordCount();
+        EXPECT_THROW(a.Fecha(), std::exception);
+        EXPECT_EQ(Le(pasta / "Comandas.xml"), comandas);
+        EXPECT_EQ(t.cdsHistorico.RecordCount(), registros);  // kept for another try
+        fs::remove(pasta / "cheio");
+        a.Fecha();
+        TabelasReceptor t2;
+        TArquivosReceptor b(t2, pasta);
+        EXPECT_TRUE(b.Inicia(agora));
+        EXPECT_EQ(t2.cdsHistorico.RecordCount(), registros);
+        std::vector<std::string> nomes;
+        for (const auto& e : fs::recursive_directory_iterator(pasta))
+            nomes.push_back(e.path().filename().string());
+        EXPECT_EQ(nomes.size(), 3u);  // Comandas.xml, Historicos/, the history: nothing left over
+        ::_exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int estado = 0;
+    ASSERT_EQ(::waitpid(filho, &estado, 0), filho);
+    ASSERT_TRUE(WIFEXITED(estado));
+    if (WEXITSTATUS(estado) == 77) GTEST_SKIP() << "no private mount namespace here";
+    EXPECT_EQ(WEXITSTATUS(estado), 0);
 }
 
 // A sync that fails: the history is written whole at once, and at close too, so that no row
