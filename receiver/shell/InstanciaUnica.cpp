@@ -65,6 +65,9 @@ TTravaPasta::TTravaPasta(const std::filesystem::path& pasta) : arquivo_(pasta / 
         if (fd < 0) {
             // A symbolic link in its place is not ours to follow: it goes, and the file is made.
             if (errno == ELOOP && ::unlink(arquivo_.c_str()) == 0) continue;
+            // Another user's file that we may not even read may be held by its receiver, and
+            // removing it would let us start beside that one: the folder counts as taken.
+            ocupada_ = errno == EACCES;
             return;
         }
         struct stat dados {};
@@ -96,6 +99,8 @@ TTravaPasta::TTravaPasta(const std::filesystem::path& pasta) : arquivo_(pasta / 
             ::close(fd);
             continue;
         }
+        // Whatever the umask, other users' receivers must be able to open it to meet the lock.
+        if (dados.st_uid == ::geteuid()) (void)::fchmod(fd, 0644);
         fd_ = fd;
         return;
     }

@@ -30,9 +30,9 @@ class TMutexGlobal {
 // One receiver per program folder, whoever started it and whatever its session: an exclusive
 // flock on ".Lumora.lock" in the folder itself. The file is opened without following a
 // symbolic link; one that another user owns is not kept (anyone could hold it to keep the
-// receiver out): unless a process holds it, it is replaced by one of our own. A folder that
-// cannot take the file at all (read-only) is not locked: the gates must not stay without
-// their receiver, and such a folder takes no saves of ours either.
+// receiver out): unless a process holds it, it is replaced by one of our own; one we may not
+// open at all counts as held. A folder that cannot take the file (read-only) is not locked:
+// the gates must not stay without their receiver, and such a folder takes no saves either.
 class TTravaPasta {
   public:
     explicit TTravaPasta(const std::filesystem::path& pasta);
