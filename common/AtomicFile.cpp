@@ -2,6 +2,7 @@
 #include "common/AtomicFile.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,25 +41,65 @@ std::filesystem::path RealFile(const std::filesystem::path& path) {
     return error ? p : real / p.filename();
 }
 
-// Writes over the file itself, then cuts it to length and syncs it: for a file whose folder
-// cannot take another file. A crash meanwhile may leave it half written, which is why this is
-// only the way out when the atomic way is closed.
-bool RewriteInPlace(const std::filesystem::path& file, const std::string& bytes) {
-    const int fd = ::open(file.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+bool WriteAllAt(int fd, const std::string& bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n =
             ::pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            ::close(fd);
+            if (n == 0) errno = EIO;
             return false;
         }
         done += static_cast<size_t>(n);
     }
-    const bool ok = ::ftruncate(fd, static_cast<off_t>(bytes.size())) == 0 && ::fsync(fd) == 0;
-    return ::close(fd) == 0 && ok;
+    return true;
+}
+
+// Writes over the file itself, then cuts it to length and syncs it: for a file whose folder
+// cannot take another file. A crash meanwhile may leave it half written, which is why this is
+// only the way out when the atomic way is closed. A write that fails puts the old bytes back
+// (they fit where they were). Returns 0 or the errno of the failure.
+int RewriteInPlace(const std::filesystem::path& file, const std::string& bytes) {
+    const int fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return errno;
+    std::string old;
+    char buffer[65536];
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(fd, buffer, sizeof buffer, at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const int error = errno;
+            ::close(fd);
+            return error;
+        }
+        if (n == 0) break;
+        old.append(buffer, static_cast<size_t>(n));
+        at += n;
+    }
+    if (!WriteAllAt(fd, bytes) || ::ftruncate(fd, static_cast<off_t>(bytes.size())) != 0 ||
+        ::fsync(fd) != 0) {
+        const int error = errno;
+        if (WriteAllAt(fd, old) && ::ftruncate(fd, static_cast<off_t>(old.size())) == 0)
+            (void)::fsync(fd);
+        ::close(fd);
+        return error;
+    }
+    return ::close(fd) == 0 ? 0 : errno;
+}
+
+// The folder refuses new files although the file in it may be written: the only case for the
+// in-place rewrite. A full disk, a quota or an I/O error must fail the save instead, since
+// the rewrite would meet them half way through the file.
+bool FolderRefusesFiles(int error) { return error == EACCES || error == EPERM || error == EROFS; }
+
+// Temporary file names: the target's name behind a dot, this marker, the process id, and six
+// characters of mkostemp's. Copy tools and editors name their own temporary files after the
+// target too, so only names with the marker and a process that is gone are ever removed.
+constexpr const char* kTempMarker = ".save~";
+
+std::string TempPrefix(const std::filesystem::path& target) {
+    return "." + target.filename().string() + kTempMarker;
 }
 
 }  // namespace
@@ -69,7 +110,8 @@ void ReplaceFileContents(const std::filesystem::path& path, const std::string& b
     const std::filesystem::path target = RealFile(path);
     const std::filesystem::path folder =
         target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-    std::string pattern = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+    std::string pattern =
+        (folder / (TempPrefix(target) + std::to_string(::getpid()) + ".XXXXXX")).string();
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
 
@@ -78,7 +120,11 @@ void ReplaceFileContents(const std::filesystem::path& path, const std::string& b
     const int fd = ::mkostemp(name.data(), O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
-        if (existed && RewriteInPlace(target, bytes)) return;
+        if (existed && FolderRefusesFiles(error) && ::access(target.c_str(), W_OK) == 0) {
+            if (const int inPlace = RewriteInPlace(target, bytes); inPlace != 0)
+                Fail(path, inPlace);
+            return;
+        }
         Fail(path, error);
     }
     const std::string tempName(name.data());
@@ -126,15 +172,23 @@ void RemoveTemporaryFiles(const std::filesystem::path& path) {
     const std::filesystem::path target = RealFile(path);
     const std::filesystem::path folder =
         target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-    // The names mkostemp makes from the pattern above: the prefix and six more characters.
-    const std::string prefix = "." + target.filename().string() + ".";
+    const std::string prefix = TempPrefix(target);
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
         const std::string name = entry.path().filename().string();
-        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0 &&
-            entry.is_regular_file(error)) {
-            std::filesystem::remove(entry.path(), error);
-        }
+        if (name.compare(0, prefix.size(), prefix) != 0) continue;
+        // "<pid>.XXXXXX" after the prefix.
+        const size_t dot = name.find('.', prefix.size());
+        if (dot == std::string::npos || dot == prefix.size() || name.size() != dot + 7) continue;
+        const std::string digits = name.substr(prefix.size(), dot - prefix.size());
+        if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 9)
+            continue;
+        const pid_t owner = static_cast<pid_t>(std::stol(digits));
+        // A save of a process still running is its own business. Our own id on a file found
+        // here was left by an earlier process that had it: we have no save going on.
+        if (owner != ::getpid() && (owner <= 0 || ::kill(owner, 0) == 0 || errno != ESRCH))
+            continue;
+        if (entry.is_regular_file(error)) std::filesystem::remove(entry.path(), error);
     }
 }
 

@@ -10,13 +10,16 @@ namespace common {
 // over the target and syncs the folder. Symbolic links on the way are followed, so a link stays
 // a link and the file it names is replaced. The file keeps the permission bits, owner and
 // group of the file it replaces (a new one gets the usual 0666 less the umask). Where the
-// folder cannot take a temporary file but the file itself can be written, it is rewritten in
-// place and synced instead. Raises EFileError "Cannot create file "<path>". <reason>" when
-// any step fails; the old file is then untouched and no temporary file is left behind.
+// folder refuses new files (EACCES, EPERM, EROFS) but the file itself can be written, it is
+// rewritten in place and synced instead: not crash-safe, and a failed write puts the old bytes
+// back. Any other failure (a full disk, a quota, an I/O error) raises EFileError "Cannot
+// create file "<path>". <reason>"; the old file is then untouched and no temporary file is
+// left behind. The temporary file is ".<name>.save~<pid>.XXXXXX".
 void ReplaceFileContents(const std::filesystem::path& path, const std::string& bytes);
 
 // Removes the temporary files that a replacement of `path` interrupted by a crash left in its
-// folder. Nothing else is touched.
+// folder: only names of the form above whose process is gone (or is this one). Nothing else,
+// such as a file a copy tool is delivering under a name of its own, is touched.
 void RemoveTemporaryFiles(const std::filesystem::path& path);
 
 }  // namespace common

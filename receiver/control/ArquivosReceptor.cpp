@@ -78,6 +78,12 @@ struct TArquivosReceptor::Estado {
     uint64_t revisaoHistorico = 0;
     int registrosHistorico = 0;
     Identidade identidadeHistorico;
+    // Whether the file's bytes were last compared with the table's once its times were old
+    // enough: until then a write by someone else in the same time tick as ours would leave
+    // the identity as it was.
+    bool historicoConfirmado = false;
+    // What the start-up repair of the history did, for the start-up line; empty when none.
+    std::string reparo;
     // Syncs the additions to disk without holding up the event loop.
     TSincronizaArquivo sincroniza;
 };
@@ -90,9 +96,8 @@ namespace {
     throw common::EFileError("Cannot create file \"" + caminho + "\". " + std::strerror(erro));
 }
 
-void PoeDeLado(const fs::path& arquivo) {
+fs::path NomeDeLado(const fs::path& arquivo) {
     std::error_code erro;
-    if (!fs::exists(arquivo, erro)) return;
     const std::string carimbo = common::Now().Format("yyyymmdd-hhnnss");
     fs::path destino = arquivo;
     destino += ".damaged-" + carimbo;
@@ -100,7 +105,13 @@ void PoeDeLado(const fs::path& arquivo) {
         destino = arquivo;
         destino += ".damaged-" + carimbo + "-" + std::to_string(n);
     }
-    fs::rename(arquivo, destino, erro);
+    return destino;
+}
+
+void PoeDeLado(const fs::path& arquivo) {
+    std::error_code erro;
+    if (!fs::exists(arquivo, erro)) return;
+    fs::rename(arquivo, NomeDeLado(arquivo), erro);
 }
 
 }  // namespace
@@ -222,13 +233,68 @@ void TArquivosReceptor::RecarregaComandas() {
                             AntesDe(antes.modificacao, limite) && AntesDe(antes.mudanca, limite);
 }
 
-void TArquivosReceptor::SalvaHistorico() {
+void TArquivosReceptor::SalvaHistorico() { SalvaHistorico(false); }
+
+void TArquivosReceptor::AoFalharSincronia(std::function<void()> aviso) {
+    estado_->sincroniza.AoFalhar(std::move(aviso));
+}
+
+void TArquivosReceptor::TrocaSincronia(std::function<int(int)> sincroniza) {
+    estado_->sincroniza.TrocaChamada(std::move(sincroniza));
+}
+
+void TArquivosReceptor::RefazHistorico() {
+    if (estado_->sincroniza.TomaErro() == 0 || !tabelas_.cdsHistorico.Active()) return;
+    estado_->historicoConhecido = false;
+    SalvaHistorico(false);
+}
+
+const std::string& TArquivosReceptor::ReparoHistorico() const { return estado_->reparo; }
+
+namespace {
+
+// Whether a file's times, read at `leitura`, are old enough that no later write can share them.
+bool Assentado(const Identidade& id, timespec leitura) {
+    leitura.tv_sec -= kGranularidadeSegura;
+    return AntesDe(id.modificacao, leitura) && AntesDe(id.mudanca, leitura);
+}
+
+}  // namespace
+
+bool TArquivosReceptor::HistoricoComoEscrito(bool mesmoRecente) {
+    Estado& e = *estado_;
+    if (e.historicoConfirmado) return true;
+    timespec agora{};
+    ::clock_gettime(CLOCK_REALTIME, &agora);
+    const bool assentado = Assentado(e.identidadeHistorico, agora);
+    // While the times are recent, comparing would not settle anything for the next addition;
+    // the comparison waits for the first save after a pause (or the close).
+    if (!assentado && !mesmoRecente) return true;
+    auto& historico = tabelas_.cdsHistorico;
+    std::string esperado = WriteTablePacket(historico, &e.extrasHistorico);
+    const std::size_t novos =
+        WriteTablePacketRows(historico, e.registrosHistorico, &e.extrasHistorico).size();
+    esperado.erase(esperado.size() - kDataPacketTail.size() - novos, novos);
+    std::string atual;
+    try {
+        atual = ReadWholeFile(historico_.string());
+    } catch (const std::exception&) {
+        return false;
+    }
+    if (atual != esperado) return false;
+    Identidade depois;
+    e.historicoConfirmado =
+        assentado && Identifica(historico_, depois) && depois == e.identidadeHistorico;
+    return true;
+}
+
+void TArquivosReceptor::SalvaHistorico(bool fechando) {
     auto& historico = tabelas_.cdsHistorico;
     Estado& e = *estado_;
     Identidade atual;
     if (e.historicoConhecido && historico.Revision() == e.revisaoHistorico &&
         historico.EntryCount() >= e.registrosHistorico && Identifica(historico_, atual) &&
-        atual == e.identidadeHistorico) {
+        atual == e.identidadeHistorico && HistoricoComoEscrito(fechando)) {
         if (historico.EntryCount() > e.registrosHistorico) AcrescentaHistorico();
         return;
     }
@@ -236,6 +302,7 @@ void TArquivosReceptor::SalvaHistorico() {
     SaveTableToFile(historico, historico_.string(), &e.extrasHistorico);
     if (Identifica(historico_, e.identidadeHistorico)) {
         e.historicoConhecido = true;
+        e.historicoConfirmado = false;
         e.revisaoHistorico = historico.Revision();
         e.registrosHistorico = historico.EntryCount();
     }
@@ -246,6 +313,8 @@ void TArquivosReceptor::ConfereHistorico() {
     // otherwise (another program, an older layout) is rewritten whole at the first save.
     Estado& e = *estado_;
     Identidade id;
+    timespec leitura{};
+    ::clock_gettime(CLOCK_REALTIME, &leitura);
     if (!Identifica(historico_, id)) return;
     const std::string escrito = WriteTablePacket(tabelas_.cdsHistorico, &e.extrasHistorico);
     if (static_cast<off_t>(escrito.size()) != id.tamanho ||
@@ -255,12 +324,16 @@ void TArquivosReceptor::ConfereHistorico() {
     e.revisaoHistorico = tabelas_.cdsHistorico.Revision();
     e.registrosHistorico = tabelas_.cdsHistorico.EntryCount();
     e.historicoConhecido = true;
+    Identidade depois;
+    e.historicoConfirmado =
+        Assentado(id, leitura) && Identifica(historico_, depois) && depois == id;
 }
 
 void TArquivosReceptor::AcrescentaHistorico() {
     auto& historico = tabelas_.cdsHistorico;
     Estado& e = *estado_;
     e.historicoConhecido = false;  // until the addition is complete and synced
+    e.historicoConfirmado = false;
     std::string novos = WriteTablePacketRows(historico, e.registrosHistorico, &e.extrasHistorico);
     novos.append(kDataPacketTail);
     const off_t tamanho = e.identidadeHistorico.tamanho;
@@ -289,16 +362,21 @@ void TArquivosReceptor::AcrescentaHistorico() {
             (void)::pwrite(fd, kDataPacketTail.data(), kDataPacketTail.size(), inicio);
             (void)::fdatasync(fd);
         }
-        ::close(fd);
+        (void)::close(fd);  // the write's own error is the one to show
         FalhaGravacao(caminho, erro);
     }
     struct stat st {};
     const bool identificado = ::fstat(fd, &st) == 0;
-    ::close(fd);
+    // Network file systems may report a write that failed only here.
+    if (::close(fd) != 0) FalhaGravacao(caminho, errno);
     // The rows are in the file now: no crash of the program can lose them. Keeping them through
     // a power cut is the sync thread's part; the event loop goes on meanwhile.
-    const int erroSincronia = e.sincroniza.Pede(caminho);
-    if (erroSincronia != 0) FalhaGravacao(caminho, erroSincronia);  // written whole next time
+    if (e.sincroniza.Pede(caminho) != 0) {
+        // An earlier sync failed: the disk may not hold rows added before these. The file is
+        // written whole, atomically and synced, now.
+        SalvaHistorico(false);
+        return;
+    }
     if (!identificado) return;
     e.identidadeHistorico = DeStat(st);
     e.registrosHistorico = historico.EntryCount();
@@ -314,11 +392,50 @@ bool TArquivosReceptor::ReparaHistorico() {
     }
     const auto inicioLinhas = bytes.find("<ROWDATA>");
     if (inicioLinhas == std::string::npos) return false;
-    // Our rows end in "/>", and no value holds a bare ">". The cut part is what follows the
-    // last complete row (or the opening of the row data): a partial row, partial closing
-    // tags, or the zeros a file system may show after a crash.
     const std::size_t dados = inicioLinhas + std::string_view("<ROWDATA>").size();
-    auto Valido = [&](const std::string& texto) {
+    const std::string_view cabecalho(bytes.data(), dados);
+
+    // The row data cut into its rows. Our rows are "<ROW .../>", and no value holds a bare
+    // "<" or ">": a row that meets another "<" before its "/>" (or the end of the file) is
+    // torn. Whatever is not a row (the closing tags, their remains after a cut addition, the
+    // zeros a file system may show after a crash) is left out.
+    struct Trecho {
+        std::string_view texto;
+        bool completo;
+    };
+    std::vector<Trecho> linhas;
+    std::size_t lixoAntes = 0;  // bytes of something else than rows, before the last row
+    std::size_t lixo = 0;
+    for (std::size_t p = dados; p < bytes.size();) {
+        const std::size_t menor = bytes.find('<', p);
+        const std::size_t ate = menor == std::string::npos ? bytes.size() : menor;
+        for (std::size_t i = p; i < ate; ++i)
+            if (bytes[i] != ' ' && bytes[i] != '\r' && bytes[i] != '\n') ++lixo;
+        if (menor == std::string::npos) break;
+        const bool linha = bytes.compare(menor, 4, "<ROW") == 0 && menor + 4 < bytes.size() &&
+                           (bytes[menor + 4] == ' ' || bytes[menor + 4] == '/');
+        const std::size_t proximo = bytes.find('<', menor + 1);
+        if (!linha) {
+            lixo += (proximo == std::string::npos ? bytes.size() : proximo) - menor;
+            p = proximo == std::string::npos ? bytes.size() : proximo;
+            continue;
+        }
+        lixoAntes = lixo;
+        const std::size_t barra = bytes.find("/>", menor);
+        const bool completo = barra != std::string::npos && barra < proximo;
+        const std::size_t fim =
+            completo ? barra + 2 : (proximo == std::string::npos ? bytes.size() : proximo);
+        linhas.push_back({std::string_view(bytes).substr(menor, fim - menor), completo});
+        p = fim;
+    }
+
+    const auto Documento = [&](auto primeiro, auto ultimo) {
+        std::string texto(cabecalho);
+        for (auto it = primeiro; it != ultimo; ++it) texto.append(it->texto);
+        texto.append(kDataPacketTail);
+        return texto;
+    };
+    const auto Valido = [&](const std::string& texto) {
         try {
             common::MemTable prova(tabelas_.cdsHistorico.Name(), tabelas_.cdsHistorico.Fields());
             LoadTableFromPacket(prova, ReadDataPacket(texto));
@@ -327,18 +444,52 @@ bool TArquivosReceptor::ReparaHistorico() {
             return false;
         }
     };
-    std::string reparado;
-    std::size_t fim = bytes.size();
-    for (int tentativa = 0; tentativa < 16 && reparado.empty(); ++tentativa) {
-        const std::size_t barra = fim >= 2 ? bytes.rfind("/>", fim - 2) : std::string::npos;
-        const std::size_t corte = barra == std::string::npos || barra < dados ? dados : barra + 2;
-        std::string candidato = bytes.substr(0, corte);
-        candidato.append(kDataPacketTail);
-        if (candidato != bytes && Valido(candidato)) reparado = std::move(candidato);
-        if (corte == dados) break;
-        fim = barra;
+    // Every complete row that reads, found by halves: a few bad rows among many cost a few
+    // loads each, not one load per row.
+    std::vector<Trecho> completas;
+    for (const auto& t : linhas)
+        if (t.completo) completas.push_back(t);
+    std::vector<bool> boa(completas.size(), false);
+    const auto Separa = [&](auto&& self, std::size_t de, std::size_t ate) -> void {
+        if (de == ate) return;
+        if (Valido(Documento(completas.begin() + de, completas.begin() + ate))) {
+            std::fill(boa.begin() + de, boa.begin() + ate, true);
+        } else if (ate - de > 1) {
+            const std::size_t meio = de + (ate - de) / 2;
+            self(self, de, meio);
+            self(self, meio, ate);
+        }
+    };
+    if (!Valido(Documento(completas.begin(), completas.begin()))) return false;
+    Separa(Separa, 0, completas.size());
+    std::vector<Trecho> mantidas;
+    for (std::size_t i = 0; i < completas.size(); ++i)
+        if (boa[i]) mantidas.push_back(completas[i]);
+    const std::string reparado = Documento(mantidas.begin(), mantidas.end());
+    if (reparado == bytes) return false;
+
+    // A crash during an addition leaves at most its last row cut short, and remains of the
+    // old closing tags or zeros after the rows: cutting that off loses nothing that was
+    // complete. Anything more (a damaged row, or something else between rows) drops what
+    // may still be recovered by hand, so the original stays beside the repaired file.
+    const int perdidas = static_cast<int>(linhas.size() - mantidas.size());
+    const bool soUltimaCortada =
+        lixoAntes == 0 && (perdidas == 0 || (perdidas == 1 && !linhas.back().completo));
+    Estado& e = *estado_;
+    e.reparo.clear();
+    if (soUltimaCortada) {
+        e.reparo = "\"" + historico_.string() + "\": an addition cut short was removed";
+    } else {
+        const fs::path copia = NomeDeLado(historico_);
+        std::error_code erro;
+        fs::create_hard_link(historico_, copia, erro);
+        if (erro) fs::copy_file(historico_, copia, erro);
+        if (erro) return false;  // moved aside whole instead
+        e.reparo = "\"" + historico_.string() + "\": " + std::to_string(perdidas) +
+                   (perdidas == 1 ? " damaged row was" : " damaged rows were") + " dropped";
+        if (lixoAntes > 0) e.reparo += ", and " + std::to_string(lixoAntes) + " unreadable bytes";
+        e.reparo += "; the original is kept as \"" + copia.string() + "\"";
     }
-    if (reparado.empty()) return false;
     common::ReplaceFileContents(historico_, reparado);
     return true;
 }
@@ -364,11 +515,15 @@ void TArquivosReceptor::Fecha() {
     estado_->comandasEmCache = false;
 
     try {
-        if (tabelas_.cdsHistorico.Active()) SalvaHistorico();
-        // Everything added is on disk before the program ends.
+        if (tabelas_.cdsHistorico.Active()) SalvaHistorico(true);
+        // Everything added is on disk before the program ends. A sync that failed may have
+        // left the disk without some of the additions, and syncing the same file again
+        // proves nothing (the system may have given up those pages): the file is written
+        // whole, atomically and synced, once more; only that failing is reported.
         if (const int erro = estado_->sincroniza.Aguarda(); erro != 0) {
             estado_->historicoConhecido = false;
-            FalhaGravacao(historico_.string(), erro);
+            if (!tabelas_.cdsHistorico.Active()) FalhaGravacao(historico_.string(), erro);
+            SalvaHistorico(true);
         }
         tabelas_.cdsHistorico.Close();
     } catch (...) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "common/DateTime.h"
@@ -31,12 +32,25 @@ class TArquivosReceptor : public IArquivosMotor {
     // Either way the file's bytes are those a whole-file save would write.
     void SalvaHistorico() override;
 
+    // `aviso` is called on another thread when a background sync of the history failed; the
+    // program then calls RefazHistorico on its own thread.
+    void AoFalharSincronia(std::function<void()> aviso);
+    // After a failed sync: the file is written whole (atomically, synced) at once, since the
+    // disk may not hold the last additions. Raises when that fails too.
+    void RefazHistorico();
+    // The call that syncs the history's additions (fdatasync); for a test's failing one.
+    void TrocaSincronia(std::function<int(int)> sincroniza);
+
     // Close: writes the card list back (unless the file on disk changed since it was last
     // loaded), then the history; both tables are closed. Raises on the first failure after
     // having tried both.
     void Fecha();
     // Writes Equip.xml when the equipment table changed since it was loaded; closes it.
     void FechaEquipamentos();
+
+    // What the start-up repair of a damaged history did ("<file>": ...), for the start-up
+    // line; empty when the history needed none.
+    const std::string& ReparoHistorico() const;
 
     // How often the card list file's bytes were read (diagnostics and tests).
     long LeiturasComandas() const { return leiturasComandas_; }
@@ -47,7 +61,12 @@ class TArquivosReceptor : public IArquivosMotor {
 
   private:
     struct Estado;
+    void SalvaHistorico(bool fechando);
     void AcrescentaHistorico();
+    // Whether the history file still holds what we last wrote. Its identity alone says so
+    // once its times are old enough; before, only its bytes can, and they are compared when
+    // the times have settled or `mesmoRecente` (at close).
+    bool HistoricoComoEscrito(bool mesmoRecente);
     // After loading: whether the file holds exactly what a save would write.
     void ConfereHistorico();
     // Cuts a history file whose last addition was interrupted back to its complete records

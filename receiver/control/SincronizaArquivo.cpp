@@ -41,6 +41,13 @@ int TSincronizaArquivo::Aguarda() {
     return erro;
 }
 
+int TSincronizaArquivo::TomaErro() {
+    std::lock_guard<std::mutex> trava(mutex_);
+    const int erro = erro_;
+    erro_ = 0;
+    return erro;
+}
+
 void TSincronizaArquivo::Laco() {
     std::unique_lock<std::mutex> trava(mutex_);
     for (;;) {
@@ -56,9 +63,10 @@ void TSincronizaArquivo::Laco() {
         if (fd < 0) {
             erro = errno;
         } else {
-            if (::fdatasync(fd) != 0) erro = errno;
-            ::close(fd);
+            if ((sincroniza_ ? sincroniza_(fd) : ::fdatasync(fd)) != 0) erro = errno;
+            if (::close(fd) != 0 && erro == 0) erro = errno;
         }
+        if (erro != 0 && aviso_) aviso_();
         trava.lock();
         if (erro != 0 && erro_ == 0) erro_ = erro;
         feitos_ = atendidos;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -25,6 +26,14 @@ class TSincronizaArquivo {
     int Pede(const std::string& caminho);
     // Waits until every sync asked for has run; returns the errno of a failure, as Pede.
     int Aguarda();
+    // The errno of a sync that failed (0 when none), which is then forgotten; no waiting.
+    int TomaErro();
+    // Called on the sync thread when a sync fails, so that the program can rewrite the file
+    // at once instead of at its next save. Set before the first request.
+    void AoFalhar(std::function<void()> aviso) { aviso_ = std::move(aviso); }
+    // The call that syncs a descriptor (fdatasync); a test puts a failing one in its place.
+    // Set before the first request.
+    void TrocaChamada(std::function<int(int)> sincroniza) { sincroniza_ = std::move(sincroniza); }
 
   private:
     void Laco();
@@ -37,6 +46,8 @@ class TSincronizaArquivo {
     unsigned long feitos_ = 0;   // requests served by a finished sync
     int erro_ = 0;
     bool fim_ = false;
+    std::function<void()> aviso_;
+    std::function<int(int)> sincroniza_;
     std::thread thread_;
 };
 

@@ -27,4 +27,27 @@ class TMutexGlobal {
     bool jaExistia_ = false;
 };
 
+// One receiver per program folder, whoever started it and whatever its session: an exclusive
+// flock on ".Lumora.lock" in the folder itself. The file is opened without following a
+// symbolic link; one that another user owns is not kept (anyone could hold it to keep the
+// receiver out): unless a process holds it, it is replaced by one of our own; one we may not
+// open at all counts as held. A folder that cannot take the file (read-only) is not locked:
+// the gates must not stay without their receiver, and such a folder takes no saves either.
+class TTravaPasta {
+  public:
+    explicit TTravaPasta(const std::filesystem::path& pasta);
+    ~TTravaPasta();
+    TTravaPasta(const TTravaPasta&) = delete;
+    TTravaPasta& operator=(const TTravaPasta&) = delete;
+
+    // True when another receiver serves the folder.
+    bool Ocupada() const { return ocupada_; }
+    const std::filesystem::path& Arquivo() const { return arquivo_; }
+
+  private:
+    std::filesystem::path arquivo_;
+    int fd_ = -1;
+    bool ocupada_ = false;
+};
+
 }  // namespace lumora

@@ -77,6 +77,12 @@ TFormPrincipal::TFormPrincipal(std::filesystem::path pastaPrograma, QWidget* par
     dsHistorico_ = std::make_unique<common::qt::DataSource>(tabelas_.cdsHistorico);
     dsEquipamentos_ = std::make_unique<common::qt::DataSource>(tabelas_.cdsEquipamentos);
     arquivos_ = std::make_unique<TArquivosReceptor>(tabelas_, pasta_);
+    // A failed background sync of the history is made good at once, on this thread, not at
+    // the next turnstile result.
+    arquivos_->AoFalharSincronia([this] {
+        QMetaObject::invokeMethod(
+            this, [this] { arquivos_->RefazHistorico(); }, Qt::QueuedConnection);
+    });
     motor_ = std::make_unique<TMotorSaida>(tabelas_, *this, *arquivos_);
     servidor_ = std::make_unique<TServidorTerminais>(*motor_, log_, *this, *this);
     servidor_->OnLegenda = [this](const std::string& legenda) {
@@ -175,8 +181,11 @@ void TFormPrincipal::AjustaAbas() {
 
 void TFormPrincipal::Inicia() {
     // 1. One receiver at a time.
+    // Per session, and per program folder whatever the session: two receivers on one folder
+    // would remove each other's saves and rows.
     mutex_ = std::make_unique<TMutexGlobal>();
-    if (mutex_->JaExistia()) {
+    if (!mutex_->JaExistia()) travaPasta_ = std::make_unique<TTravaPasta>(pasta_);
+    if (mutex_->JaExistia() || travaPasta_->Ocupada()) {
         QApplication::beep();
         Dialogs().Plain(textosPrincipal::kSegundaInstancia);
         encerrar_ = true;
@@ -188,7 +197,12 @@ void TFormPrincipal::Inicia() {
     // 3 to 5. The tables from their files; a file that cannot be taken up has been moved aside
     // and the program ends without touching anything else.
     tmrAutoMinimize_->stop();
-    if (!arquivos_->Inicia(common::Now())) {
+    const bool iniciou = arquivos_->Inicia(common::Now());
+    if (const std::string& reparo = arquivos_->ReparoHistorico(); !reparo.empty()) {
+        std::fprintf(stderr, "Lumora: history repaired: %s\n", reparo.c_str());
+        std::fflush(stderr);
+    }
+    if (!iniciou) {
         encerrar_ = true;
         return;
     }

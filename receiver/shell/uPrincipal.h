@@ -33,6 +33,7 @@ class DbGrid;
 namespace lumora {
 
 class TMutexGlobal;
+class TTravaPasta;
 class TformLog;
 
 // Creating the window runs the start-up: single instance, tables, Config.ini, the computer's
@@ -120,6 +121,7 @@ class TFormPrincipal : public QMainWindow,
 
     std::filesystem::path pasta_;
     std::unique_ptr<TMutexGlobal> mutex_;
+    std::unique_ptr<TTravaPasta> travaPasta_;
     TabelasReceptor tabelas_;
     std::unique_ptr<TArquivosReceptor> arquivos_;
     std::unique_ptr<TMotorSaida> motor_;

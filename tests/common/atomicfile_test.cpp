@@ -2,8 +2,12 @@
 // file still lets its file be written.
 #include "common/AtomicFile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -62,10 +66,19 @@ TEST_F(AtomicFileTest, LinksStayLinksAndTheirFilesAreReplaced) {
     EXPECT_EQ(Nomes(pasta / "venue"),
               (std::vector<std::string>{"Comandas.xml", "dados", "novo.xml"}));
 
-    // The temporary files of interrupted saves are looked for beside the real file.
-    std::ofstream(pasta / "venue" / ".Comandas.xml.Ab12Cd") << "half";
+    // The temporary files of interrupted saves are looked for beside the real file; one
+    // that a copy tool is delivering there under its own name stays.
+    const pid_t morto = ::fork();
+    ASSERT_GE(morto, 0);
+    if (morto == 0) ::_exit(0);
+    ::waitpid(morto, nullptr, 0);
+    const fs::path nossa =
+        pasta / "venue" / (".Comandas.xml.save~" + std::to_string(morto) + ".Ab12Cd");
+    std::ofstream(nossa) << "half";
+    std::ofstream(pasta / "venue" / ".Comandas.xml.Ab12Cd") << "delivering";
     common::RemoveTemporaryFiles(pasta / "Comandas.xml");
-    EXPECT_FALSE(fs::exists(pasta / "venue" / ".Comandas.xml.Ab12Cd"));
+    EXPECT_FALSE(fs::exists(nossa));
+    EXPECT_TRUE(fs::exists(pasta / "venue" / ".Comandas.xml.Ab12Cd"));
 }
 
 TEST_F(AtomicFileTest, OwnerGroupAndModeAreKept) {
@@ -96,6 +109,54 @@ TEST_F(AtomicFileTest, AFolderThatTakesNoNewFileGetsItsFileRewrittenInPlace) {
     EXPECT_EQ(Nomes(fixa), (std::vector<std::string>{"Comandas.xml"}));
     // A file that is not there cannot be written that way: the failure is reported.
     EXPECT_THROW(common::ReplaceFileContents(fixa / "Novo.xml", "x"), std::exception);
+}
+
+// A full disk, for real: a small file system of its own in a private mount namespace. No
+// temporary file can be made (no inode left), then none can be written (no block left): the
+// save fails, the old file stays as it was, and nothing is left behind.
+TEST_F(AtomicFileTest, AFullDiskFailsTheSaveAndKeepsTheOldFile) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+    const pid_t filho = ::fork();
+    ASSERT_GE(filho, 0);
+    if (filho == 0) {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", pasta.c_str(), "tmpfs", 0, "size=64k,nr_inodes=16") != 0)
+            ::_exit(77);
+        const fs::path f = pasta / "Equip.xml";
+        std::ofstream(f) << "old";
+        std::vector<fs::path> enchimento;
+        for (int i = 0;; ++i) {
+            const fs::path e = pasta / ("x" + std::to_string(i));
+            const int fd = ::open(e.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+            if (fd < 0) break;
+            ::close(fd);
+            enchimento.push_back(e);
+        }
+        EXPECT_THROW(common::ReplaceFileContents(f, std::string(20000, 'n')), std::exception);
+        EXPECT_EQ(Le(f), "old");
+        // An inode free, but no room for the bytes.
+        fs::remove(enchimento.back());
+        {
+            std::ofstream grande(pasta / "grande", std::ios::binary);
+            const std::string bloco(4096, 'g');
+            while (grande.write(bloco.data(), bloco.size()) && grande.flush()) {
+            }
+        }
+        EXPECT_THROW(common::ReplaceFileContents(f, std::string(20000, 'n')), std::exception);
+        EXPECT_EQ(Le(f), "old");
+        EXPECT_EQ(Nomes(pasta).size(), enchimento.size() + 1);  // no temporary file left
+        // Room again: the same save goes through.
+        fs::remove(pasta / "grande");
+        common::ReplaceFileContents(f, std::string(20000, 'n'));
+        EXPECT_EQ(Le(f), std::string(20000, 'n'));
+        ::_exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int estado = 0;
+    ASSERT_EQ(::waitpid(filho, &estado, 0), filho);
+    ASSERT_TRUE(WIFEXITED(estado));
+    if (WEXITSTATUS(estado) == 77) GTEST_SKIP() << "no private mount namespace here";
+    EXPECT_EQ(WEXITSTATUS(estado), 0);
 }
 
 }  // namespace

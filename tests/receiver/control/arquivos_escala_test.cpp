@@ -2,11 +2,14 @@
 // saves that add the new records to the file, and what a crash leaves.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -14,6 +17,7 @@
 
 #include "common/Convert.h"
 #include "receiver/control/ArquivosReceptor.h"
+#include "receiver/control/DataPacket.h"
 #include "receiver/control/SincronizaArquivo.h"
 #include "receiver/control/TableFile.h"
 
@@ -232,6 +236,54 @@ TEST_F(EscalaTest, AdicaoCortadaEReparadaNaPartida) {
         for (const auto& e : fs::directory_iterator(pasta / "Historicos"))
             EXPECT_EQ(e.path(), Historico());  // nothing moved aside, nothing left over
     }
+    // Crash images other than cuts. Every complete row is kept; when more than an addition
+    // cut short is dropped, the original stays beside the repaired file.
+    std::vector<std::size_t> linha;
+    for (auto p = completo.find("<ROW "); p != std::string::npos; p = completo.find("<ROW ", p + 1))
+        linha.push_back(p);
+    ASSERT_EQ(linha.size(), 6u);
+    const std::size_t fimDados = completo.size() - kDataPacketTail.size();
+    auto Zera = [](std::string b, std::size_t de, std::size_t n) {
+        return b.replace(de, n, std::string(n, '\0'));
+    };
+    struct Imagem {
+        const char* caso;
+        std::string bytes;
+        int registros;
+        bool original;  // kept beside
+        const char* linha;
+    };
+    const std::vector<Imagem> imagens = {
+        {"new row over the old closing tags, their end still after it",
+         completo.substr(0, fimDados) + "<ROW DataHora=\"2024" + completo.substr(fimDados + 19), 6,
+         false, "cut short"},
+        {"zeros over the closing tags", Zera(completo, fimDados, kDataPacketTail.size()), 6, false,
+         "cut short"},
+        {"a torn row in the middle", Zera(completo, linha[3] - 2, 2), 5, true,
+         "1 damaged row was dropped"},
+        {"a torn row and a cut addition", Zera(completo, linha[3] - 2, 2).substr(0, linha[5] + 9),
+         4, true, "2 damaged rows were dropped"},
+    };
+    for (const Imagem& im : imagens) {
+        fs::remove_all(pasta / "Historicos");
+        fs::create_directories(pasta / "Historicos");
+        std::ofstream(Historico(), std::ios::binary) << im.bytes;
+        TabelasReceptor t2;
+        TArquivosReceptor b(t2, pasta);
+        ASSERT_TRUE(b.Inicia(agora)) << im.caso;
+        EXPECT_EQ(t2.cdsHistorico.RecordCount(), im.registros) << im.caso;
+        EXPECT_EQ(Le(Historico()), WriteTablePacket(t2.cdsHistorico)) << im.caso;
+        EXPECT_NE(b.ReparoHistorico().find(im.linha), std::string::npos)
+            << im.caso << ": " << b.ReparoHistorico();
+        std::vector<fs::path> deLado;
+        for (const auto& e : fs::directory_iterator(pasta / "Historicos"))
+            if (e.path() != Historico()) deLado.push_back(e.path());
+        ASSERT_EQ(deLado.size(), im.original ? 1u : 0u) << im.caso;
+        if (im.original) {
+            EXPECT_EQ(Le(deLado[0]), im.bytes) << im.caso;
+            EXPECT_NE(b.ReparoHistorico().find(deLado[0].string()), std::string::npos);
+        }
+    }
     // Damage elsewhere is not mended: that file goes aside as before.
     std::string estragado = completo;
     estragado.replace(estragado.find("<METADATA>"), 10, "<METADATX>");
@@ -296,13 +348,25 @@ TEST_F(EscalaTest, SigkillDuranteAsGravacoes) {
 
 TEST_F(EscalaTest, SobrasDeGravacoesInterrompidasSaemNaPartida) {
     fs::create_directories(pasta / "Historicos");
-    const std::vector<fs::path> sobras = {pasta / ".Comandas.xml.a1B2c3",
-                                          pasta / ".Equip.xml.XyZ123", pasta / ".Config.ini.000000",
-                                          pasta / "Historicos" / ".Historico_20240331.xml.q9W8e7"};
-    // Names that only look alike, or belong to someone else, stay.
+    // A process that is gone, as one killed in the middle of a save.
+    const pid_t morto = ::fork();
+    ASSERT_GE(morto, 0);
+    if (morto == 0) ::_exit(0);
+    ::waitpid(morto, nullptr, 0);
+    const std::string dele = ".save~" + std::to_string(morto) + ".";
+    const std::vector<fs::path> sobras = {
+        pasta / (".Comandas.xml" + dele + "a1B2c3"), pasta / (".Equip.xml" + dele + "XyZ123"),
+        pasta / (".Config.ini.save~" + std::to_string(::getpid()) + ".000000"),
+        pasta / "Historicos" / (".Historico_20240331.xml" + dele + "q9W8e7")};
+    // Names that only look alike, files a copy tool is delivering, saves of a living process.
     const std::vector<fs::path> alheios = {
-        pasta / ".Comandas.xml.toolong", pasta / "Comandas.xml.a1B2c3", pasta / ".Outro.xml.a1B2c3",
-        pasta / "Historicos" / ".Historico_20240330.xml.q9W8e7"};
+        pasta / ".Comandas.xml.abc123",
+        pasta / ".Comandas.xml.a1B2c3",
+        pasta / (".Comandas.xml" + dele + "toolong"),
+        pasta / ("Comandas.xml" + dele + "a1B2c3"),
+        pasta / (".Outro.xml" + dele + "a1B2c3"),
+        pasta / ".Equip.xml.save~1.XyZ123",
+        pasta / "Historicos" / (".Historico_20240330.xml" + dele + "q9W8e7")};
     for (const auto& p : sobras) std::ofstream(p) << "<DATAPA";
     for (const auto& p : alheios) std::ofstream(p) << "x";
     TabelasReceptor t;
@@ -310,6 +374,114 @@ TEST_F(EscalaTest, SobrasDeGravacoesInterrompidasSaemNaPartida) {
     ASSERT_TRUE(a.Inicia(agora));
     for (const auto& p : sobras) EXPECT_FALSE(fs::exists(p)) << p;
     for (const auto& p : alheios) EXPECT_TRUE(fs::exists(p)) << p;
+}
+
+// A full disk, for real (a small file system in a private mount namespace): saves fail with
+// the files as they were, the rows stay in the table, and once there is room again every row
+// reaches the file, at the next save as at close.
+TEST_F(EscalaTest, DiscoCheioNaoPerdeLinhas) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+    const pid_t filho = ::fork();
+    ASSERT_GE(filho, 0);
+    if (filho == 0) {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", pasta.c_str(), "tmpfs", 0, "size=256k") != 0)
+            ::_exit(77);
+        TabelasReceptor t;
+        TArquivosReceptor a(t, pasta);
+        if (!a.Inicia(agora)) ::_exit(2);
+        for (int i = 0; i < 5; ++i) Linha(t, i);
+        a.SalvaHistorico();
+        const std::string comandas = Le(pasta / "Comandas.xml");
+        {
+            std::ofstream cheio(pasta / "cheio", std::ios::binary);
+            const std::string bloco(4096, 'c');
+            while (cheio.write(bloco.data(), bloco.size()) && cheio.flush()) {
+            }
+        }
+        int falhas = 0;
+        for (int i = 5; i < 200; ++i) {
+            Linha(t, i);
+            if (i == 150) {  // a change that rewrites the file whole
+                t.cdsHistorico.Last();
+                t.cdsHistorico.Delete();
+            }
+            const std::string antes = Le(Historico());
+            try {
+                a.SalvaHistorico();
+            } catch (const std::exception&) {
+                ++falhas;
+                EXPECT_EQ(Le(Historico()), antes) << i;  // as it was, whole
+            }
+            ReadDataPacket(Le(Historico()));  // never torn
+        }
+        EXPECT_GT(falhas, 0);
+        const int registros = t.cdsHistorico.RecordCount();
+        EXPECT_THROW(a.Fecha(), std::exception);
+        EXPECT_EQ(Le(pasta / "Comandas.xml"), comandas);
+        EXPECT_EQ(t.cdsHistorico.RecordCount(), registros);  // kept for another try
+        fs::remove(pasta / "cheio");
+        a.Fecha();
+        TabelasReceptor t2;
+        TArquivosReceptor b(t2, pasta);
+        EXPECT_TRUE(b.Inicia(agora));
+        EXPECT_EQ(t2.cdsHistorico.RecordCount(), registros);
+        std::vector<std::string> nomes;
+        for (const auto& e : fs::recursive_directory_iterator(pasta))
+            nomes.push_back(e.path().filename().string());
+        EXPECT_EQ(nomes.size(), 3u);  // Comandas.xml, Historicos/, the history: nothing left over
+        ::_exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int estado = 0;
+    ASSERT_EQ(::waitpid(filho, &estado, 0), filho);
+    ASSERT_TRUE(WIFEXITED(estado));
+    if (WEXITSTATUS(estado) == 77) GTEST_SKIP() << "no private mount namespace here";
+    EXPECT_EQ(WEXITSTATUS(estado), 0);
+}
+
+// A sync that fails: the history is written whole at once, and at close too, so that no row
+// depends on the sync that failed.
+TEST_F(EscalaTest, SincroniaQueFalhaReescreveOArquivoInteiro) {
+    TabelasReceptor t;
+    TArquivosReceptor a(t, pasta);
+    std::atomic<int> falhas{0};
+    std::atomic<int> avisos{0};
+    a.TrocaSincronia([&](int fd) {
+        if (falhas > 0) {
+            --falhas;
+            errno = EIO;
+            return -1;
+        }
+        return ::fdatasync(fd);
+    });
+    a.AoFalharSincronia([&] { ++avisos; });
+    ASSERT_TRUE(a.Inicia(agora));
+    Linha(t, 1);
+    a.SalvaHistorico();
+    struct stat st {};
+    ASSERT_EQ(::stat(Historico().c_str(), &st), 0);
+    const ino_t antes = st.st_ino;
+    falhas = 1;
+    Linha(t, 2);
+    a.SalvaHistorico();  // the addition, whose sync fails
+    for (int i = 0; i < 500 && avisos == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_EQ(avisos, 1);
+    a.RefazHistorico();  // what the program does at once on the warning
+    ASSERT_EQ(::stat(Historico().c_str(), &st), 0);
+    EXPECT_NE(st.st_ino, antes) << "not written whole again";
+    EXPECT_EQ(Le(Historico()), WriteTablePacket(t.cdsHistorico));
+    // At close: the last addition's sync fails, the file is written whole, the close succeeds.
+    Linha(t, 3);
+    falhas = 1;
+    const std::string esperado = WriteTablePacket(t.cdsHistorico);
+    EXPECT_NO_THROW(a.Fecha());
+    EXPECT_EQ(Le(Historico()), esperado);
+    TabelasReceptor t2;
+    TArquivosReceptor b(t2, pasta);
+    ASSERT_TRUE(b.Inicia(agora));
+    EXPECT_EQ(t2.cdsHistorico.RecordCount(), 3);
 }
 
 TEST(SincronizaArquivo, FalhasChegamAoProgramaUmaVez) {

@@ -2,6 +2,7 @@
 // the history's clearing, closing, a second instance, and the manager's launch.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -468,6 +469,80 @@ TEST_F(PrincipalTest, ASecondInstanceBeepsShowsTheMessageAndTouchesNothing) {
     EXPECT_EQ(Vezes("Plain", textosPrincipal::kSegundaInstancia), 1);
     EXPECT_TRUE(std::filesystem::is_empty(pastaOutra));
     EXPECT_FALSE(janela->Encerrar());
+}
+
+// The folder's own lock: another session's receiver, or one started with no runtime folder,
+// on the same program folder is refused before it touches any file.
+TEST_F(PrincipalTest, ASecondReceiverOnTheSameFolderIsRefusedWhateverItsSession) {
+    Abre();
+    const std::string antes = Le(pasta / "Comandas.xml");
+    std::filesystem::create_directories(pasta / "outra-sessao");
+    for (const char* runtime : {"outra-sessao", ""}) {
+        if (*runtime) {
+            setenv("XDG_RUNTIME_DIR", (pasta / runtime).c_str(), 1);
+        } else {
+            unsetenv("XDG_RUNTIME_DIR");
+        }
+        TFormPrincipal segunda(pasta);
+        EXPECT_TRUE(segunda.Encerrar()) << runtime;
+    }
+    setenv("XDG_RUNTIME_DIR", (pasta / "run").c_str(), 1);
+    EXPECT_EQ(Vezes("Plain", textosPrincipal::kSegundaInstancia), 2);
+    EXPECT_EQ(Le(pasta / "Comandas.xml"), antes);
+    EXPECT_FALSE(janela->Encerrar());
+}
+
+TEST(TTravaPasta, AnotherUsersReceiverHoldsTheFolderAndItsFileIsNeverFollowedNorKept) {
+    if (::geteuid() != 0) GTEST_SKIP() << "playing another user needs root";
+    QTemporaryDir temporaria;
+    const std::filesystem::path pasta = temporaria.path().toStdString();
+    ASSERT_EQ(::chmod(pasta.c_str(), 0777), 0);
+    // Another user's receiver, running on this folder.
+    int pronto[2], fim[2];
+    ASSERT_EQ(::pipe(pronto), 0);
+    ASSERT_EQ(::pipe(fim), 0);
+    const pid_t outro = ::fork();
+    ASSERT_GE(outro, 0);
+    if (outro == 0) {
+        ::close(pronto[0]);
+        ::close(fim[1]);
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(1);
+        lumora::TTravaPasta trava(pasta);
+        const char livre = trava.Ocupada() ? 'n' : 's';
+        if (::write(pronto[1], &livre, 1) != 1) ::_exit(1);
+        char c;
+        while (::read(fim[0], &c, 1) > 0) {
+        }
+        ::_exit(0);
+    }
+    ::close(pronto[1]);
+    ::close(fim[0]);
+    char livre = 0;
+    ASSERT_EQ(::read(pronto[0], &livre, 1), 1);
+    ::close(pronto[0]);
+    EXPECT_EQ(livre, 's');
+    EXPECT_TRUE(lumora::TTravaPasta(pasta).Ocupada());
+    ::close(fim[1]);
+    ::waitpid(outro, nullptr, 0);
+    {
+        // Its file, held by nobody now, is replaced by one of ours, which holds the folder.
+        lumora::TTravaPasta minha(pasta);
+        EXPECT_FALSE(minha.Ocupada());
+        struct stat dados {};
+        ASSERT_EQ(::stat(minha.Arquivo().c_str(), &dados), 0);
+        EXPECT_EQ(dados.st_uid, ::geteuid());
+        EXPECT_TRUE(lumora::TTravaPasta(pasta).Ocupada());
+    }
+    // A symbolic link in its place is not followed: the file it names stays as it was.
+    const std::filesystem::path arquivo = pasta / ".Lumora.lock";
+    std::filesystem::remove(arquivo);
+    { std::ofstream(pasta / "alvo") << "x"; }
+    std::filesystem::create_symlink(pasta / "alvo", arquivo);
+    lumora::TTravaPasta minha(pasta);
+    EXPECT_FALSE(minha.Ocupada());
+    EXPECT_FALSE(std::filesystem::is_symlink(arquivo));
+    EXPECT_EQ(Le(pasta / "alvo"), "x");
+    EXPECT_TRUE(lumora::TTravaPasta(pasta).Ocupada());
 }
 
 TEST(TMutexGlobal, WithoutARuntimeFolderOneUsersReceiverNeverHoldsAnothersBack) {
