@@ -122,6 +122,8 @@ void MessageBoxDialogs::Plain(const std::string& text) {
 }
 
 void MessageBoxDialogs::Failure(const std::string& text) {
+    // Every failure reaches the journal, whether or not someone reads the box.
+    common::WriteStderrLine("Erro: " + text);
     QMessageBox box(QMessageBox::Critical, ProgramTitle(), ToQString(text), QMessageBox::Ok,
                     QApplication::activeWindow());
     box.setDefaultButton(QMessageBox::Ok);

@@ -14,7 +14,6 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -27,14 +26,10 @@
 #include <functional>
 
 #include "ApoioJanelas.h"
-#include "TerminalSim.h"
-#include "common/Unhandled.h"
 #include "common/qt/DbGrid.h"
 #include "common/qt/Text1252Qt.h"
 #include "receiver/shell/InstanciaUnica.h"
 #include "receiver/shell/uLog.h"
-#include "tests/receiver/shell/PastaReceptor.h"
-#include "tests/support/PortaLivre.h"
 
 using namespace apoio;
 using common::qt::ToQString;
@@ -462,61 +457,6 @@ TEST_F(PrincipalTest, TheEndTheSystemAsksForSavesWithoutTheQuestion) {
     // Whatever closes the window afterwards does not ask either.
     EXPECT_TRUE(janela->close());
     EXPECT_EQ(Vezes("Question", textosPrincipal::kFinalizar), 0);
-}
-
-TEST_F(PrincipalTest, TheSystemsEndWithABoxOpenClosesItHandlesWhatItHeldThenSaves) {
-    const std::filesystem::path historico = teste::SemeiaPasta(pasta, "0000000000001234");
-    Grava(Config(), "[CONFIGS]\nLista_Branca=1\nLista_Negra=0\n");
-    const uint16_t porta = teste::PortaLivre();
-    setenv("LUMORA_PORTA_TCP", std::to_string(porta).c_str(), 1);
-    AbreAtiva();
-    common::qt::SetDialogs(nullptr);  // the real boxes, with their own loops
-    janela->btIniciarClick();
-    termsim::SimTerminal t("01");
-    t.Connect("127.0.0.1", porta, "127.0.0.5");
-    auto codigo = [&] {
-        std::optional<termsim::Inbound> m;
-        Ate([&] {
-            t.ReadAvailable();
-            m = t.PopMessage();
-            return m.has_value();
-        });
-        return m ? termsim::ParseReply(m->bytes).Code() : std::string("(nothing)");
-    };
-    EXPECT_EQ(codigo(), "$");
-    EXPECT_EQ(codigo(), "01");
-
-    // A card read meets a card list half written: the failure box opens. Behind it the list is
-    // whole again, and the next card read and its turnstile result wait; then SIGTERM.
-    const std::filesystem::path comandas = pasta / "Comandas.xml";
-    const std::string inteira = Le(comandas);
-    Grava(comandas, inteira.substr(0, inteira.size() / 2));
-    QSignalSpy fim(janela.get(), &TFormPrincipal::finalizado);
-    bool pedido = false;
-    QTimer vigia;
-    vigia.setInterval(10);
-    QObject::connect(&vigia, &QTimer::timeout, [&] {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            auto* caixa = qobject_cast<QMessageBox*>(w);
-            if (pedido || !caixa || !caixa->isVisible()) continue;
-            pedido = true;
-            Grava(comandas, inteira);
-            t.SendCardRead("0000000000001234");
-            t.SendTurnstileResult("G");
-            QTimer::singleShot(200, janela.get(), [this] { janela->PedidoDoSistema(); });
-        }
-    });
-    vigia.start();
-    t.SendCardRead("0000000000001234");
-    EXPECT_TRUE(Ate([&] { return fim.count() == 1; }, 5000));
-    vigia.stop();
-    EXPECT_TRUE(pedido);
-    EXPECT_TRUE(common::qt::NobodyAnswers());
-    EXPECT_EQ(codigo(), "20");
-    EXPECT_NE(Le(historico).find("Cracha=\"0000000000001234\" Estado=\"Liberado\""),
-              std::string::npos)
-        << Le(historico);
-    EXPECT_TRUE(std::filesystem::exists(Config()));
 }
 
 TEST_F(PrincipalTest, ASecondInstanceBeepsShowsTheMessageAndTouchesNothing) {
