@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "common/Exception.h"
+#include "common/Text1252.h"
 
 namespace common {
 namespace {
@@ -11,7 +12,7 @@ struct Destino {
     UnhandledFailureHandler handler;
     std::function<void(const std::string&)> sink;
     std::function<void(int)> counter;
-    bool boxOpen = false;
+    int boxesOpen = 0;
     int heldBack = 0;
 };
 
@@ -32,22 +33,27 @@ std::string MessageOf(std::exception_ptr failure) {
     }
 }
 
-// Open while the handler runs, whatever way it leaves.
-class BoxOpen {
-  public:
-    BoxOpen() {
-        Current().boxOpen = true;
-        Current().heldBack = 0;
-    }
-    ~BoxOpen() {
-        Current().boxOpen = false;
-        Current().heldBack = 0;
-    }
-    BoxOpen(const BoxOpen&) = delete;
-    BoxOpen& operator=(const BoxOpen&) = delete;
-};
-
 }  // namespace
+
+bool BoxOpen() { return Current().boxesOpen > 0; }
+
+// The count of failures held back belongs to the box on screen: it starts and ends with it.
+BoxScope::BoxScope() {
+    if (Current().boxesOpen++ == 0) Current().heldBack = 0;
+}
+
+BoxScope::~BoxScope() {
+    if (--Current().boxesOpen == 0) Current().heldBack = 0;
+}
+
+void WriteStderrLine(const std::string& text) {
+    std::string line = Cp1252ToUtf8(text);
+    for (char& c : line) {
+        if (c == '\n' || c == '\r') c = ' ';
+    }
+    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fflush(stderr);
+}
 
 std::string UnhandledFailureText(const std::string& message) {
     if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') {
@@ -73,19 +79,19 @@ void ReportUnhandled(std::exception_ptr failure) noexcept {
         const std::string text = UnhandledFailureText(MessageOf(failure));
         Destino& d = Current();
         if (!d.handler) {
-            std::fprintf(stderr, "%s\n", text.c_str());
+            WriteStderrLine(text);
             return;
         }
-        if (d.boxOpen) {
+        if (BoxOpen()) {
             const int count = ++d.heldBack;
-            std::fprintf(stderr, "%s\n", text.c_str());
+            WriteStderrLine("Erro: " + text);
             // Copies: a sink or counter may replace the originals.
             if (const auto sink = d.sink) sink(text);
             if (const auto counter = d.counter) counter(count);
             return;
         }
         const UnhandledFailureHandler handler = d.handler;
-        BoxOpen open;
+        BoxScope open;
         handler(text);
     } catch (...) {
         // A failing failure box must not take the program down with it.

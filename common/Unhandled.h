@@ -16,11 +16,27 @@ std::string UnhandledFailureText(const std::string& message);
 using UnhandledFailureHandler = std::function<void(const std::string& text)>;
 void SetUnhandledFailureHandler(UnhandledFailureHandler handler);
 
-// One failure box at a time. The box is modal and runs its own event loop, in which network
-// events go on and may fail again; a second box inside the first would nest without end (one
-// peer sending bad messages piles up boxes until the stack runs out). So while the handler
-// runs, a further failure goes to stderr and to this sink (the receiver's traffic log) and is
-// counted instead. The sink receives the same text as the handler would.
+// One box at a time, whatever opens it: the failure box, the server's notices, the window's
+// messages. A box is modal and runs its own event loop, in which network events go on and may
+// fail again; a second box inside the first would nest without end (one peer sending bad
+// messages piles up boxes until the stack runs out). Whoever opens a box holds a BoxScope while
+// it is open, and asks BoxOpen() first.
+bool BoxOpen();
+class BoxScope {
+  public:
+    BoxScope();
+    ~BoxScope();
+    BoxScope(const BoxScope&) = delete;
+    BoxScope& operator=(const BoxScope&) = delete;
+};
+
+// A box's text as one line of standard error (the journal under the service manager): newlines
+// become blanks, the Windows-1252 bytes become UTF-8.
+void WriteStderrLine(const std::string& text);
+
+// While any box is open, a failure goes to stderr ("Erro: " and its text) and to this sink (the
+// receiver's traffic log) and is counted instead of opening a box of its own. The sink receives
+// the same text as the handler would.
 void SetUnhandledOverflowSink(std::function<void(const std::string& text)> sink);
 // Told the count of failures held back so far each time one more comes while the box is open,
 // so that the open box can say how many came meanwhile.

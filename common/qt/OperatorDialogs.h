@@ -1,6 +1,7 @@
 // The message boxes a program shows its operator, behind one interface that tests replace.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace common::qt {
@@ -24,12 +25,14 @@ class IOperatorDialogs {
     virtual void FailuresMeanwhile(int count) { (void)count; }
 };
 
-// The dialogs in force: the message boxes, unless a test has put its own in place.
+// The dialogs in force: the message boxes, unless a test has put its own in place, or the
+// unanswered boxes while nobody can answer.
 IOperatorDialogs& Dialogs();
 // Null puts the message boxes back. The caller keeps ownership.
 void SetDialogs(IOperatorDialogs* dialogs);
 
-// QMessageBox, parented to the active window, titled with the application's name.
+// QMessageBox, parented to the active window, titled with the application's name. Each box
+// holds common::BoxScope while it is open.
 class MessageBoxDialogs : public IOperatorDialogs {
   public:
     void Notice(const std::string& text) override;
@@ -40,6 +43,27 @@ class MessageBoxDialogs : public IOperatorDialogs {
     // Adds a line to the open failure box saying how many more failures came meanwhile.
     void FailuresMeanwhile(int count) override;
 };
+
+// Where nobody can answer a box (no screen, or the program is ending), no box may wait: each
+// is written as one line ("Erro: ", "Aviso: " or "Pergunta: " and its text) to stderr and to
+// the sink, and answered at once: OK, or No and Cancel for a question, so that nobody's word
+// changes nothing.
+class UnansweredDialogs : public IOperatorDialogs {
+  public:
+    void Notice(const std::string& text) override;
+    bool Question(const std::string& text) override;
+    bool Confirm(const std::string& text) override;
+    void Plain(const std::string& text) override;
+    void Failure(const std::string& text) override;
+};
+// From now on (or no longer) Dialogs() gives the unanswered boxes, a test's own included.
+void SetNobodyAnswers(bool nobody);
+bool NobodyAnswers();
+// Where the unanswered boxes' lines go besides stderr (the receiver's traffic log); null: none.
+void SetUnansweredSink(std::function<void(const std::string& line)> sink);
+// Closes the message boxes on screen as if nobody had answered them (OK, No, Cancel): the
+// handling that opened them goes on once control is back in their loops.
+void CloseOpenBoxes();
 
 // Sends every unhandled failure (common::ReportUnhandled) to Dialogs().Failure, and the count of
 // those that come while that box is open to Dialogs().FailuresMeanwhile.

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QPointer>
 #include <QThread>
+#include <utility>
 
 #include "common/Convert.h"
 #include "common/SockErrors.h"
@@ -42,6 +43,10 @@ struct TServidorTerminais::Conexao : IConexaoTerminal {
     bool cortada = false;
     // The operator has been told once that replies to this ended connection go nowhere.
     bool avisada = false;
+    // While its messages are handled, a notice about it waits here (AvisosDepois).
+    bool adiando = false;
+    std::string avisoAdiado;
+    bool avisoRegistrado = false;
 
     ComandaPendente& Pendente() override { return pendente; }
     void Envia(const std::string& texto) override { servidor->Responde(*this, texto); }
@@ -116,6 +121,26 @@ void TServidorTerminais::Descarta(const std::shared_ptr<Conexao>& conexao) {
     conexao->ParaRelogio();
 }
 
+template <class F>
+void TServidorTerminais::AvisosDepois(const std::shared_ptr<Conexao>& conexao, F&& acao) {
+    if (conexao->adiando) {  // an outer handling of the same connection shows it
+        acao();
+        return;
+    }
+    conexao->adiando = true;
+    struct Fim {
+        Conexao& c;
+        ~Fim() { c.adiando = false; }
+    };
+    {
+        const Fim fim{*conexao};
+        acao();
+    }
+    if (conexao->avisoAdiado.empty()) return;
+    const std::string texto = std::exchange(conexao->avisoAdiado, std::string());
+    Avisa(texto, conexao->avisoRegistrado);
+}
+
 void TServidorTerminais::btIniciarClick(const std::string& portaTCP) {
     lista_.Limpa();
     if (!escutando_) {
@@ -184,28 +209,34 @@ void TServidorTerminais::SockAutoAccept(TSock* /*escuta*/, TSock* nova) {
     conexao->numEquipamento = motor_.RetornaNumEquipamento(endereco);
     if (conexao->numEquipamento.empty()) return;  // not registered: listed, never greeted
 
-    EscrevePorta(kDespertar, sock_->IndexOf(nova));
-    if (!conexao->sock) return;  // cut at once
-    conexao->segurando = true;
-    conexao->relogio = std::make_unique<QTimer>();
-    conexao->relogio->setSingleShot(true);
-    // A coarse timer may fire up to 5% early; the terminal is owed its full second.
-    conexao->relogio->setTimerType(Qt::PreciseTimer);
-    std::weak_ptr<Conexao> fraca = conexao;
-    QObject::connect(conexao->relogio.get(), &QTimer::timeout, [this, fraca] {
-        common::GuardEntryPoint([&] {
-            if (auto c = fraca.lock()) EnviaRelogio(c);
+    // A failed wake is told once its second is running, so that what the terminal sends
+    // meanwhile still waits for the clock message.
+    AvisosDepois(conexao, [&] {
+        EscrevePorta(kDespertar, sock_->IndexOf(nova));
+        if (!conexao->sock) return;  // cut at once
+        conexao->segurando = true;
+        conexao->relogio = std::make_unique<QTimer>();
+        conexao->relogio->setSingleShot(true);
+        // A coarse timer may fire up to 5% early; the terminal is owed its full second.
+        conexao->relogio->setTimerType(Qt::PreciseTimer);
+        std::weak_ptr<Conexao> fraca = conexao;
+        QObject::connect(conexao->relogio.get(), &QTimer::timeout, [this, fraca] {
+            common::GuardEntryPoint([&] {
+                if (auto c = fraca.lock()) EnviaRelogio(c);
+            });
         });
+        conexao->relogio->start(kEsperaRelogioMs);
     });
-    conexao->relogio->start(kEsperaRelogioMs);
 }
 
 void TServidorTerminais::EnviaRelogio(const std::shared_ptr<Conexao>& conexao) {
     conexao->segurando = false;
     if (!conexao->sock) return;  // ended during its second: its messages were handled then
-    EscrevePorta(MontaAcertoRelogio(conexao->numEquipamento, common::Now()),
-                 sock_->IndexOf(conexao->sock));
-    ProcessaBuffer(conexao);
+    AvisosDepois(conexao, [&] {
+        EscrevePorta(MontaAcertoRelogio(conexao->numEquipamento, common::Now()),
+                     sock_->IndexOf(conexao->sock));
+        ProcessaBuffer(conexao);
+    });
 }
 
 void TServidorTerminais::SockRead(TSock* sock, int /*quantidade*/) {
@@ -233,21 +264,24 @@ void TServidorTerminais::ProcessaBuffer(const std::shared_ptr<Conexao>& conexao)
     // A handling that waits on a message box may let a later read of the same connection in;
     // the outer loop goes on with whatever is left, so messages keep their order. It goes on
     // when the connection ends meanwhile too: what the terminal sent in full is still handled.
-    if (!conexao->processando && !conexao->segurando && !conexao->cortada) {
-        conexao->processando = true;
-        while (!conexao->segurando && !conexao->cortada) {
-            const auto mensagem = conexao->buffer.Proxima();
-            if (!mensagem) break;
-            log_.Recebidos("<[" + common::Now().Format("dd/mm/yy hh:nn:ss zzz") + "] " + *mensagem);
-            // A failure in one message is reported and the next message is still handled.
-            common::GuardEntryPoint([&] {
-                const common::TrafficChanges trafego;
-                motor_.ProcessaPacote(*mensagem, *conexao);
-            });
+    AvisosDepois(conexao, [&] {
+        if (!conexao->processando && !conexao->segurando && !conexao->cortada) {
+            conexao->processando = true;
+            while (!conexao->segurando && !conexao->cortada) {
+                const auto mensagem = conexao->buffer.Proxima();
+                if (!mensagem) break;
+                log_.Recebidos("<[" + common::Now().Format("dd/mm/yy hh:nn:ss zzz") + "] " +
+                               *mensagem);
+                // A failure in one message is reported and the next message is still handled.
+                common::GuardEntryPoint([&] {
+                    const common::TrafficChanges trafego;
+                    motor_.ProcessaPacote(*mensagem, *conexao);
+                });
+            }
+            conexao->processando = false;
         }
-        conexao->processando = false;
-    }
-    AtualizaLeitura(*conexao);
+        AtualizaLeitura(*conexao);
+    });
 }
 
 void TServidorTerminais::AtualizaLeitura(Conexao& conexao) {
@@ -273,10 +307,13 @@ void TServidorTerminais::SockDisconnect(TSock* sock) {
 
 void TServidorTerminais::Libera(const std::shared_ptr<Conexao>& conexao) {
     // No clock message for a terminal that is leaving; what it sent in full is handled now
-    // (rows and saves happen; replies reach it only if it still reads).
-    conexao->ParaRelogio();
-    ProcessaBuffer(conexao);
-    Descarta(conexao);
+    // (rows and saves happen; replies reach it only if it still reads), and only then is the
+    // operator told that replies went nowhere.
+    AvisosDepois(conexao, [&] {
+        conexao->ParaRelogio();
+        ProcessaBuffer(conexao);
+        Descarta(conexao);
+    });
 }
 
 void TServidorTerminais::Corta(const std::shared_ptr<Conexao>& conexao,
@@ -301,7 +338,8 @@ void TServidorTerminais::Responde(Conexao& conexao, const std::string& texto) {
     log_.Enviados("Erro: Falha ao enviar para " + conexao.endereco + ": " + kConexaoFechada);
     if (conexao.avisada) return;
     conexao.avisada = true;
-    Avisa(sock_->ConnectionCount() == 0 ? textos::kSemTerminal : textos::kFalhaEnvio, true);
+    Avisa(sock_->ConnectionCount() == 0 ? textos::kSemTerminal : textos::kFalhaEnvio, true,
+          &conexao);
 }
 
 void TServidorTerminais::EscrevePorta(const std::string& texto, int indice) {
@@ -343,21 +381,27 @@ void TServidorTerminais::FalhaEnvio(const std::string& endereco, Conexao* conexa
         if (conexao->avisada) return;
         conexao->avisada = true;
     }
-    Avisa(textos::kFalhaEnvio, true);
+    Avisa(textos::kFalhaEnvio, true, conexao);
 }
 
-void TServidorTerminais::Avisa(const std::string& texto, bool registrado) {
+void TServidorTerminais::Avisa(const std::string& texto, bool registrado, Conexao* sobre) {
+    if (sobre && sobre->adiando) {
+        if (sobre->avisoAdiado.empty()) {
+            sobre->avisoAdiado = texto;
+            sobre->avisoRegistrado = registrado;
+        } else if (!registrado) {
+            log_.Enviados("Erro: " + UmaLinha(texto));
+        }
+        return;
+    }
     // The box is modal and runs its own loop, in which other connections' events go on and may
-    // want a box too: one at a time, the rest to the log, or boxes would nest without end.
-    if (avisoAberto_) {
+    // want a box too, a failure box included: one at a time, the rest to the log, or boxes
+    // would nest without end.
+    if (common::BoxOpen()) {
         if (!registrado) log_.Enviados("Erro: " + UmaLinha(texto));
         return;
     }
-    avisoAberto_ = true;
-    struct Fecha {
-        bool& aberto;
-        ~Fecha() { aberto = false; }
-    } fecha{avisoAberto_};
+    const common::BoxScope caixa;
     avisos_.Aviso(texto);
 }
 

@@ -104,12 +104,17 @@ class TServidorTerminais {
     // A connection that ends (its peer closed, or communication stops): what it sent in full
     // is handled first.
     void Libera(const std::shared_ptr<Conexao>& conexao);
+    // Runs `acao` with the connection's notice held back, then shows it: a box about the
+    // connection must not keep what it sent from being handled (a turnstile result from its row).
+    template <class F>
+    void AvisosDepois(const std::shared_ptr<Conexao>& conexao, F&& acao);
     // A connection that misbehaves: logged, closed, and nothing more of it handled.
     void Corta(const std::shared_ptr<Conexao>& conexao, const std::string& linhaLog);
     void Descarta(const std::shared_ptr<Conexao>& conexao);
     void FalhaEnvio(const std::string& endereco, Conexao* conexao, const std::string& motivo);
-    // The notice box, one at a time; `registrado`: the log has the reason already.
-    void Avisa(const std::string& texto, bool registrado = false);
+    // The notice box, one box of any kind at a time; `registrado`: the log has the reason
+    // already. About a connection whose notices are held back, it waits for AvisosDepois.
+    void Avisa(const std::string& texto, bool registrado = false, Conexao* sobre = nullptr);
     void DefineLegenda(const std::string& legenda);
 
     TMotorSaida& motor_;
@@ -118,7 +123,6 @@ class TServidorTerminais {
     IAvisosOperador& avisos_;
     std::unique_ptr<TSock> sock_;
     bool escutando_ = false;
-    bool avisoAberto_ = false;
     std::unordered_map<TSock*, std::shared_ptr<Conexao>> conexoes_;
 };
 

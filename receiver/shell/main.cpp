@@ -68,6 +68,9 @@ int main(int argc, char* argv[]) {
     QApplication::setQuitOnLastWindowClosed(false);
     // Every failure that escapes an event handler, the socket component's included.
     common::qt::InstallFailureBox();
+    // Without a screen (the service) nobody can answer a box: none may wait, from the
+    // messages of the start-up on.
+    common::qt::SetNobodyAnswers(lumora::SemOperador());
 
     // Before the window: an end asked for while start-up shows a message (a second instance)
     // closes that message, and start-up then ends the program as soon as it can.
@@ -76,8 +79,9 @@ int main(int argc, char* argv[]) {
     bool pedidoNaPartida = false;
     QObject::connect(&sinais, &common::qt::TSinaisEncerramento::pedidoEncerramento, &app, [&](int) {
         if (atual) {
-            atual->EncerraSemPergunta();
+            atual->PedidoDoSistema();
         } else {
+            common::qt::SetNobodyAnswers(true);
             pedidoNaPartida = true;
             QCoreApplication::exit(0);
         }
@@ -105,12 +109,17 @@ int main(int argc, char* argv[]) {
     }
     lumora::TformLog log;
     principal.DefineLog(&log);
-    // While the failure box is open, further failures go to "Enviados" instead of boxes of
-    // their own; undone at the end of main before the log window goes.
+    // While a box is open, further failures go to "Enviados" instead of boxes of their own,
+    // and so does every box nobody can answer; undone at the end of main before the log
+    // window goes.
     common::SetUnhandledOverflowSink(
         [&log](const std::string& texto) { log.Enviados("Erro: " + texto); });
+    common::qt::SetUnansweredSink([&log](const std::string& linha) { log.Enviados(linha); });
     struct SemLog {
-        ~SemLog() { common::SetUnhandledOverflowSink(nullptr); }
+        ~SemLog() {
+            common::SetUnhandledOverflowSink(nullptr);
+            common::qt::SetUnansweredSink(nullptr);
+        }
     } semLog;
     atual = &principal;
 
@@ -119,9 +128,16 @@ int main(int argc, char* argv[]) {
     // The desktop session ending: save everything, as for SIGTERM, without asking. Only its
     // actual end quits the application; the session manager's request to save comes before
     // the logout is final, and a cancelled logout must find the receiver still serving.
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &principal,
-                     [&principal] { principal.EncerraSemPergunta(); });
+    // A box open then closes unanswered; the close sequence waits until the handling that
+    // opened it has gone on and every event loop has returned.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &principal, [&principal] {
+        common::qt::SetNobodyAnswers(true);
+        common::qt::CloseOpenBoxes();
+        if (!common::BoxOpen()) principal.EncerraSemPergunta();
+    });
 
     principal.show();
-    return app.exec();
+    const int status = app.exec();
+    principal.EncerraSemPergunta();  // does nothing when the close sequence has run
+    return status;
 }

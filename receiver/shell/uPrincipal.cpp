@@ -19,7 +19,6 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
-#include <cstdio>
 #include <cstdlib>
 
 #include "common/Convert.h"
@@ -51,6 +50,11 @@ constexpr int kAlturaCliente = 413;
 constexpr const char* kVariavelPorta = "LUMORA_PORTA_TCP";
 
 }  // namespace
+
+bool SemOperador() {
+    const QString plataforma = QGuiApplication::platformName();
+    return plataforma == QLatin1String("offscreen") || plataforma == QLatin1String("minimal");
+}
 
 void TFormPrincipal::LogAdiado::Recebidos(const std::string& linha) {
     if (log) log->Recebidos(linha);
@@ -161,7 +165,7 @@ TFormPrincipal::~TFormPrincipal() {
         try {
             arquivos_->FechaEquipamentos();
         } catch (const std::exception& e) {
-            std::fprintf(stderr, "%s\n", common::UnhandledFailureText(e.what()).c_str());
+            common::WriteStderrLine("Erro: " + common::UnhandledFailureText(e.what()));
         }
     }
     // The grids go before the tables and bindings they show.
@@ -432,8 +436,7 @@ void TFormPrincipal::FormActivate() {
 void TFormPrincipal::Esconde() {
     // Without any screen (the headless service) nobody sees the window and nobody brings it
     // back: it is hidden, so that it is not painted for every message of a busy night.
-    const QString plataforma = QGuiApplication::platformName();
-    if (plataforma == QLatin1String("offscreen") || plataforma == QLatin1String("minimal")) {
+    if (SemOperador()) {
         hide();
     } else if (QSystemTrayIcon::isSystemTrayAvailable()) {
         if (bandeja_ && !bandeja_->isVisible()) bandeja_->show();
@@ -476,10 +479,22 @@ void TFormPrincipal::closeEvent(QCloseEvent* event) {
     emit finalizado();
 }
 
+void TFormPrincipal::PedidoDoSistema() {
+    common::qt::SetNobodyAnswers(true);
+    common::qt::CloseOpenBoxes();
+    // The box's loop still runs below this call: the close waits until the handling that
+    // opened the box has gone on (a turnstile result behind it gets its row) and returned.
+    if (common::BoxOpen()) {
+        QTimer::singleShot(10, this, [this] { PedidoDoSistema(); });
+        return;
+    }
+    EncerraSemPergunta();
+}
+
 void TFormPrincipal::EncerraSemPergunta() {
     // Already closing (the operator said Yes): that close ends the program.
     if (finalizado_) return;
-    Finaliza([](const std::string& texto) { std::fprintf(stderr, "%s\n", texto.c_str()); });
+    Finaliza([](const std::string& texto) { common::WriteStderrLine("Erro: " + texto); });
     if (bandeja_) bandeja_->hide();
     emit finalizado();
 }

@@ -77,8 +77,12 @@ class TFormPrincipal : public QMainWindow,
     void Esconde();   // hide to the notification area (or minimise where there is none)
     void Restaura();  // back from the notification area, normal state, in front
 
-    // The end the system asks for (SIGTERM, SIGINT, end of the session): the close sequence
-    // without the question; failures go to stderr, since nobody may be there to see a box.
+    // The end the system asks for (SIGTERM, SIGINT): nobody answers boxes from now on; a box
+    // on screen closes as if OK had been pressed, what it held up is handled, and then the
+    // close sequence runs without the question.
+    void PedidoDoSistema();
+    // The close sequence without the question; failures go to stderr, since nobody may be
+    // there to see a box.
     void EncerraSemPergunta();
 
   signals:
@@ -181,6 +185,10 @@ class TFormPrincipal : public QMainWindow,
     QTimer* tmrAutoMinimize_ = nullptr;
     QSystemTrayIcon* bandeja_ = nullptr;
 };
+
+// Whether nobody can answer a box or see the window: the offscreen and minimal platforms (the
+// headless service), which have no screen at all.
+bool SemOperador();
 
 // The texts of this window and of the start-up, in Windows-1252.
 namespace textosPrincipal {

@@ -637,3 +637,47 @@ TEST_F(ServidorTest, APeerThatNeverReadsItsRepliesIsCutPastOneMebibyte) {
     vizinho.SendReleaseRequest();
     EXPECT_EQ(Recebe(vizinho).substr(0, 6), "02;02;");
 }
+
+TEST_F(ServidorTest, OneBoxAtATimeWhetherAFailureOrANoticeOpenedIt) {
+    std::vector<int> contagens;
+    common::SetUnhandledOverflowCounter([&](int n) { contagens.push_back(n); });
+    // A notice wanted while the failure box is open goes to the log.
+    common::SetUnhandledFailureHandler([&](const std::string& t) {
+        falhas.push_back(t);
+        servidor.EscrevePorta("01;21;\r", 0);
+    });
+    common::ReportUnhandled(std::make_exception_ptr(common::Exception("primeira")));
+    EXPECT_TRUE(avisos.avisos.empty());
+    EXPECT_TRUE(log.Contem("Erro: " + textos::kSemTerminal));
+    // A failure while a notice is open is held back and counted.
+    avisos.modal = [] {
+        common::ReportUnhandled(std::make_exception_ptr(common::Exception("segunda")));
+    };
+    servidor.EscrevePorta("01;21;\r", 0);
+    EXPECT_EQ(avisos.avisos, std::vector<std::string>{textos::kSemTerminal});
+    EXPECT_EQ(falhas, std::vector<std::string>{"primeira."});
+    EXPECT_EQ(contagens, std::vector<int>{1});
+}
+
+TEST_F(ServidorTest, ANoticeAboutAGoneTerminalWaitsUntilWhatItSentHasItsRows) {
+    // Card read and turnstile result in the greeting second, then a reset: the reply owed to
+    // the card read fails, and its notice must come after the turnstile result's row and save.
+    int linhasNoAviso = -1, salvamentosNoAviso = -1;
+    avisos.modal = [&] {
+        linhasNoAviso = tabelas.cdsHistorico.RecordCount();
+        salvamentosNoAviso = arquivos.salvamentos;
+    };
+    SimTerminal t = Conecta("127.0.0.21");
+    EXPECT_EQ(Recebe(t), "$");
+    t.SendRaw("01;09;;0000000000001234;;25;12;24;14;31;05;\r01;10;G;;\r");
+    Ate([] { return false; }, 100ms);
+    t.Abort();
+    ASSERT_TRUE(Ate([&] { return servidor.QuantidadeConexoes() == 0; }));
+    ASSERT_TRUE(Ate([&] { return !avisos.avisos.empty(); }));
+    EXPECT_EQ(avisos.avisos.size(), 1u);
+    EXPECT_EQ(linhasNoAviso, 1);
+    EXPECT_EQ(salvamentosNoAviso, 1);
+    tabelas.cdsHistorico.Last();
+    EXPECT_EQ(tabelas.cdsHistorico.AsString(campo::kCracha), "0000000000001234");
+    EXPECT_EQ(tabelas.cdsHistorico.AsString(campo::kEstado), estado::kLiberado);
+}

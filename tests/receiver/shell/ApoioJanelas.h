@@ -94,6 +94,7 @@ class JanelaTest : public ::testing::Test {
     void TearDown() override {
         janela.reset();
         common::qt::SetDialogs(nullptr);
+        common::qt::SetNobodyAnswers(false);
     }
 
     lumora::TFormPrincipal& Abre() {

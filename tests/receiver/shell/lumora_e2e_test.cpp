@@ -2,11 +2,13 @@
 // terminal on loopback, SIGTERM, and the files it leaves behind.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "TerminalSim.h"
 #include "tests/receiver/shell/PastaReceptor.h"
@@ -77,7 +79,8 @@ TEST_F(ProgramaTest, ServesATerminalHeadlessAndSavesEverythingOnSigterm) {
     Inicia(porta);
 
     termsim::SimTerminal terminal("01");
-    ASSERT_EQ(lumora::teste::ConectaQuandoAbrir(terminal, porta, [&] { return Le(pasta / "stderr.txt"); }),
+    ASSERT_EQ(lumora::teste::ConectaQuandoAbrir(terminal, porta,
+                                                [&] { return Le(pasta / "stderr.txt"); }),
               "");
     EXPECT_EQ(ProximoCodigo(terminal), "$");   // wake
     EXPECT_EQ(ProximoCodigo(terminal), "01");  // clock
@@ -112,4 +115,70 @@ TEST_F(ProgramaTest, ServesATerminalHeadlessAndSavesEverythingOnSigterm) {
         if (e.path() == pasta / ".Lumora.lock") continue;
         EXPECT_NE(e.path().filename().string().front(), '.') << e.path();
     }
+}
+
+// On a desktop (a virtual one here) the failure box waits for the operator; SIGTERM closes it
+// as if OK had been pressed, lets the messages behind it be handled, and only then saves.
+TEST_F(ProgramaTest, SigtermWithTheFailureBoxOnScreenHandlesWhatItHeldThenSaves) {
+    if (!fs::exists("/usr/bin/Xvfb")) GTEST_SKIP() << "no Xvfb";
+    int tela = 0;
+    for (tela = 150 + int(::getpid() % 300); fs::exists("/tmp/.X11-unix/X" + std::to_string(tela));)
+        ++tela;
+    lumora::teste::Processo xvfb;
+    lumora::teste::Execucao x;
+    x.executavel = "/usr/bin/Xvfb";
+    x.argumentos = {":" + std::to_string(tela), "-screen", "0", "1024x768x24", "-nolisten", "tcp"};
+    x.erros = pasta / "xvfb.txt";
+    ASSERT_EQ(xvfb.Inicia(x), "");
+    // Ended by SIGTERM, however the test ends, so that it removes its lock and socket.
+    struct FimXvfb {
+        lumora::teste::Processo& p;
+        ~FimXvfb() {
+            p.Sinal(SIGTERM);
+            p.Termino(5s);
+        }
+    } fimXvfb{xvfb};
+    for (int i = 0; i < 100 && !fs::exists("/tmp/.X11-unix/X" + std::to_string(tela)); ++i)
+        std::this_thread::sleep_for(50ms);
+
+    Semeia();
+    std::ofstream(pasta / "Config.ini")
+        << "[CONFIGS]\nInicio_Automatico=1\nLista_Branca=1\nLista_Negra=0\n";
+    const uint16_t porta = PortaLivre();
+    lumora::teste::Execucao e;
+    e.executavel = (pasta / "Lumora").string();
+    e.ambiente = {"XDG_RUNTIME_DIR=" + (pasta / "run").string(), "QT_QPA_PLATFORM=xcb",
+                  "DISPLAY=:" + std::to_string(tela), "LUMORA_PORTA_TCP=" + std::to_string(porta)};
+    // On a display Qt loads the D-Bus library, which keeps a buffer until the end that the
+    // leak checker of a sanitizer build counts; it is not the program's.
+    std::ofstream(pasta / "lsan.supp") << "leak:libdbus-1.so\n";
+    e.ambiente.push_back("LSAN_OPTIONS=suppressions=" + (pasta / "lsan.supp").string());
+    e.erros = pasta / "stderr.txt";
+    ASSERT_EQ(programa.Inicia(e), "");
+    termsim::SimTerminal terminal("01");
+    ASSERT_EQ(lumora::teste::ConectaQuandoAbrir(terminal, porta,
+                                                [&] { return Le(pasta / "stderr.txt"); }),
+              "");
+    EXPECT_EQ(ProximoCodigo(terminal), "$");
+    EXPECT_EQ(ProximoCodigo(terminal), "01");
+
+    const std::string inteira = Le(pasta / "Comandas.xml");
+    std::ofstream(pasta / "Comandas.xml", std::ios::binary | std::ios::trunc)
+        << inteira.substr(0, inteira.size() / 2);
+    terminal.SendCardRead("0000000000001234");
+    for (int i = 0; i < 100 && Le(pasta / "stderr.txt").find("Erro: ") == std::string::npos; ++i)
+        std::this_thread::sleep_for(50ms);
+    ASSERT_NE(Le(pasta / "stderr.txt").find("Erro: "), std::string::npos);
+    // The box is open: what the terminal sends now waits behind it.
+    std::ofstream(pasta / "Comandas.xml", std::ios::binary | std::ios::trunc) << inteira;
+    terminal.SendCardRead("0000000000001234");
+    terminal.SendTurnstileResult("G");
+    EXPECT_FALSE(terminal.WaitMessage(500ms).has_value());
+
+    ASSERT_TRUE(programa.Sinal(SIGTERM));
+    EXPECT_EQ(programa.Termino(20s), 0) << Le(pasta / "stderr.txt");
+    EXPECT_EQ(ProximoCodigo(terminal), "20");
+    const std::string hist = Le(historico);
+    EXPECT_NE(hist.find("Cracha=\"0000000000001234\" Estado=\"Liberado\""), std::string::npos)
+        << hist;
 }

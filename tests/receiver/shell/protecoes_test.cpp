@@ -91,6 +91,32 @@ TEST(CaixaDeFalhas, OneAtATimeAndItSaysHowManyMoreCameMeanwhile) {
     common::SetUnhandledOverflowCounter(nullptr);
 }
 
+TEST(CaixaDeFalhas, WhereNobodyAnswersEveryBoxIsOneLogLineAndNoneWaits) {
+    common::qt::SetDialogs(nullptr);
+    common::qt::InstallFailureBox();
+    std::vector<std::string> linhas;
+    common::qt::SetUnansweredSink([&](const std::string& l) { linhas.push_back(l); });
+    common::qt::SetNobodyAnswers(true);
+    QTimer limite;  // a box that waited would hold the test for ever
+    QObject::connect(&limite, &QTimer::timeout, [] {
+        for (QMessageBox* c : CaixasAbertas()) c->done(QMessageBox::Yes);
+    });
+    limite.start(2000);
+    Falha("primeira");
+    common::qt::Dialogs().Notice("N\xE3o foi poss\xEDvel.\nVerifique.");
+    const bool sim = common::qt::Dialogs().Question("Deseja realmente Limpar?");
+    limite.stop();
+    common::qt::SetNobodyAnswers(false);
+    common::qt::SetUnansweredSink(nullptr);
+    common::SetUnhandledFailureHandler(nullptr);
+    common::SetUnhandledOverflowCounter(nullptr);
+
+    EXPECT_FALSE(sim);  // nobody's word changes nothing
+    EXPECT_EQ(linhas, (std::vector<std::string>{"Erro: primeira.",
+                                                "Aviso: N\xE3o foi poss\xEDvel. Verifique.",
+                                                "Pergunta: Deseja realmente Limpar? N\xE3o"}));
+}
+
 TEST(CamposMensagem, NoSemicolonGetsInWhateverWayTheTextComes) {
     const struct {
         const char* como;
