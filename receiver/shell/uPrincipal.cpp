@@ -30,6 +30,7 @@
 #include "common/qt/DbGrid.h"
 #include "common/qt/OperatorDialogs.h"
 #include "common/qt/Text1252Qt.h"
+#include "receiver/shell/AvisoServico.h"
 #include "receiver/shell/IconePrograma.h"
 #include "receiver/shell/InstanciaUnica.h"
 #include "receiver/shell/uLog.h"
@@ -180,6 +181,7 @@ void TFormPrincipal::Inicia() {
         QApplication::beep();
         Dialogs().Plain(textosPrincipal::kSegundaInstancia);
         encerrar_ = true;
+        recusa_ = "another receiver is running";
         return;
     }
     // 2. The date separator "/" and the short date format "dd/mm/yy" are those of the common
@@ -190,6 +192,9 @@ void TFormPrincipal::Inicia() {
     tmrAutoMinimize_->stop();
     if (!arquivos_->Inicia(common::Now())) {
         encerrar_ = true;
+        recusa_ =
+            "a damaged file was moved aside (see the message before); the next start "
+            "goes on without it";
         return;
     }
     tabelasIniciadas_ = true;
@@ -212,6 +217,9 @@ void TFormPrincipal::Inicia() {
         tmrAutoCom_->start();
     } else {
         tmrAutoCom_->stop();
+        // Nothing more will happen on its own: the service manager may count the receiver as
+        // started, and the operator starts communication from here.
+        TAvisoServico::Pronto();
     }
 
     // 10. No taskbar button, where the notification area can bring the window back.
@@ -297,6 +305,8 @@ void TFormPrincipal::Aviso(const std::string& texto) { Dialogs().Notice(texto); 
 
 void TFormPrincipal::btIniciarClick() {
     servidor_->btIniciarClick(FromQString(edPortaTCP_->text()));
+    // Terminals can connect now: a service started with automatic start is ready only here.
+    if (servidor_->Escutando()) TAvisoServico::Pronto();
 }
 
 void TFormPrincipal::btnAtualizarClick() { arquivos_->RecarregaComandas(); }
@@ -472,6 +482,7 @@ void TFormPrincipal::EncerraSemPergunta() {
 
 void TFormPrincipal::Finaliza(void (*aviso)(const std::string&)) {
     finalizado_ = true;
+    TAvisoServico::Parando();
     tmrAutoCom_->stop();
     tmrAutoMinimize_->stop();
     // Each step is tried even when the one before failed: a card list that cannot be written
