@@ -193,8 +193,9 @@ void TFormPrincipal::Inicia() {
     if (!arquivos_->Inicia(common::Now())) {
         encerrar_ = true;
         recusa_ =
-            "a damaged file was moved aside (see the message before); the next start "
-            "goes on without it";
+            "Equip.xml, Comandas.xml or the day's history could not be taken up; a "
+            "damaged one was moved aside (.damaged-...) and the next start goes on "
+            "without it";
         return;
     }
     tabelasIniciadas_ = true;
