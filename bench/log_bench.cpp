@@ -123,7 +123,10 @@ int main(int argc, char* argv[]) {
                     lumora::TformLog::kMaxLinhas, lumora::TformLog::kMaxBytesArea);
     }
     const double rssInicio = RssMiB();
-    std::printf("  %-44s %10.1f MiB\n", "RSS before, window shown and empty", rssInicio);
+    std::printf(
+        "  %-44s %10.1f MiB\n",
+        escondida ? "RSS before, window hidden and empty" : "RSS before, window shown and empty",
+        rssInicio);
 
     QElapsedTimer total;
     total.start();
