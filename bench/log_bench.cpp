@@ -6,7 +6,10 @@
 // are the window's alone. The window is shown (on the offscreen platform when there is no
 // display) and the event loop runs after every simulated second, so layout and painting are
 // paid for as on a desktop.
-//   bench_log [--terminals N] [--cycle-seconds S] [--hours H] [--unbounded]
+//   bench_log [--terminals N] [--cycle-seconds S] [--hours H] [--line-bytes B] [--hidden]
+//             [--unbounded]
+// --line-bytes pads every line to B bytes, as a peer sending the longest messages would;
+// --hidden keeps the window hidden all along, as under the service.
 // --unbounded lifts the bound (and gives the areas their undo history back), as the window was
 // before it had one, for comparison.
 #include <QApplication>
@@ -69,6 +72,8 @@ int main(int argc, char* argv[]) {
     double cicloSegundos = 2.0;
     double horas = 1.0;
     bool semLimite = false;
+    bool escondida = false;
+    size_t bytesLinha = 0;
     for (int i = 1; i < argc; ++i) {
         const char* valor = i + 1 < argc ? argv[i + 1] : "0";
         if (!std::strcmp(argv[i], "--unbounded")) {
@@ -78,6 +83,11 @@ int main(int argc, char* argv[]) {
             ++i;
         } else if (!std::strcmp(argv[i], "--cycle-seconds")) {
             cicloSegundos = std::atof(valor);
+            ++i;
+        } else if (!std::strcmp(argv[i], "--hidden")) {
+            escondida = true;
+        } else if (!std::strcmp(argv[i], "--line-bytes")) {
+            bytesLinha = static_cast<size_t>(std::atol(valor));
             ++i;
         } else if (!std::strcmp(argv[i], "--hours")) {
             horas = std::atof(valor);
@@ -96,22 +106,27 @@ int main(int argc, char* argv[]) {
             area->setUndoRedoEnabled(true);
         }
     }
-    log.show();
+    if (!escondida) log.show();
     QCoreApplication::processEvents();
 
     const long segundos = static_cast<long>(horas * 3600.0);
     const double ciclosPorSegundo = terminais / cicloSegundos;
     std::printf(
         "traffic-log window: %d terminals, a cycle every %.1f s each, %.2f h simulated "
-        "(%s platform)\n",
-        terminais, cicloSegundos, horas, qPrintable(QGuiApplication::platformName()));
+        "(%s platform), lines of %zu bytes, window %s\n",
+        terminais, cicloSegundos, horas, qPrintable(QGuiApplication::platformName()), bytesLinha,
+        escondida ? "hidden" : "shown");
     if (semLimite) {
         std::printf("  %-44s %10s\n", "bound", "none");
     } else {
-        std::printf("  %-44s %10d lines per area\n", "bound", lumora::TformLog::kMaxLinhas);
+        std::printf("  %-44s %10d lines, %zu bytes per area\n", "bound",
+                    lumora::TformLog::kMaxLinhas, lumora::TformLog::kMaxBytesArea);
     }
     const double rssInicio = RssMiB();
-    std::printf("  %-44s %10.1f MiB\n", "RSS before, window shown and empty", rssInicio);
+    std::printf(
+        "  %-44s %10.1f MiB\n",
+        escondida ? "RSS before, window hidden and empty" : "RSS before, window shown and empty",
+        rssInicio);
 
     QElapsedTimer total;
     total.start();
@@ -130,7 +145,12 @@ int main(int argc, char* argv[]) {
         acumulado += ciclosPorSegundo;
         for (; acumulado >= 1.0; acumulado -= 1.0, ++ciclo) {
             const int terminal = static_cast<int>(ciclo % terminais);
-            const Linhas l = Ciclo(terminal, s, ciclo);
+            Linhas l = Ciclo(terminal, s, ciclo);
+            for (std::string* linha : {&l.leitura, &l.resposta, &l.resultado}) {
+                // Padded before a sent text's closing CR.
+                const size_t fim = linha->size() - (linha->back() == '\r' ? 1 : 0);
+                if (linha->size() < bytesLinha) linha->insert(fim, bytesLinha - linha->size(), 'x');
+            }
             log.Recebidos(l.leitura);
             log.Enviados(l.resposta);
             log.Recebidos(l.resultado);
@@ -171,9 +191,16 @@ int main(int argc, char* argv[]) {
         std::printf("  %-44s %+10.1f MiB   (flat: about 0)\n", "growth from 2 minutes to the end",
                     rssFim - rssCheio);
     }
+    if (escondida) {
+        log.show();
+        QCoreApplication::processEvents();
+        std::printf("  %-44s %10.1f MiB\n", "RSS once the window is shown", RssMiB());
+    }
     const auto* recebidos = log.findChild<QPlainTextEdit*>(QStringLiteral("memoRecebidos"));
     const auto* enviados = log.findChild<QPlainTextEdit*>(QStringLiteral("MemoEnviados"));
     std::printf("  %-44s %10d / %d\n", "lines held, Recebidos / Enviados",
                 recebidos->document()->blockCount(), enviados->document()->blockCount());
+    std::printf("  %-44s %10d / %d\n", "characters held, Recebidos / Enviados",
+                recebidos->document()->characterCount(), enviados->document()->characterCount());
     return 0;
 }

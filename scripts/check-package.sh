@@ -44,6 +44,10 @@ depends=$(sed -n 's/^Depends: //p' "$work/control")
 for d in libqt6core6 libqt6widgets6 adduser; do
   grep -q "\b$d\b" <<<"$depends" || fail "Depends lacks $d: $depends"
 done
+# The service manager's library is optional when building; linked, the package needs it.
+if readelf -d "$root/usr/bin/Lumora" | grep -q 'NEEDED.*libsystemd\.so'; then
+  grep -q '\blibsystemd0\b' <<<"$depends" || fail "Lumora links libsystemd; Depends lacks it"
+fi
 for field in Maintainer Description Section; do
   grep -q "^$field: ." "$work/control" || fail "control field $field is missing"
 done
@@ -76,6 +80,7 @@ fi
 
 unit="$root/usr/lib/systemd/system/lumora.service"
 for line in 'User=lumora' 'StateDirectory=lumora' 'KillSignal=SIGTERM' 'Restart=on-failure' \
+            'Type=notify' 'WatchdogSec=30' \
             'Environment=QT_QPA_PLATFORM=offscreen' \
             'ExecStart=/usr/bin/Lumora --program-folder /var/lib/lumora'; do
   grep -q -x -F -- "$line" "$unit" || grep -q -F -- "$line " "$unit" || fail "unit lacks $line"

@@ -5,7 +5,7 @@
 set -euo pipefail
 packages=(build-essential cmake ninja-build qt6-base-dev libgtest-dev libgmock-dev
           libbenchmark-dev clang libclang-rt-14-dev iproute2 xvfb imagemagick
-          desktop-file-utils file systemd)
+          desktop-file-utils file systemd libsystemd-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

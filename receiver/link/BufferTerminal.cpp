@@ -18,6 +18,24 @@ void TBufferTerminal::Acrescenta(std::string_view recebido) {
     }
 }
 
+bool TBufferTerminal::Acrescenta(std::string_view recebido, size_t maxSemCR) {
+    if (recebido == kDespertar) return true;
+    size_t semCR = SemCR();
+    for (size_t i = 0; i < recebido.size();) {
+        const size_t cr = recebido.find(kCR, i);
+        const size_t fim = cr == std::string_view::npos ? recebido.size() : cr;
+        if (semCR + (fim - i) > maxSemCR) {
+            Acrescenta(recebido.substr(0, i));
+            return false;
+        }
+        if (cr == std::string_view::npos) break;
+        semCR = 0;
+        i = cr + 1;
+    }
+    Acrescenta(recebido);
+    return true;
+}
+
 std::optional<std::string> TBufferTerminal::Proxima() {
     if (aposCR_ <= inicio_) return std::nullopt;
     const size_t fim = dados_.find(kCR, inicio_);

@@ -13,6 +13,10 @@ class TBufferTerminal {
     // Appends one read. An empty read, or one that is exactly "$", changes nothing: a lone "$"
     // is never part of a message.
     void Acrescenta(std::string_view recebido);
+    // Appends one read as far as no message grows beyond `maxSemCR` bytes before its CR, and
+    // says whether all of it went in. The complete messages ahead of an overlong one are kept;
+    // nothing of it or after it is, so that it never takes more than the bound.
+    bool Acrescenta(std::string_view recebido, size_t maxSemCR);
     // The next complete message without its CR, taken off the front; nothing when no CR is held.
     std::optional<std::string> Proxima();
     // Bytes in complete messages waiting to be taken.

@@ -178,7 +178,9 @@ void TServidorTerminais::FechaConexoes() {
         if (const auto conexao = ConexaoDe(s)) {
             // What the terminal sent before the stop and we had not read yet is its due as
             // well (a turnstile result on SIGTERM, say): its rows must not be lost.
-            if (!conexao->cortada) conexao->buffer.Acrescenta(s->TakeUnread(kMaxBufferMensagem));
+            if (!conexao->cortada) {
+                conexao->buffer.Acrescenta(s->TakeUnread(kMaxBufferMensagem), kMaxBufferMensagem);
+            }
             Libera(conexao);
         }
         if (s && sock_->IndexOf(s) >= 0) s->Close();
@@ -249,11 +251,12 @@ void TServidorTerminais::SockRead(TSock* sock, int /*quantidade*/) {
         return;
     }
     if (!conexao || conexao->cortada) return;
-    conexao->buffer.Acrescenta(recebido);
-    ProcessaBuffer(conexao);
     // Only what is not yet a message counts: complete ones held for the clock message or a box
-    // are the terminal's due, however many.
-    if (conexao->sock && !conexao->cortada && conexao->buffer.SemCR() > kMaxBufferMensagem) {
+    // are the terminal's due, however many. The bound is checked before the bytes go in, so a
+    // message never holds more than it, whatever the size of a read.
+    const bool inteira = conexao->buffer.Acrescenta(recebido, kMaxBufferMensagem);
+    ProcessaBuffer(conexao);
+    if (!inteira && conexao->sock && !conexao->cortada) {
         Corta(conexao, "Erro: Mensagem de " + conexao->endereco + " passou de " +
                            std::to_string(kMaxBufferMensagem) +
                            " bytes sem CR; conex\xE3o fechada");

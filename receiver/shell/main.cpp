@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
 #include <system_error>
 
 #include "common/CommandLine.h"
@@ -11,6 +12,7 @@
 #include "common/Unhandled.h"
 #include "common/qt/OperatorDialogs.h"
 #include "common/qt/SinaisEncerramento.h"
+#include "receiver/shell/AvisoServico.h"
 #include "receiver/shell/uLog.h"
 #include "receiver/shell/uPrincipal.h"
 
@@ -29,7 +31,25 @@ constexpr const char* kAjuda =
     "the executable's folder\n"
 #endif
     "  --help                show this text and end\n"
-    "  --version             show the version and end\n";
+    "  --version             show the version and end\n"
+    "\n"
+    "Exit status:\n"
+    "  0  ended as asked (the window closed, SIGTERM, SIGINT, the session's end)\n"
+    "  1  start-up refused, with one line on standard error saying why: the program\n"
+    "     folder cannot be used, a damaged file was moved aside (the next start goes\n"
+    "     on without it), or another receiver is running\n"
+    "  2  wrong command line\n";
+
+// How the program ends, for whoever started it: the service manager restarts on any but 0.
+enum Saida : int { kSaidaNormal = 0, kSaidaRecusada = 1, kSaidaLinhaComando = 2 };
+
+// Every start-up that cannot go on ends here: one line saying why, for the journal under the
+// service, and the status that tells the manager to try again.
+int PartidaRecusada(const std::string& motivo) {
+    std::fprintf(stderr, "Lumora: start-up refused: %s\n", motivo.c_str());
+    std::fflush(stderr);
+    return kSaidaRecusada;
+}
 
 // The folder of Config.ini, Equip.xml, Comandas.xml and Historicos/. An installed build keeps
 // them in the user's data folder, since /usr/bin is neither writable nor the user's; a build
@@ -50,15 +70,15 @@ int main(int argc, char* argv[]) {
     const common::CommandLineOptions opcoes = common::ReadCommandLine(argc, argv, true);
     if (!opcoes.error.empty()) {
         std::fprintf(stderr, "Lumora: %s\nTry 'Lumora --help'.\n", opcoes.error.c_str());
-        return 2;
+        return kSaidaLinhaComando;
     }
     if (opcoes.help) {
         std::fputs(kAjuda, stdout);
-        return 0;
+        return kSaidaNormal;
     }
     if (opcoes.version) {
         std::printf("Lumora %s\n", LUMORA_VERSAO);
-        return 0;
+        return kSaidaNormal;
     }
 
     QApplication app(argc, argv);
@@ -71,6 +91,8 @@ int main(int argc, char* argv[]) {
     // Without a screen (the service) nobody can answer a box: none may wait, from the
     // messages of the start-up on.
     common::qt::SetNobodyAnswers(lumora::SemOperador());
+    // From the start: a start-up that hangs is as much the manager's to restart.
+    lumora::TAvisoServico servico;
 
     // Before the window: an end asked for while start-up shows a message (a second instance)
     // closes that message, and start-up then ends the program as soon as it can.
@@ -93,19 +115,18 @@ int main(int argc, char* argv[]) {
     if (!pasta.empty()) pasta = std::filesystem::absolute(pasta, erro);
     if (pasta.empty() || erro || (std::filesystem::create_directories(pasta, erro), erro) ||
         !std::filesystem::is_directory(pasta)) {
-        std::fprintf(stderr, "Lumora: cannot use the program folder \"%s\"%s%s\n", pasta.c_str(),
-                     erro ? ": " : "", erro ? erro.message().c_str() : "");
-        return 1;
+        return PartidaRecusada("cannot use the program folder \"" + pasta.string() + "\"" +
+                               (erro ? ": " + erro.message() : std::string()));
     }
     // The venue's program that maintains Comandas.xml must be pointed at this folder.
     std::fprintf(stderr, "Lumora: program folder %s\n", pasta.c_str());
     std::fflush(stderr);
 
     lumora::TFormPrincipal principal(pasta);
-    if (principal.Encerrar()) return 0;
+    if (principal.Encerrar()) return PartidaRecusada(principal.Recusa());
     if (pedidoNaPartida) {
         principal.EncerraSemPergunta();
-        return 0;
+        return kSaidaNormal;
     }
     lumora::TformLog log;
     principal.DefineLog(&log);

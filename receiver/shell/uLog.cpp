@@ -9,6 +9,8 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QVBoxLayout>
 
 #include "common/Unhandled.h"
@@ -38,10 +40,14 @@ QPlainTextEdit* Painel(QWidget* janela, QVBoxLayout* coluna, const char* titulo,
     return memo;
 }
 
-// A text sent to a terminal ends with its CR; the area shows it as the line's end.
-std::string SemCrFinal(const std::string& linha) {
-    if (!linha.empty() && linha.back() == '\r') return linha.substr(0, linha.size() - 1);
-    return linha;
+// A text sent to a terminal ends with its CR; the area shows it as the line's end. A line
+// beyond the bound is cut, and says how much of it is not shown.
+std::string ComoMostrada(const std::string& linha) {
+    std::size_t tamanho = linha.size();
+    if (tamanho > 0 && linha.back() == '\r') --tamanho;
+    if (tamanho <= TformLog::kMaxLinha) return linha.substr(0, tamanho);
+    return linha.substr(0, TformLog::kMaxLinha) + "... (mais " +
+           std::to_string(tamanho - TformLog::kMaxLinha) + " bytes)";
 }
 
 }  // namespace
@@ -70,24 +76,55 @@ TformLog::TformLog(QWidget* parent) : QWidget(parent, Qt::Window | Qt::Tool) {
 }
 
 void TformLog::Acrescenta(Area& area, const std::string& linha) {
+    std::string mostrada = ComoMostrada(linha);
     if (isVisible()) {
-        area.memo->appendPlainText(common::qt::ToQString(SemCrFinal(linha)));
+        area.memo->appendPlainText(common::qt::ToQString(mostrada));
+        Apara(area);
         return;
     }
-    area.aguardando.push_back(linha);
-    if (area.aguardando.size() > static_cast<std::size_t>(kMaxLinhas)) area.aguardando.pop_front();
+    // A line break each, as in the area.
+    area.bytesAguardando += mostrada.size() + 1;
+    area.aguardando.push_back(std::move(mostrada));
+    while (area.aguardando.size() > static_cast<std::size_t>(kMaxLinhas) ||
+           area.bytesAguardando > kMaxBytesArea) {
+        area.bytesAguardando -= area.aguardando.front().size() + 1;
+        area.aguardando.pop_front();
+    }
 }
 
 void TformLog::Descarrega(Area& area) {
     if (area.aguardando.empty()) return;
     std::string texto;
+    texto.reserve(area.bytesAguardando);
     for (const std::string& linha : area.aguardando) {
         if (!texto.empty()) texto += '\n';
-        texto += SemCrFinal(linha);
+        texto += linha;
     }
     area.aguardando.clear();
-    // One block per line, as line by line; the area's bound lets the oldest go.
+    area.bytesAguardando = 0;
+    // One block per line, as line by line; the area's bounds let the oldest go.
     area.memo->appendPlainText(common::qt::ToQString(texto));
+    Apara(area);
+}
+
+void TformLog::Apara(Area& area) {
+    // The line bound is the area's own; the text bound is kept here, on what the area holds
+    // now, so that lines the operator typed or cleared count as they are. Windows-1252 is one
+    // character a byte.
+    QTextDocument* doc = area.memo->document();
+    if (static_cast<std::size_t>(doc->characterCount()) <= kMaxBytesArea) return;
+    QTextCursor cursor(doc);
+    cursor.movePosition(QTextCursor::Start);
+    QTextBlock bloco = doc->firstBlock();
+    std::size_t excesso = static_cast<std::size_t>(doc->characterCount()) - kMaxBytesArea;
+    // One removal for all the oldest lines that must go; the newest line always stays.
+    while (excesso > 0 && bloco.isValid() && bloco.next().isValid()) {
+        const auto tamanho = static_cast<std::size_t>(bloco.length());
+        excesso = excesso > tamanho ? excesso - tamanho : 0;
+        bloco = bloco.next();
+    }
+    cursor.setPosition(bloco.position(), QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
 }
 
 void TformLog::Recebidos(const std::string& linha) { Acrescenta(recebidos_, linha); }

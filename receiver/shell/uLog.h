@@ -14,14 +14,19 @@ namespace lumora {
 class TformLog : public QWidget, public ILogTrafego {
     Q_OBJECT
   public:
-    // Each area keeps this many lines at most and lets the oldest go: weeks of traffic must
-    // neither fill the memory nor slow the window down.
+    // Each area keeps this many lines and this much text at most and lets the oldest go: weeks
+    // of traffic, or a peer sending the longest messages the server takes, must neither fill
+    // the memory nor slow the window down.
     static constexpr int kMaxLinhas = 10000;
+    static constexpr std::size_t kMaxBytesArea = 4 * 1024 * 1024;
+    // A longer line is shown cut, with the count of the bytes left out: nobody reads 60 kB of
+    // one message in the window, and ten thousand of them would be the whole bound.
+    static constexpr std::size_t kMaxLinha = 2000;
 
     explicit TformLog(QWidget* parent = nullptr);
 
     // Lines are appended; the operator may edit or clear the areas. While the window is not
-    // shown they wait (the newest kMaxLinhas of each area) and go into the areas when it is:
+    // shown they wait (within the same bounds) and go into the areas when it is:
     // laying out every line of a busy night for nobody would cost more than answering the
     // terminals.
     void Recebidos(const std::string& linha) override;
@@ -42,9 +47,11 @@ class TformLog : public QWidget, public ILogTrafego {
     struct Area {
         QPlainTextEdit* memo = nullptr;
         std::deque<std::string> aguardando;
+        std::size_t bytesAguardando = 0;
     };
     void Acrescenta(Area& area, const std::string& linha);
     void Descarrega(Area& area);
+    static void Apara(Area& area);
     void AplicaEmpilhamento();
 
     Area recebidos_;

@@ -29,6 +29,7 @@
 #include "common/qt/DbGrid.h"
 #include "common/qt/OperatorDialogs.h"
 #include "common/qt/Text1252Qt.h"
+#include "receiver/shell/AvisoServico.h"
 #include "receiver/shell/IconePrograma.h"
 #include "receiver/shell/InstanciaUnica.h"
 #include "receiver/shell/uLog.h"
@@ -193,6 +194,7 @@ void TFormPrincipal::Inicia() {
         QApplication::beep();
         Dialogs().Plain(textosPrincipal::kSegundaInstancia);
         encerrar_ = true;
+        recusa_ = "another receiver is running";
         return;
     }
     // 2. The date separator "/" and the short date format "dd/mm/yy" are those of the common
@@ -208,6 +210,10 @@ void TFormPrincipal::Inicia() {
     }
     if (!iniciou) {
         encerrar_ = true;
+        recusa_ =
+            "Equip.xml, Comandas.xml or the day's history could not be taken up; a "
+            "damaged one was moved aside (.damaged-...) and the next start goes on "
+            "without it";
         return;
     }
     tabelasIniciadas_ = true;
@@ -230,6 +236,9 @@ void TFormPrincipal::Inicia() {
         tmrAutoCom_->start();
     } else {
         tmrAutoCom_->stop();
+        // Nothing more will happen on its own: the service manager may count the receiver as
+        // started, and the operator starts communication from here.
+        TAvisoServico::Pronto();
     }
 
     // 10. No taskbar button, where the notification area can bring the window back.
@@ -315,6 +324,8 @@ void TFormPrincipal::Aviso(const std::string& texto) { Dialogs().Notice(texto); 
 
 void TFormPrincipal::btIniciarClick() {
     servidor_->btIniciarClick(FromQString(edPortaTCP_->text()));
+    // Terminals can connect now: a service started with automatic start is ready only here.
+    if (servidor_->Escutando()) TAvisoServico::Pronto();
 }
 
 void TFormPrincipal::btnAtualizarClick() { arquivos_->RecarregaComandas(); }
@@ -501,6 +512,7 @@ void TFormPrincipal::EncerraSemPergunta() {
 
 void TFormPrincipal::Finaliza(void (*aviso)(const std::string&)) {
     finalizado_ = true;
+    TAvisoServico::Parando();
     tmrAutoCom_->stop();
     tmrAutoMinimize_->stop();
     // Each step is tried even when the one before failed: a card list that cannot be written

@@ -52,6 +52,8 @@ class TFormPrincipal : public QMainWindow,
     // True when start-up decided that the program ends (a second instance, a table that could
     // not be taken up); nothing else ran then.
     bool Encerrar() const { return encerrar_; }
+    // Why, in one line, when it did.
+    const std::string& Recusa() const { return recusa_; }
     // The traffic-log window, made after this one; the server writes to it from then on.
     void DefineLog(TformLog* log);
 
@@ -140,6 +142,7 @@ class TFormPrincipal : public QMainWindow,
     } log_;
 
     bool encerrar_ = false;
+    std::string recusa_;
     bool tabelasIniciadas_ = false;
     bool finalizado_ = false;
     bool flagAutoInit_ = false;

@@ -155,3 +155,30 @@ TEST(Protocol, BufferCutsAtEachCrAndCountsTheTailApart) {
     while (const auto p = b.Proxima()) ASSERT_EQ(*p, std::to_string(tomadas++) + ";21;");
     EXPECT_EQ(tomadas, 5000u);
 }
+
+// The bound on a message still arriving holds before the bytes go in, whatever a read holds.
+TEST(Protocol, BufferTakesNoMessagePastTheBound) {
+    struct Caso {
+        const char* antes;
+        const char* leitura;
+        bool inteira;
+        size_t completas, semCR;
+    };
+    const size_t limite = 8;
+    for (const Caso& c : std::initializer_list<Caso>{
+             {"abc", "defgh", true, 0, 8},               // exactly the bound
+             {"abc", "defghi", false, 0, 3},             // one past: none of the read
+             {"", "12345678\r1234", true, 9, 4},         // a whole message at the bound
+             {"abc", "de\r123456789\rxy", false, 6, 0},  // the message before is kept
+             {"abcdefgh", "\r", true, 9, 0},             // its CR ends it
+             {"abcdefgh", "$", true, 0, 8},              // the wake byte is no part of it
+             {"", "123456789", false, 0, 0},
+         }) {
+        SCOPED_TRACE(std::string(c.antes) + " + " + c.leitura);
+        TBufferTerminal b;
+        b.Acrescenta(c.antes);
+        EXPECT_EQ(b.Acrescenta(c.leitura, limite), c.inteira);
+        EXPECT_EQ(b.Completas(), c.completas);
+        EXPECT_EQ(b.SemCR(), c.semCR);
+    }
+}

@@ -168,6 +168,29 @@ TEST_F(HostilTest, AMessageWithoutEndIsCutWhileTheOthersAreAnswered) {
     ASSERT_TRUE(Vivo());
 }
 
+TEST_F(HostilTest, TheLongestMessagesFromOnePeerLeaveTheMemoryBounded) {
+    ConectaBom();
+    std::this_thread::sleep_for(200ms);
+    const long rss = Memoria("VmRSS");
+    // Each message within the server's bound, of a kind nothing answers: all of it goes to
+    // the traffic log, which nobody is looking at.
+    SimTerminal t("01");
+    t.Connect("127.0.0.1", porta, "127.0.0.9");
+    const std::string longa = "01;99;" + std::string(60000 - 7, 'x') + "\r";
+    for (int i = 0; i < 3000; ++i) {
+        t.SendRaw(longa);
+        if (i % 1000 == 0) AindaResponde();
+    }
+    // Answered only once everything before it was handled.
+    t.SendReleaseRequest();
+    EXPECT_EQ(Codigo(t, 60s), "02");
+    ASSERT_TRUE(Vivo());
+    AindaResponde();
+#ifndef __SANITIZE_ADDRESS__
+    EXPECT_LT(Memoria("VmRSS") - rss, 64 * 1024);
+#endif
+}
+
 TEST_F(HostilTest, ConnectionsPastTheSlotsAreClosedAndNoDescriptorIsLeft) {
     ConectaBom();
     const long antes = Descritores();

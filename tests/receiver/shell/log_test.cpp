@@ -80,6 +80,50 @@ TEST(TformLog, EachAreaKeepsTheNewestLinesUpToItsBound) {
     }
 }
 
+TEST(TformLog, LongLinesAreCutAndEachAreaKeepsItsTextBound) {
+    App();
+    const std::string aviso = "... (mais 58000 bytes)";
+    for (const bool mostrada : {true, false}) {
+        SCOPED_TRACE(mostrada ? "shown" : "hidden");
+        TformLog log;
+        if (mostrada) log.show();
+        // At the line bound a line is whole; its CR does not count.
+        log.Enviados(std::string(TformLog::kMaxLinha, 'c') + "\r");
+        // A peer that sends the longest messages the server takes, for long.
+        const int linhas = 2200;
+        std::string longa(60000, 'x');
+        for (int i = 1; i <= linhas; ++i) {
+            const std::string n = std::to_string(i) + ";";
+            longa.replace(0, n.size(), n);
+            log.Recebidos(longa);
+            log.Enviados(longa + "\r");
+        }
+        log.show();
+        for (const char* nome : {"memoRecebidos", "MemoEnviados"}) {
+            const QTextDocument* doc = Area(log, nome)->document();
+            EXPECT_LE(static_cast<size_t>(doc->characterCount()), TformLog::kMaxBytesArea) << nome;
+            // Bounded by the text, not by the lines; the newest lines stay, cut.
+            EXPECT_GT(doc->blockCount(), 1500) << nome;
+            EXPECT_LT(doc->blockCount(), linhas) << nome;
+            const QString ultima = doc->lastBlock().text();
+            EXPECT_TRUE(ultima.startsWith(QString::number(linhas) + ";xxx")) << nome;
+            EXPECT_TRUE(ultima.endsWith(QString::fromLatin1(aviso.c_str()))) << nome;
+            EXPECT_EQ(static_cast<size_t>(ultima.size()), TformLog::kMaxLinha + aviso.size());
+            const int primeira = doc->firstBlock().text().section(';', 0, 0).toInt();
+            EXPECT_EQ(primeira, linhas - doc->blockCount() + 1) << nome;
+        }
+        // Appended to the bound and past it: still within it.
+        log.Recebidos(longa);
+        EXPECT_LE(static_cast<size_t>(Area(log, "memoRecebidos")->document()->characterCount()),
+                  TformLog::kMaxBytesArea);
+    }
+    TformLog log;
+    log.Enviados(std::string(TformLog::kMaxLinha, 'c') + "\r");
+    log.show();
+    EXPECT_EQ(Area(log, "MemoEnviados")->toPlainText().toStdString(),
+              std::string(TformLog::kMaxLinha, 'c'));
+}
+
 TEST(TformLog, ClosingFromTheTitleBarIsRefusedAndOnlyHides) {
     App();
     TformLog log;

@@ -2,13 +2,17 @@
 // terminal on loopback, SIGTERM, and the files it leaves behind.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "TerminalSim.h"
 #include "tests/receiver/shell/PastaReceptor.h"
@@ -44,12 +48,14 @@ class ProgramaTest : public ::testing::Test {
         ASSERT_FALSE(historico.empty());
     }
 
-    void Inicia(uint16_t porta) {
+    void Inicia(uint16_t porta, std::vector<std::string> ambiente = {},
+                const char* erros = "stderr.txt") {
         lumora::teste::Execucao e;
         e.executavel = (pasta / "Lumora").string();
         e.ambiente = {"XDG_RUNTIME_DIR=" + (pasta / "run").string(), "QT_QPA_PLATFORM=offscreen",
                       "LUMORA_PORTA_TCP=" + std::to_string(porta)};
-        e.erros = pasta / "stderr.txt";
+        e.ambiente.insert(e.ambiente.end(), ambiente.begin(), ambiente.end());
+        e.erros = pasta / erros;
         // Started from another folder: only the executable's folder may count.
         e.pastaTrabalho = "/";
         ASSERT_EQ(programa.Inicia(e), "");
@@ -182,3 +188,73 @@ TEST_F(ProgramaTest, SigtermWithTheFailureBoxOnScreenHandlesWhatItHeldThenSaves)
     EXPECT_NE(hist.find("Cracha=\"0000000000001234\" Estado=\"Liberado\""), std::string::npos)
         << hist;
 }
+
+TEST_F(ProgramaTest, ARefusedStartUpEndsWithAStatusAndTheNextStartServes) {
+    Semeia();
+    std::ofstream(pasta / "Config.ini") << "[CONFIGS]\nInicio_Automatico=1\n";
+    std::ofstream(historico, std::ios::trunc) << "<not a data packet";
+    const uint16_t porta = PortaLivre();
+    Inicia(porta);
+    // A status the service manager restarts on, and why in one line for its journal.
+    EXPECT_EQ(programa.Termino(20s), 1);
+    const std::string erros = Le(pasta / "stderr.txt");
+    EXPECT_NE(erros.find("\nLumora: start-up refused: "), std::string::npos) << erros;
+    EXPECT_FALSE(fs::exists(historico));
+
+    // The restart goes on without the damaged file, and serves.
+    Inicia(porta, {}, "stderr2.txt");
+    termsim::SimTerminal terminal("01");
+    ASSERT_EQ(lumora::teste::ConectaQuandoAbrir(terminal, porta,
+                                                [&] { return Le(pasta / "stderr2.txt"); }),
+              "");
+    EXPECT_EQ(ProximoCodigo(terminal), "$");
+    ASSERT_TRUE(programa.Sinal(SIGTERM));
+    EXPECT_EQ(programa.Termino(20s), 0);
+}
+
+#ifdef LUMORA_SYSTEMD
+// The service manager's side of the notification socket: what the receiver tells it, in order.
+TEST_F(ProgramaTest, TellsTheServiceManagerReadyOnceListeningAliveAndStopping) {
+    Semeia();
+    std::ofstream(pasta / "Config.ini") << "[CONFIGS]\nInicio_Automatico=1\n";
+    const int gerente = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(gerente, 0);
+    sockaddr_un endereco{};
+    endereco.sun_family = AF_UNIX;
+    const std::string caminho = (pasta / "notify").string();
+    ASSERT_LT(caminho.size(), sizeof(endereco.sun_path));
+    caminho.copy(endereco.sun_path, caminho.size());
+    ASSERT_EQ(::bind(gerente, reinterpret_cast<sockaddr*>(&endereco), sizeof(endereco)), 0);
+    const timeval espera{0, 100000};
+    ::setsockopt(gerente, SOL_SOCKET, SO_RCVTIMEO, &espera, sizeof(espera));
+    auto proxima = [&](std::chrono::milliseconds limite) -> std::string {
+        const auto fim = std::chrono::steady_clock::now() + limite;
+        char dados[256];
+        while (std::chrono::steady_clock::now() < fim) {
+            const ssize_t n = ::recv(gerente, dados, sizeof(dados), 0);
+            if (n > 0) return std::string(dados, static_cast<size_t>(n));
+        }
+        return "(nothing)";
+    };
+
+    const uint16_t porta = PortaLivre();
+    Inicia(porta, {"NOTIFY_SOCKET=" + caminho, "WATCHDOG_USEC=400000"});
+    // Alive from the start, every 200 ms; ready only when the automatic start has opened the
+    // port, two seconds later.
+    int vivos = 0;
+    std::string m;
+    while ((m = proxima(5s)) == "WATCHDOG=1") ++vivos;
+    EXPECT_EQ(m, "READY=1") << Le(pasta / "stderr.txt");
+    EXPECT_GE(vivos, 5);
+    termsim::SimTerminal terminal("01");
+    EXPECT_NO_THROW(terminal.Connect("127.0.0.1", porta, "127.0.0.5", 1s));
+    EXPECT_EQ(proxima(1s), "WATCHDOG=1");
+
+    ASSERT_TRUE(programa.Sinal(SIGTERM));
+    while ((m = proxima(5s)) == "WATCHDOG=1") {
+    }
+    EXPECT_EQ(m, "STOPPING=1");
+    EXPECT_EQ(programa.Termino(20s), 0);
+    ::close(gerente);
+}
+#endif
