@@ -189,7 +189,7 @@ TEST_F(ProgramaTest, SigtermWithTheFailureBoxOnScreenHandlesWhatItHeldThenSaves)
         << hist;
 }
 
-TEST_F(ProgramaTest, ARefusedStartUpEndsWithAStatusAndTheNextStartServes) {
+TEST_F(ProgramaTest, ARefusedStartUpEndsWithAStatusAndTheNextStartServesAlone) {
     Semeia();
     std::ofstream(pasta / "Config.ini") << "[CONFIGS]\nInicio_Automatico=1\n";
     std::ofstream(historico, std::ios::trunc) << "<not a data packet";
@@ -208,6 +208,27 @@ TEST_F(ProgramaTest, ARefusedStartUpEndsWithAStatusAndTheNextStartServes) {
                                                 [&] { return Le(pasta / "stderr2.txt"); }),
               "");
     EXPECT_EQ(ProximoCodigo(terminal), "$");
+
+    // A second receiver on the same folder, from another session or with no runtime folder at
+    // all, and on another port: refused before it touches a file, the first serving on.
+    fs::create_directories(pasta / "run2");
+    for (const std::string& runtime :
+         std::vector<std::string>{"XDG_RUNTIME_DIR=" + (pasta / "run2").string(), ""}) {
+        lumora::teste::Execucao e;
+        e.executavel = (pasta / "Lumora").string();
+        e.ambienteLimpo = true;
+        e.ambiente = {"HOME=" + pasta.string(), "QT_QPA_PLATFORM=offscreen",
+                      "LUMORA_PORTA_TCP=" + std::to_string(PortaLivre())};
+        if (!runtime.empty()) e.ambiente.push_back(runtime);
+        e.erros = pasta / "stderr3.txt";
+        lumora::teste::Processo segundo;
+        ASSERT_EQ(segundo.Inicia(e), "");
+        EXPECT_EQ(segundo.Termino(20s), 1) << runtime;
+        EXPECT_NE(Le(pasta / "stderr3.txt").find("Lumora: start-up refused: "), std::string::npos)
+            << runtime << ": " << Le(pasta / "stderr3.txt");
+    }
+    terminal.SendCardRead("0000000000001234");
+    EXPECT_NE(ProximoCodigo(terminal), "(nothing)");
     ASSERT_TRUE(programa.Sinal(SIGTERM));
     EXPECT_EQ(programa.Termino(20s), 0);
 }
