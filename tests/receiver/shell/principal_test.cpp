@@ -83,6 +83,51 @@ class PrincipalTest : public JanelaTest {
     }
 };
 
+// Another user's process (nobody's) that runs `corpo`; what it hands to `responde` comes back
+// here, and it holds whatever it made (a lock) until released.
+class OutroUsuario {
+  public:
+    using Responde = std::function<void(const std::string&)>;
+    explicit OutroUsuario(const std::function<void(const Responde&)>& corpo) {
+        int pronto[2], fim[2];
+        if (::pipe(pronto) != 0 || ::pipe(fim) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(pronto[0]);
+            ::close(fim[1]);
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(1);
+            corpo([&](const std::string& r) {
+                if (::write(pronto[1], r.data(), r.size()) < 0) ::_exit(1);
+                ::close(pronto[1]);
+                char c;
+                while (::read(fim[0], &c, 1) > 0) {
+                }
+            });
+            ::_exit(0);
+        }
+        ::close(pronto[1]);
+        ::close(fim[0]);
+        fim_ = fim[1];
+        char bloco[256];
+        for (ssize_t n; (n = ::read(pronto[0], bloco, sizeof bloco)) > 0;)
+            resposta_.append(bloco, n);
+        ::close(pronto[0]);
+    }
+    ~OutroUsuario() { Libera(); }
+    const std::string& Resposta() const { return resposta_; }
+    void Libera() {
+        if (fim_ < 0) return;
+        ::close(fim_);
+        fim_ = -1;
+        ::waitpid(pid_, nullptr, 0);
+    }
+
+  private:
+    pid_t pid_ = -1;
+    int fim_ = -1;
+    std::string resposta_;
+};
+
 }  // namespace
 
 TEST_F(PrincipalTest, TimeFieldsTakeOnlyDigitsAndBackspace) {
@@ -498,32 +543,13 @@ TEST(TTravaPasta, AnotherUsersReceiverHoldsTheFolderAndItsFileIsNeverFollowedNor
     const std::filesystem::path pasta = temporaria.path().toStdString();
     ASSERT_EQ(::chmod(pasta.c_str(), 0777), 0);
     // Another user's receiver, running on this folder.
-    int pronto[2], fim[2];
-    ASSERT_EQ(::pipe(pronto), 0);
-    ASSERT_EQ(::pipe(fim), 0);
-    const pid_t outro = ::fork();
-    ASSERT_GE(outro, 0);
-    if (outro == 0) {
-        ::close(pronto[0]);
-        ::close(fim[1]);
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(1);
+    OutroUsuario outro([&](const OutroUsuario::Responde& responde) {
         lumora::TTravaPasta trava(pasta);
-        const char livre = trava.Ocupada() ? 'n' : 's';
-        if (::write(pronto[1], &livre, 1) != 1) ::_exit(1);
-        char c;
-        while (::read(fim[0], &c, 1) > 0) {
-        }
-        ::_exit(0);
-    }
-    ::close(pronto[1]);
-    ::close(fim[0]);
-    char livre = 0;
-    ASSERT_EQ(::read(pronto[0], &livre, 1), 1);
-    ::close(pronto[0]);
-    EXPECT_EQ(livre, 's');
+        responde(trava.Ocupada() ? "n" : "s");
+    });
+    EXPECT_EQ(outro.Resposta(), "s");
     EXPECT_TRUE(lumora::TTravaPasta(pasta).Ocupada());
-    ::close(fim[1]);
-    ::waitpid(outro, nullptr, 0);
+    outro.Libera();
     {
         // Its file, held by nobody now, is replaced by one of ours, which holds the folder.
         lumora::TTravaPasta minha(pasta);
@@ -554,32 +580,11 @@ TEST(TMutexGlobal, WithoutARuntimeFolderOneUsersReceiverNeverHoldsAnothersBack) 
     std::vector<std::filesystem::path> feitos;
 
     // Another user's receiver, running: its lock is held in its own process.
-    int pronto[2], fim[2];
-    ASSERT_EQ(::pipe(pronto), 0);
-    ASSERT_EQ(::pipe(fim), 0);
-    const pid_t outro = ::fork();
-    ASSERT_GE(outro, 0);
-    if (outro == 0) {
-        ::close(pronto[0]);
-        ::close(fim[1]);
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(1);
+    OutroUsuario outro([&](const OutroUsuario::Responde& responde) {
         lumora::TMutexGlobal trava(nome);
-        const std::string arquivo = trava.Arquivo().string();
-        char livre = trava.JaExistia() ? 'n' : 's';
-        if (::write(pronto[1], &livre, 1) != 1) ::_exit(1);
-        if (::write(pronto[1], arquivo.data(), arquivo.size()) < 0) ::_exit(1);
-        ::close(pronto[1]);
-        char c;
-        while (::read(fim[0], &c, 1) > 0) {
-        }
-        ::_exit(0);
-    }
-    ::close(pronto[1]);
-    ::close(fim[0]);
-    std::string resposta;
-    char bloco[256];
-    for (ssize_t n; (n = ::read(pronto[0], bloco, sizeof bloco)) > 0;) resposta.append(bloco, n);
-    ::close(pronto[0]);
+        responde((trava.JaExistia() ? "n" : "s") + trava.Arquivo().string());
+    });
+    const std::string resposta = outro.Resposta();
     ASSERT_FALSE(resposta.empty());
     EXPECT_EQ(resposta[0], 's');
     feitos.push_back(resposta.substr(1));
@@ -603,8 +608,7 @@ TEST(TMutexGlobal, WithoutARuntimeFolderOneUsersReceiverNeverHoldsAnothersBack) 
     }
     ::close(alheio);
 
-    ::close(fim[1]);
-    ::waitpid(outro, nullptr, 0);
+    outro.Libera();
     for (const auto& f : feitos) std::filesystem::remove(f);
     if (antes) setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
 }
