@@ -51,6 +51,8 @@ done
 export root inner
 unshare -m --propagation private bash -c '
   set -e
+  # A real root is a mount point; tests that make their mounts private rely on that.
+  mount --bind "$root" "$root"
   mount -t proc proc "$root/proc"
   mount --rbind /sys "$root/sys"
   mount --rbind /dev "$root/dev"
