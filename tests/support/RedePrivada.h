@@ -73,6 +73,8 @@ inline std::string SemServidorDeNomes() {
         {"/etc/hosts", "127.0.0.1 localhost\n::1 localhost\n"},
         {"/etc/resolv.conf", "nameserver 192.0.2.53\noptions timeout:5 attempts:2\n"}};
     for (const auto& [alvo, texto] : arquivos) {
+        // A minimal root may have no hosts file: then it names nothing already.
+        if (!std::filesystem::exists(alvo)) continue;
         const std::string origem =
             std::filesystem::temp_directory_path() / ("lumora-nomes-" + std::to_string(::getpid()));
         std::ofstream(origem, std::ios::trunc) << texto;
