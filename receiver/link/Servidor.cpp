@@ -275,6 +275,7 @@ void TServidorTerminais::ProcessaBuffer(const std::shared_ptr<Conexao>& conexao)
                 if (!mensagem) break;
                 log_.Recebidos("<[" + common::Now().Format("dd/mm/yy hh:nn:ss zzz") + "] " +
                                *mensagem);
+                if (OnMensagem) OnMensagem(conexao->endereco);
                 // A failure in one message is reported and the next message is still handled.
                 common::GuardEntryPoint([&] {
                     const common::TrafficChanges trafego;

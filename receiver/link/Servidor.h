@@ -79,6 +79,8 @@ class TServidorTerminais {
     bool Escutando() const { return escutando_; }
     // The caption of the start/stop button follows this.
     std::function<void(const std::string& legenda)> OnLegenda;
+    // Every complete message from a connection, before it is handled (the terminal's status).
+    std::function<void(const std::string& endereco)> OnMensagem;
 
     // Sends a text to the connection at an index and logs it.
     void EscrevePorta(const std::string& texto, int indice);

@@ -13,6 +13,7 @@
 #include "common/qt/OperatorDialogs.h"
 #include "common/qt/SinaisEncerramento.h"
 #include "receiver/shell/AvisoServico.h"
+#include "receiver/shell/Relatorio.h"
 #include "receiver/shell/uLog.h"
 #include "receiver/shell/uPrincipal.h"
 
@@ -20,6 +21,7 @@ namespace {
 
 constexpr const char* kAjuda =
     "Usage: Lumora [--program-folder DIR] [Qt options]\n"
+    "       Lumora --report YYYY-MM-DD [--csv FILE] [--program-folder DIR]\n"
     "The turnstile exit-gate receiver.\n"
     "\n"
     "  --program-folder DIR  keep Config.ini, Equip.xml, Comandas.xml and Historicos/ in DIR\n"
@@ -30,6 +32,10 @@ constexpr const char* kAjuda =
 #else
     "the executable's folder\n"
 #endif
+    "  --report YYYY-MM-DD   print that day's totals per state, terminal and hour from\n"
+    "                        Historicos/ and end; reads only, beside a serving receiver\n"
+    "  --csv FILE            with --report: also write the day's rows to FILE as CSV\n"
+    "                        (UTF-8 with BOM, \";\" separated, CRLF)\n"
     "  --help                show this text and end\n"
     "  --version             show the version and end\n"
     "\n"
@@ -37,7 +43,8 @@ constexpr const char* kAjuda =
     "  0  ended as asked (the window closed, SIGTERM, SIGINT, the session's end)\n"
     "  1  start-up refused, with one line on standard error saying why: the program\n"
     "     folder cannot be used, a damaged file was moved aside (the next start goes\n"
-    "     on without it), or another receiver is running\n"
+    "     on without it), or another receiver is running; with --report: the day's\n"
+    "     file is missing or damaged, or the CSV file cannot be written\n"
     "  2  wrong command line\n";
 
 // How the program ends, for whoever started it: the service manager restarts on any but 0.
@@ -67,9 +74,11 @@ std::filesystem::path PastaPadrao() {
 
 int main(int argc, char* argv[]) {
     // Answered before the application object: without a display that would not even start.
+    const lumora::OpcoesRelatorio relatorio = lumora::LeOpcoesRelatorio(argc, argv);
     const common::CommandLineOptions opcoes = common::ReadCommandLine(argc, argv, true);
-    if (!opcoes.error.empty()) {
-        std::fprintf(stderr, "Lumora: %s\nTry 'Lumora --help'.\n", opcoes.error.c_str());
+    if (!opcoes.error.empty() || !relatorio.erro.empty()) {
+        std::fprintf(stderr, "Lumora: %s\nTry 'Lumora --help'.\n",
+                     (opcoes.error.empty() ? relatorio.erro : opcoes.error).c_str());
         return kSaidaLinhaComando;
     }
     if (opcoes.help) {
@@ -79,6 +88,15 @@ int main(int argc, char* argv[]) {
     if (opcoes.version) {
         std::printf("Lumora %s\n", LUMORA_VERSAO);
         return kSaidaNormal;
+    }
+    // Without a window, a lock or the folder's creation: a report runs beside a serving
+    // receiver and leaves its folder as it found it.
+    if (relatorio.dia) {
+        const QCoreApplication nucleo(argc, argv);
+        return lumora::ExecutaRelatorio(
+            relatorio,
+            opcoes.programFolder ? std::filesystem::path(*opcoes.programFolder) : PastaPadrao(),
+            stdout, stderr);
     }
 
     QApplication app(argc, argv);

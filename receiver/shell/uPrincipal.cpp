@@ -95,17 +95,20 @@ TFormPrincipal::TFormPrincipal(std::filesystem::path pastaPrograma, QWidget* par
     };
 
     CriaMenu();
+    CriaMenuRelatorios();
     paginas_ = new QTabWidget(this);
     paginas_->setObjectName(QStringLiteral("PageControl1"));
     abaComandas_ = CriaAbaComandas();
     abaHistorico_ = CriaAbaHistorico();
     abaConfiguracoes_ = CriaAbaConfiguracoes();
     abaEquipamentos_ = CriaAbaEquipamentos();
+    abaTerminais_ = CriaAbaTerminais();
     paginas_->addTab(abaComandas_, QStringLiteral("Lista de Comandas"));
     paginas_->addTab(abaHistorico_, QStringLiteral("Historico de Acessos"));
     paginas_->addTab(abaConfiguracoes_, ToQString("Configura\xE7\xF5"
                                                   "es"));
     paginas_->addTab(abaEquipamentos_, QStringLiteral("Equipamentos"));
+    paginas_->addTab(abaTerminais_, QStringLiteral("Terminais"));
     paginas_->tabBar()->setExpanding(false);
     paginas_->setUsesScrollButtons(false);
     setCentralWidget(paginas_);
@@ -158,6 +161,8 @@ TFormPrincipal::TFormPrincipal(std::filesystem::path pastaPrograma, QWidget* par
         move(area.topLeft());
     }
     Inicia();
+    AtualizaTerminais();
+    if (tabelasIniciadas_) tmrTerminais_->start();
 }
 
 TFormPrincipal::~TFormPrincipal() {
@@ -306,9 +311,13 @@ AjustesSaida TFormPrincipal::AjustesAtuais() const {
 
 void TFormPrincipal::Limpa() { ListBoxTerminais_->clear(); }
 
-void TFormPrincipal::Adiciona(const std::string& ip) { ListBoxTerminais_->addItem(ToQString(ip)); }
+void TFormPrincipal::Adiciona(const std::string& ip) {
+    ListBoxTerminais_->addItem(ToQString(ip));
+    estadoTerminais_.Conectou(ip, common::Now());
+}
 
 void TFormPrincipal::RemovePrimeiro(const std::string& ip) {
+    estadoTerminais_.Desconectou(ip, common::Now());
     const QString texto = ToQString(ip);
     for (int i = 0; i < ListBoxTerminais_->count(); ++i) {
         if (ListBoxTerminais_->item(i)->text() == texto) {
@@ -324,6 +333,7 @@ void TFormPrincipal::Aviso(const std::string& texto) { Dialogs().Notice(texto); 
 
 void TFormPrincipal::btIniciarClick() {
     servidor_->btIniciarClick(FromQString(edPortaTCP_->text()));
+    estadoTerminais_.Comunicacao(servidor_->Escutando(), common::Now());
     // Terminals can connect now: a service started with automatic start is ready only here.
     if (servidor_->Escutando()) TAvisoServico::Pronto();
 }

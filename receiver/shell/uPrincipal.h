@@ -10,6 +10,7 @@
 
 #include "common/qt/RecordNavigator.h"
 #include "receiver/control/ArquivosReceptor.h"
+#include "receiver/control/EstadoTerminais.h"
 #include "receiver/control/Motor.h"
 #include "receiver/control/Tabelas.h"
 #include "receiver/link/Servidor.h"
@@ -22,6 +23,7 @@ class QListWidget;
 class QPushButton;
 class QRadioButton;
 class QSystemTrayIcon;
+class QTableWidget;
 class QTabWidget;
 class QTimer;
 
@@ -34,6 +36,7 @@ namespace lumora {
 
 class TMutexGlobal;
 class TTravaPasta;
+class TformHistoricos;
 class TformLog;
 
 // Creating the window runs the start-up: single instance, tables, Config.ini, the computer's
@@ -79,6 +82,13 @@ class TFormPrincipal : public QMainWindow,
     void Esconde();   // hide to the notification area (or minimise where there is none)
     void Restaura();  // back from the notification area, normal state, in front
 
+    // The terminals' status (uPrincipalTerminais.cpp): brought up to date every second from
+    // the connections, the messages and the day's history; due reports go out from here.
+    void AtualizaTerminais();
+    const TEstadoTerminais& EstadoTerminais() const { return estadoTerminais_; }
+    // The past-nights window, made on first use.
+    TformHistoricos* AbreHistoricos();
+
     // The end the system asks for (SIGTERM, SIGINT): nobody answers boxes from now on; a box
     // on screen closes as if OK had been pressed, what it held up is handled, and then the
     // close sequence runs without the question.
@@ -107,6 +117,9 @@ class TFormPrincipal : public QMainWindow,
     QWidget* CriaAbaEquipamentos();
     void CriaBarraStatus();
     void CriaBandeja();
+    QWidget* CriaAbaTerminais();
+    void CriaMenuRelatorios();
+    void AvisaTerminal(const AvisoTerminal& aviso);
     void AjustaAbas();
     QLineEdit* Campo(QWidget* pai, const char* nome, const char* texto);
 
@@ -187,6 +200,15 @@ class TFormPrincipal : public QMainWindow,
     QTimer* tmrAutoCom_ = nullptr;
     QTimer* tmrAutoMinimize_ = nullptr;
     QSystemTrayIcon* bandeja_ = nullptr;
+
+    TEstadoTerminais estadoTerminais_;
+    uint64_t mudancasEquipamentos_ = UINT64_MAX;
+    uint64_t mudancasHistorico_ = UINT64_MAX;
+    QWidget* abaTerminais_ = nullptr;
+    QLabel* lbTerminais_ = nullptr;
+    QTableWidget* grdTerminais_ = nullptr;
+    QTimer* tmrTerminais_ = nullptr;
+    QPointer<TformHistoricos> historicos_;
 };
 
 // Whether nobody can answer a box or see the window: the offscreen and minimal platforms (the

@@ -1,0 +1,125 @@
+// Opening a busy past night in the past-nights window: time from the choice of the day to the
+// first paint of its rows, and the memory it takes.
+//
+// A history file of N rows (default 100,000: a night of a large venue) is written by the
+// receiver's own file code into a temporary program folder, then the window opens it as the
+// operator would. On the offscreen platform when there is no display.
+//   bench_historicos [--rows N] [--keep DIR]
+// --keep DIR writes the folder at DIR and leaves it (for trying the window or --report on it).
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTableView>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "bench/BenchUtil.h"
+#include "common/DateTime.h"
+#include "receiver/control/Tabelas.h"
+#include "receiver/control/TableFile.h"
+#include "receiver/shell/uHistoricos.h"
+
+namespace {
+
+// Resident memory of this process now and at its highest, in MiB.
+double StatusMiB(const char* chaveProcurada) {
+    std::ifstream status("/proc/self/status");
+    std::string chave;
+    while (status >> chave) {
+        if (chave == chaveProcurada) {
+            long kb = 0;
+            status >> kb;
+            return static_cast<double>(kb) / 1024.0;
+        }
+        status.ignore(4096, '\n');
+    }
+    return 0.0;
+}
+
+// Waits for the first paint of a widget.
+struct Pintura : QObject {
+    bool pintou = false;
+    bool eventFilter(QObject* alvo, QEvent* evento) override {
+        if (evento->type() == QEvent::Paint) pintou = true;
+        return QObject::eventFilter(alvo, evento);
+    }
+};
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    int linhas = 100'000;
+    std::string manter;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--rows") && i + 1 < argc) linhas = std::atoi(argv[++i]);
+        if (!std::strcmp(argv[i], "--keep") && i + 1 < argc) manter = argv[++i];
+    }
+    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+
+    const std::filesystem::path pasta =
+        manter.empty() ? bench::TempFolder("bench-historicos") : std::filesystem::path(manter);
+    std::filesystem::create_directories(pasta / "Historicos");
+    const common::DateTime dia = *common::DateTime::FromDate(2026, 12, 5);
+    // Written by a child process, so that none of the writing's memory counts below.
+    if (const pid_t filho = fork(); filho == 0) {
+        // A Saturday night from 18:00 on, rows spread over twelve hours, eight gates.
+        lumora::TabelasReceptor t;
+        t.cdsHistorico.Open();
+        const char* estados[] = {"Liberado", "Liberado", "Liberado", "Bloqueado", "N\xE3o Girou"};
+        for (int i = 0; i < linhas; ++i) {
+            t.cdsHistorico.Append();
+            t.cdsHistorico.SetDateTime(
+                lumora::campo::kDataHora,
+                common::DateTime::FromMs(dia.Ms() + 18 * 3'600'000LL +
+                                         static_cast<int64_t>(i) * 12 * 3'600'000LL / linhas));
+            t.cdsHistorico.SetString(lumora::campo::kCracha,
+                                     common::IntToStrMin(i * 7919 % 999983, 16));
+            t.cdsHistorico.SetString(lumora::campo::kEstado, estados[i % 5]);
+            t.cdsHistorico.SetInteger(lumora::campo::kTerminal, 1 + i % 8);
+            t.cdsHistorico.Post();
+        }
+        lumora::SaveTableToFile(t.cdsHistorico, lumora::ArquivoDoDia(pasta, dia).string());
+        _exit(0);
+    } else {
+        int status = 0;
+        waitpid(filho, &status, 0);
+    }
+    const auto tamanho = std::filesystem::file_size(lumora::ArquivoDoDia(pasta, dia));
+
+    QApplication app(argc, argv);
+    // The peak counts from here: writing the file above is not the window's.
+    std::ofstream("/proc/self/clear_refs") << "5";
+    const double rssAntes = StatusMiB("VmRSS:");
+    QElapsedTimer relogio;
+    relogio.start();
+    lumora::TformHistoricos janela(pasta);
+    janela.show();
+    auto* grade = janela.findChild<QTableView*>(QStringLiteral("grdRegistros"));
+    Pintura pintura;
+    grade->viewport()->installEventFilter(&pintura);
+    QApplication::processEvents();
+    pintura.pintou = false;
+    relogio.restart();
+    janela.AbreDia(dia);
+    while (!pintura.pintou) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    const double ms = static_cast<double>(relogio.nsecsElapsed()) / 1e6;
+    const double rssDepois = StatusMiB("VmRSS:");
+
+    std::printf("platform %s, history file of %d rows (%.1f MiB)\n",
+                qPrintable(QGuiApplication::platformName()), linhas,
+                static_cast<double>(tamanho) / (1024.0 * 1024.0));
+    std::printf("time from choosing the day to the first paint of its rows: %.0f ms\n", ms);
+    std::printf("rows shown %zu, exits at 23:00 %d\n", janela.Mostradas().size(),
+                janela.Totais().porHora[23].liberado);
+    std::printf(
+        "resident memory: %.1f MiB before opening, %.1f MiB with the day open, peak %.1f MiB\n",
+        rssAntes, rssDepois, StatusMiB("VmHWM:"));
+    if (manter.empty()) std::filesystem::remove_all(pasta);
+    return 0;
+}

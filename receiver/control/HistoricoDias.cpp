@@ -1,0 +1,292 @@
+#include "receiver/control/HistoricoDias.h"
+
+#include <malloc.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <system_error>
+#include <thread>
+
+#include "common/Text1252.h"
+#include "receiver/control/DataPacket.h"
+#include "receiver/control/Tabelas.h"
+#include "receiver/control/TableFile.h"
+
+namespace lumora {
+namespace {
+
+constexpr std::string_view kPrefixo = "Historico_";
+constexpr std::string_view kExtensao = ".xml";
+
+bool SoDigitos(std::string_view s) {
+    return !s.empty() &&
+           std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+int Numero(std::string_view s) {
+    int n = 0;
+    for (char c : s) n = n * 10 + (c - '0');
+    return n;
+}
+
+std::optional<common::DateTime> DiaDoNome(const std::string& nome) {
+    if (nome.size() != kPrefixo.size() + 8 + kExtensao.size() || !nome.starts_with(kPrefixo) ||
+        !nome.ends_with(kExtensao)) {
+        return std::nullopt;
+    }
+    const std::string_view data = std::string_view(nome).substr(kPrefixo.size(), 8);
+    if (!SoDigitos(data)) return std::nullopt;
+    return common::DateTime::FromDate(Numero(data.substr(0, 4)), Numero(data.substr(4, 2)),
+                                      Numero(data.substr(6, 2)));
+}
+
+DiaHistorico LeUmaVez(const std::filesystem::path& arquivo) {
+    DiaHistorico dia;
+    dia.arquivo = arquivo;
+    {
+        // Only the history table is loaded; it never gets a file bound to it, so nothing can
+        // write back.
+        TabelasReceptor tabelas;
+        common::MemTable& t = tabelas.cdsHistorico;
+        // The receiver's own reading (LoadTableFromFile), with the file's bytes let go as soon
+        // as they are parsed: a busy night's file, its packet and its table at once would
+        // cost three times what the two last do.
+        DataPacket pacote;
+        {
+            const std::string bytes = ReadWholeFile(arquivo.string());
+            try {
+                pacote = ReadDataPacket(bytes);
+            } catch (const EDataPacketError& e) {
+                throw e.WithPrefix(t.Name());
+            }
+        }
+        LoadTableFromPacket(t, std::move(pacote));
+        const int n = t.EntryCount();
+        dia.linhas.reserve(static_cast<size_t>(n));
+        std::map<std::string, uint16_t, std::less<>> indices;
+        for (int i = 0; i < n; ++i) {
+            const common::Row& r = t.EntryRow(i);
+            LinhaHistorico l;
+            if (const auto* v = std::get_if<common::DateTime>(&r[campo::kDataHora])) l.ms = v->Ms();
+            if (const auto* v = std::get_if<int32_t>(&r[campo::kTerminal])) l.terminal = *v;
+            if (const auto* v = std::get_if<std::string>(&r[campo::kCracha])) {
+                l.tamanho = static_cast<uint8_t>(std::min(v->size(), l.cracha.size()));
+                std::copy_n(v->data(), l.tamanho, l.cracha.data());
+            }
+            const std::string* estado = std::get_if<std::string>(&r[campo::kEstado]);
+            const std::string texto = estado ? *estado : std::string();
+            auto it = indices.find(texto);
+            if (it == indices.end()) {
+                it = indices.emplace(texto, static_cast<uint16_t>(dia.estados.size())).first;
+                dia.estados.push_back(texto);
+            }
+            l.estado = it->second;
+            dia.linhas.push_back(l);
+        }
+    }
+    std::stable_sort(dia.linhas.begin(), dia.linhas.end(),
+                     [](const LinhaHistorico& a, const LinhaHistorico& b) { return a.ms < b.ms; });
+    dia.linhas.shrink_to_fit();
+    return dia;
+}
+
+void Conta(Contagem& c, const std::string& estado) {
+    ++c.total;
+    if (estado == estado::kLiberado) ++c.liberado;
+    if (estado == estado::kBloqueado) ++c.bloqueado;
+}
+
+std::string Utf8(const std::string& bytes1252) { return common::Cp1252ToUtf8(bytes1252); }
+
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+constexpr std::string_view kFimLinha = "\r\n";
+
+std::string LinhaTotais(const std::string& grupo, const std::string& item, const Contagem& c) {
+    return CampoCsv(grupo) + ";" + CampoCsv(item) + ";" + std::to_string(c.total) + ";" +
+           std::to_string(c.liberado) + ";" + std::to_string(c.bloqueado) + std::string(kFimLinha);
+}
+
+std::string Hora(int h) {
+    char b[8];
+    std::snprintf(b, sizeof b, "%02d:00", h);
+    return b;
+}
+
+}  // namespace
+
+std::vector<DiaArquivo> DiasComHistorico(const std::filesystem::path& pastaPrograma) {
+    std::vector<DiaArquivo> dias;
+    std::error_code erro;
+    std::filesystem::directory_iterator it(pastaPrograma / "Historicos", erro);
+    if (erro) return dias;
+    for (; it != std::filesystem::directory_iterator(); it.increment(erro)) {
+        if (erro) break;
+        if (!it->is_regular_file(erro)) continue;
+        if (const auto dia = DiaDoNome(it->path().filename().string())) {
+            dias.push_back({*dia, it->path()});
+        }
+    }
+    std::sort(dias.begin(), dias.end(),
+              [](const DiaArquivo& a, const DiaArquivo& b) { return a.dia > b.dia; });
+    return dias;
+}
+
+std::filesystem::path ArquivoDoDia(const std::filesystem::path& pastaPrograma,
+                                   common::DateTime dia) {
+    return pastaPrograma / "Historicos" / ("Historico_" + dia.Format("yyyymmdd") + ".xml");
+}
+
+std::optional<common::DateTime> LeDataIso(std::string_view texto) {
+    if (texto.size() != 10 || texto[4] != '-' || texto[7] != '-') return std::nullopt;
+    const auto ano = texto.substr(0, 4), mes = texto.substr(5, 2), dia = texto.substr(8, 2);
+    if (!SoDigitos(ano) || !SoDigitos(mes) || !SoDigitos(dia)) return std::nullopt;
+    return common::DateTime::FromDate(Numero(ano), Numero(mes), Numero(dia));
+}
+
+DiaHistorico LeDiaHistorico(const std::filesystem::path& arquivo) {
+    // The receiver adds rows to today's file in place, in front of its closing tags: a read
+    // that meets such an addition sees a document cut short, and the next read a whole one.
+    constexpr int kTentativas = 6;
+    for (int tentativa = 1;; ++tentativa) {
+        try {
+            DiaHistorico dia = LeUmaVez(arquivo);
+            // The packet and the table are gone; what they held goes back to the system
+            // rather than staying with the process for as long as the window is open.
+            malloc_trim(0);
+            return dia;
+        } catch (const EDataPacketError&) {
+            if (tentativa == kTentativas) throw;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+}
+
+std::vector<int> FiltraHistorico(const DiaHistorico& dia, const FiltroHistorico& filtro) {
+    std::optional<uint16_t> estado;
+    if (filtro.estado) {
+        const auto it = std::find(dia.estados.begin(), dia.estados.end(), *filtro.estado);
+        if (it == dia.estados.end()) return {};
+        estado = static_cast<uint16_t>(it - dia.estados.begin());
+    }
+    std::vector<int> saida;
+    for (size_t i = 0; i < dia.linhas.size(); ++i) {
+        const LinhaHistorico& l = dia.linhas[i];
+        if (estado && l.estado != *estado) continue;
+        if (filtro.terminal && l.terminal != *filtro.terminal) continue;
+        if (!filtro.cracha.empty() && l.Cracha().find(filtro.cracha) == std::string_view::npos)
+            continue;
+        saida.push_back(static_cast<int>(i));
+    }
+    return saida;
+}
+
+TotaisHistorico Totaliza(const DiaHistorico& dia, const std::vector<int>& linhas) {
+    TotaisHistorico t;
+    std::vector<int> porEstado(dia.estados.size());
+    for (int i : linhas) {
+        const LinhaHistorico& l = dia.linhas[static_cast<size_t>(i)];
+        const std::string& estado = dia.Estado(l);
+        ++porEstado[l.estado];
+        Conta(t.geral, estado);
+        Conta(t.porTerminal[l.terminal], estado);
+        Conta(t.porHora[static_cast<size_t>(common::DateTime::FromMs(l.ms).MsOfDay() / 3'600'000)],
+              estado);
+    }
+    for (size_t e = 0; e < porEstado.size(); ++e) {
+        if (porEstado[e] > 0) t.porEstado[dia.estados[e]] = porEstado[e];
+    }
+    return t;
+}
+
+std::string TextoTerminal(int32_t terminal) {
+    if (terminal == kSemTerminal) return {};
+    char b[16];
+    std::snprintf(b, sizeof b, "%02d", static_cast<int>(terminal));
+    return b;
+}
+
+std::string CampoCsv(std::string_view utf8) {
+    if (utf8.find_first_of(";\"\r\n") == std::string_view::npos) return std::string(utf8);
+    std::string s = "\"";
+    for (char c : utf8) {
+        if (c == '"') s += '"';
+        s += c;
+    }
+    s += '"';
+    return s;
+}
+
+std::string CsvLinhas(const DiaHistorico& dia, const std::vector<int>& linhas) {
+    std::string s(kBom);
+    s += "Data Hora;Comanda;Estado;Equip.";
+    s += kFimLinha;
+    s.reserve(s.size() + linhas.size() * 56);
+    for (int i : linhas) {
+        const LinhaHistorico& l = dia.linhas[static_cast<size_t>(i)];
+        s += common::DateTime::FromMs(l.ms).Format("dd/mm/yyyy hh:nn:ss");
+        s += ';';
+        s += CampoCsv(Utf8(std::string(l.Cracha())));
+        s += ';';
+        s += CampoCsv(Utf8(dia.Estado(l)));
+        s += ';';
+        s += TextoTerminal(l.terminal);
+        s += kFimLinha;
+    }
+    return s;
+}
+
+std::string CsvTotais(const TotaisHistorico& t) {
+    std::string s(kBom);
+    s += "Grupo;Item;Registros;Liberado;Bloqueado";
+    s += kFimLinha;
+    s += LinhaTotais("Total", "", t.geral);
+    for (const auto& [texto, n] : t.porEstado) {
+        Contagem c;
+        c.total = n;
+        if (texto == estado::kLiberado) c.liberado = n;
+        if (texto == estado::kBloqueado) c.bloqueado = n;
+        s += LinhaTotais("Estado", Utf8(texto), c);
+    }
+    for (const auto& [terminal, c] : t.porTerminal) {
+        s += LinhaTotais("Equip.", TextoTerminal(terminal), c);
+    }
+    for (int h = 0; h < 24; ++h)
+        s += LinhaTotais("Hora", Hora(h), t.porHora[static_cast<size_t>(h)]);
+    return s;
+}
+
+std::string TextoRelatorio(const DiaHistorico& dia, const TotaisHistorico& t) {
+    std::string s;
+    char b[160];
+    auto linha = [&](const char* rotulo, const std::string& item, const Contagem& c) {
+        std::snprintf(b, sizeof b, "  %-8s %-20s %9d %9d %9d\n", rotulo, item.c_str(), c.total,
+                      c.liberado, c.bloqueado);
+        s += b;
+    };
+    s += "Lumora report: " + dia.arquivo.filename().string() + ", " +
+         std::to_string(dia.linhas.size()) + " rows\n";
+    s += "\nPer state:\n";
+    for (const auto& [estado, n] : t.porEstado) {
+        // Widths count characters; the UTF-8 of an accented letter is two bytes.
+        const std::string texto = Utf8(estado);
+        const int largura = 20 + static_cast<int>(texto.size() - estado.size());
+        std::snprintf(b, sizeof b, "  %-*s %9d\n", largura, texto.c_str(), n);
+        s += b;
+    }
+    std::snprintf(b, sizeof b, "\n  %-8s %-20s %9s %9s %9s\n", "", "", "rows", "Liberado",
+                  "Bloqueado");
+    s += "\nPer terminal and per hour:";
+    s += b;
+    for (const auto& [terminal, c] : t.porTerminal) {
+        linha("Equip.", terminal == kSemTerminal ? "(none)" : TextoTerminal(terminal), c);
+    }
+    for (int h = 0; h < 24; ++h) {
+        const Contagem& c = t.porHora[static_cast<size_t>(h)];
+        if (c.total > 0) linha("Hour", Hora(h), c);
+    }
+    linha("Total", "", t.geral);
+    return s;
+}
+
+}  // namespace lumora

@@ -1,0 +1,91 @@
+// Past nights: the day files in Historicos/, read only, with filters, totals and CSV export.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/DateTime.h"
+
+namespace lumora {
+
+// A history day file present in the program folder.
+struct DiaArquivo {
+    common::DateTime dia;  // midnight of the file's day
+    std::filesystem::path arquivo;
+};
+
+// The day files of Historicos/, newest day first. Names that are not
+// "Historico_<yyyymmdd>.xml" with a real date are left out. None when the folder is missing.
+std::vector<DiaArquivo> DiasComHistorico(const std::filesystem::path& pastaPrograma);
+std::filesystem::path ArquivoDoDia(const std::filesystem::path& pastaPrograma,
+                                   common::DateTime dia);
+// "2026-12-05" to that day; nothing for any other text.
+std::optional<common::DateTime> LeDataIso(std::string_view texto);
+
+// Terminal value of a row whose Terminal field is empty.
+constexpr int32_t kSemTerminal = INT32_MIN;
+
+// One row as the past-nights views keep it: a hundred thousand of them fit in a few MiB.
+struct LinhaHistorico {
+    int64_t ms = 0;  // DataHora, common::DateTime::Ms
+    int32_t terminal = kSemTerminal;
+    uint16_t estado = 0;  // index into DiaHistorico::estados
+    uint8_t tamanho = 0;  // bytes of `cracha` in use
+    std::array<char, 16> cracha{};
+    std::string_view Cracha() const { return {cracha.data(), tamanho}; }
+};
+
+// A whole day's file, rows in time order (ties in file order).
+struct DiaHistorico {
+    std::filesystem::path arquivo;
+    std::vector<std::string> estados;  // the state texts seen, Windows-1252, first seen first
+    std::vector<LinhaHistorico> linhas;
+    const std::string& Estado(const LinhaHistorico& l) const { return estados[l.estado]; }
+};
+
+// Reads a day's file without ever writing to it or its folder, through the receiver's own
+// history file parser (other producers' columns are ignored). A file the receiver is adding to
+// may be caught half written: it is read again for up to about a second before it counts as
+// damaged. Raises common::EFileError when it cannot be read, EDataPacketError when damaged.
+DiaHistorico LeDiaHistorico(const std::filesystem::path& arquivo);
+
+struct FiltroHistorico {
+    std::string cracha;                 // part of the card number; empty: any
+    std::optional<int32_t> terminal;    // kSemTerminal: rows without one
+    std::optional<std::string> estado;  // exact state text
+};
+// Positions in `dia.linhas` of the rows that pass, in order.
+std::vector<int> FiltraHistorico(const DiaHistorico& dia, const FiltroHistorico& filtro);
+
+struct Contagem {
+    int total = 0;
+    int liberado = 0;
+    int bloqueado = 0;
+};
+struct TotaisHistorico {
+    Contagem geral;
+    std::map<std::string, int> porEstado;  // byte order of the texts
+    std::map<int32_t, Contagem> porTerminal;
+    std::array<Contagem, 24> porHora{};
+};
+TotaisHistorico Totaliza(const DiaHistorico& dia, const std::vector<int>& linhas);
+
+// CSV for a spreadsheet on a Brazilian desktop: UTF-8 with a byte order mark (else it takes
+// the bytes for another code page), ";" between fields (the "," is the decimal comma there),
+// CRLF line ends, a header line, fields quoted when they hold ";", quotes or line breaks.
+std::string CampoCsv(std::string_view utf8);
+std::string CsvLinhas(const DiaHistorico& dia, const std::vector<int>& linhas);
+std::string CsvTotais(const TotaisHistorico& totais);
+
+// The report of one day as printed by the command line, in UTF-8.
+std::string TextoRelatorio(const DiaHistorico& dia, const TotaisHistorico& totais);
+// A terminal number as shown ("01"), empty for none.
+std::string TextoTerminal(int32_t terminal);
+
+}  // namespace lumora

@@ -1,0 +1,153 @@
+// The main window's view of the gates: the terminals' status tab, the reports of a terminal
+// away and back, the tray icon's count, and the menu of the past nights.
+#include <QBrush>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSystemTrayIcon>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "common/Unhandled.h"
+#include "common/qt/Text1252Qt.h"
+#include "receiver/shell/uHistoricos.h"
+#include "receiver/shell/uPrincipal.h"
+
+namespace lumora {
+namespace {
+
+using common::qt::ToQString;
+
+std::string Momento(common::DateTime quando, common::DateTime agora) {
+    if (quando.IsZero()) return "-";
+    return quando.Format(quando.DayNumber() == agora.DayNumber() ? "hh:nn:ss" : "dd/mm hh:nn");
+}
+
+}  // namespace
+
+QWidget* TFormPrincipal::CriaAbaTerminais() {
+    auto* aba = new QWidget;
+    aba->setObjectName(QStringLiteral("tsTerminais"));
+    auto* col = new QVBoxLayout(aba);
+    col->setContentsMargins(4, 4, 4, 4);
+    col->setSpacing(3);
+    lbTerminais_ = new QLabel(aba);
+    lbTerminais_->setObjectName(QStringLiteral("lbTerminais"));
+    col->addWidget(lbTerminais_);
+    grdTerminais_ = new QTableWidget(0, 7, aba);
+    grdTerminais_->setObjectName(QStringLiteral("grdTerminais"));
+    grdTerminais_->setHorizontalHeaderLabels({QStringLiteral("Equip."), QStringLiteral("IP"),
+                                              QStringLiteral("Estado"), QStringLiteral("Desde"),
+                                              ToQString("\xDAltima msg."), QStringLiteral("Lib."),
+                                              QStringLiteral("Blo.")});
+    grdTerminais_->verticalHeader()->hide();
+    grdTerminais_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grdTerminais_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    const int larguras[] = {36, 78, 62, 52, 52, 34, 34};
+    for (int i = 0; i < 7; ++i) grdTerminais_->setColumnWidth(i, larguras[i]);
+    grdTerminais_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    col->addWidget(grdTerminais_, 1);
+
+    tmrTerminais_ = new QTimer(this);
+    tmrTerminais_->setObjectName(QStringLiteral("tmrTerminais"));
+    tmrTerminais_->setInterval(1000);
+    connect(tmrTerminais_, &QTimer::timeout, this,
+            [this] { common::GuardEntryPoint([this] { AtualizaTerminais(); }); });
+    servidor_->OnMensagem = [this](const std::string& ip) {
+        estadoTerminais_.Mensagem(ip, common::Now());
+    };
+    return aba;
+}
+
+void TFormPrincipal::CriaMenuRelatorios() {
+    QMenu* menu = menuBar()->addMenu(ToQString("&Relat\xF3rios"));
+    menu->setObjectName(QStringLiteral("Relatorios1"));
+    QAction* status = menu->addAction(QStringLiteral("Status dos Terminais"));
+    status->setObjectName(QStringLiteral("StatusTerminais1"));
+    connect(status, &QAction::triggered, this, [this] {
+        common::GuardEntryPoint([this] { paginas_->setCurrentWidget(abaTerminais_); });
+    });
+    QAction* historicos = menu->addAction(ToQString("Hist\xF3ricos Anteriores..."));
+    historicos->setObjectName(QStringLiteral("HistoricosAnteriores1"));
+    connect(historicos, &QAction::triggered, this,
+            [this] { common::GuardEntryPoint([this] { AbreHistoricos(); }); });
+}
+
+TformHistoricos* TFormPrincipal::AbreHistoricos() {
+    // A window of its own beside this one, which may be hidden to the notification area.
+    if (!historicos_) {
+        historicos_ = new TformHistoricos(pasta_);
+        historicos_->setAttribute(Qt::WA_DeleteOnClose);
+        historicos_->setFont(QFont());
+    }
+    historicos_->show();
+    historicos_->raise();
+    historicos_->activateWindow();
+    return historicos_;
+}
+
+void TFormPrincipal::AtualizaTerminais() {
+    if (!tabelasIniciadas_) return;
+    const common::DateTime agora = common::Now();
+    estadoTerminais_.Comunicacao(servidor_->Escutando(), agora);
+    if (tabelas_.cdsEquipamentos.ChangeCount() != mudancasEquipamentos_) {
+        mudancasEquipamentos_ = tabelas_.cdsEquipamentos.ChangeCount();
+        estadoTerminais_.DefineEquipamentos(tabelas_.cdsEquipamentos);
+    }
+    if (tabelas_.cdsHistorico.ChangeCount() != mudancasHistorico_) {
+        mudancasHistorico_ = tabelas_.cdsHistorico.ChangeCount();
+        estadoTerminais_.ContaHistorico(tabelas_.cdsHistorico);
+    }
+    for (const AvisoTerminal& aviso : estadoTerminais_.Verifica(agora)) AvisaTerminal(aviso);
+
+    const auto& terminais = estadoTerminais_.Terminais();
+    const std::string resumo = std::to_string(estadoTerminais_.Conectados()) + " de " +
+                               std::to_string(terminais.size()) + " terminais conectados";
+    lbTerminais_->setText(ToQString(resumo));
+    if (bandeja_) bandeja_->setToolTip(windowTitle() + QStringLiteral("\n") + ToQString(resumo));
+    grdTerminais_->setRowCount(static_cast<int>(terminais.size()));
+    for (int i = 0; i < static_cast<int>(terminais.size()); ++i) {
+        const EstadoTerminal& t = terminais[static_cast<size_t>(i)];
+        const std::string textos[] = {t.numero,
+                                      t.ip,
+                                      t.conectado ? "Conectado" : "Desconectado",
+                                      Momento(t.desde, agora),
+                                      Momento(t.ultimaMensagem, agora),
+                                      std::to_string(t.liberados),
+                                      std::to_string(t.bloqueados)};
+        for (int c = 0; c < 7; ++c) {
+            QTableWidgetItem* item = grdTerminais_->item(i, c);
+            if (!item) {
+                item = new QTableWidgetItem;
+                grdTerminais_->setItem(i, c, item);
+            }
+            item->setText(ToQString(textos[c]));
+            // The gates that are not there stand out.
+            item->setForeground(t.conectado ? QBrush() : QBrush(Qt::darkRed));
+            item->setBackground(t.conectado ? QBrush() : QBrush(QColor(255, 225, 225)));
+        }
+    }
+}
+
+void TFormPrincipal::AvisaTerminal(const AvisoTerminal& aviso) {
+    const std::string quem = "Terminal " + aviso.numero + " (" + aviso.ip + ")";
+    const std::string texto = aviso.voltou
+                                  ? quem + " conectado novamente"
+                                  : quem + " sem conex\xE3o h\xE1 " +
+                                        std::to_string(TEstadoTerminais::kAusenciaMs / 1000) + " s";
+    log_.Enviados("Aviso: " + texto);
+    // A notification where someone sees the desktop; the journal's line where nobody does.
+    if (!SemOperador() && bandeja_ && QSystemTrayIcon::isSystemTrayAvailable()) {
+        if (!bandeja_->isVisible()) bandeja_->show();
+        bandeja_->showMessage(
+            windowTitle(), ToQString(texto),
+            aviso.voltou ? QSystemTrayIcon::Information : QSystemTrayIcon::Warning, 10000);
+    } else {
+        common::WriteStderrLine("Lumora: " + texto);
+    }
+}
+
+}  // namespace lumora
