@@ -193,6 +193,10 @@ TotaisHistorico Totaliza(const DiaHistorico& dia, const std::vector<int>& linhas
         Conta(t.porHora[static_cast<size_t>(common::DateTime::FromMs(l.ms).MsOfDay() / 3'600'000)],
               estado);
     }
+    if (!dia.linhas.empty()) {
+        t.primeiraHora =
+            static_cast<int>(common::DateTime::FromMs(dia.linhas.front().ms).MsOfDay() / 3'600'000);
+    }
     for (size_t e = 0; e < porEstado.size(); ++e) {
         if (porEstado[e] > 0) t.porEstado[dia.estados[e]] = porEstado[e];
     }
@@ -281,9 +285,9 @@ std::string TextoRelatorio(const DiaHistorico& dia, const TotaisHistorico& t) {
     for (const auto& [terminal, c] : t.porTerminal) {
         linha("Equip.", terminal == kSemTerminal ? "(none)" : TextoTerminal(terminal), c);
     }
-    for (int h = 0; h < 24; ++h) {
-        const Contagem& c = t.porHora[static_cast<size_t>(h)];
-        if (c.total > 0) linha("Hour", Hora(h), c);
+    for (int k = 0; k < 24; ++k) {
+        const Contagem& c = t.porHora[static_cast<size_t>(t.Hora(k))];
+        if (c.total > 0) linha("Hour", Hora(t.Hora(k)), c);
     }
     linha("Total", "", t.geral);
     return s;

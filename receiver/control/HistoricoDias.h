@@ -73,6 +73,10 @@ struct TotaisHistorico {
     std::map<std::string, int> porEstado;  // byte order of the texts
     std::map<int32_t, Contagem> porTerminal;
     std::array<Contagem, 24> porHora{};
+    // The hour of the day's first row: a night's hours are listed from there on, so that
+    // 23:00 comes before 00:00.
+    int primeiraHora = 0;
+    int Hora(int k) const { return (primeiraHora + k) % 24; }
 };
 TotaisHistorico Totaliza(const DiaHistorico& dia, const std::vector<int>& linhas);
 

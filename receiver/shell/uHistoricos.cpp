@@ -101,8 +101,9 @@ TGraficoHoras::TGraficoHoras(QWidget* parent) : QWidget(parent) {
     setMinimumHeight(120);
 }
 
-void TGraficoHoras::Define(const std::array<int, 24>& valores) {
+void TGraficoHoras::Define(const std::array<int, 24>& valores, int primeiraHora) {
     valores_ = valores;
+    primeiraHora_ = primeiraHora;
     update();
 }
 
@@ -118,9 +119,13 @@ void TGraficoHoras::paintEvent(QPaintEvent*) {
     p.drawText(QRect(4, 2, width() - 8, alturaTexto), Qt::AlignLeft,
                ToQString("Sa\xED"
                          "das (Liberado) por hora"));
-    for (int h = 0; h < 24; ++h) {
+    QFont pequena = font();
+    pequena.setPointSizeF(std::max(6.0, pequena.pointSizeF() - 2));
+    p.setFont(pequena);
+    for (int k = 0; k < 24; ++k) {
+        const int h = (primeiraHora_ + k) % 24;
         const int v = valores_[static_cast<size_t>(h)];
-        const int x = area.left() + static_cast<int>(h * largura);
+        const int x = area.left() + static_cast<int>(k * largura);
         const int w = std::max(1, static_cast<int>(largura) - 2);
         const int altura =
             static_cast<int>(static_cast<double>(v) * (area.height() - alturaTexto) / maximo);
@@ -141,7 +146,7 @@ TformHistoricos::TformHistoricos(std::filesystem::path pastaPrograma, QWidget* p
     : QWidget(parent, Qt::Window | Qt::Tool), pasta_(std::move(pastaPrograma)) {
     setObjectName(QStringLiteral("formHistoricos"));
     setWindowTitle(ToQString("Hist\xF3ricos Anteriores"));
-    resize(820, 600);
+    resize(900, 640);
 
     auto* raiz = new QHBoxLayout(this);
     lbDias_ = new QListWidget(this);
@@ -202,8 +207,11 @@ TformHistoricos::TformHistoricos(std::filesystem::path pastaPrograma, QWidget* p
                                            QStringLiteral("Bloqueado")});
     grdTotais_->verticalHeader()->hide();
     grdTotais_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    grdTotais_->setMinimumWidth(330);
-    grdTotais_->horizontalHeader()->setDefaultSectionSize(62);
+    grdTotais_->setMinimumWidth(360);
+    grdTotais_->horizontalHeader()->setDefaultSectionSize(64);
+    grdTotais_->setColumnWidth(0, 52);
+    grdTotais_->setColumnWidth(1, 90);
+    grdTotais_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     linhaBaixo->addWidget(grdTotais_);
     grafHoras_ = new TGraficoHoras(baixo);
     linhaBaixo->addWidget(grafHoras_, 1);
@@ -354,7 +362,7 @@ void TformHistoricos::MostraTotais() {
     }
     std::array<int, 24> saidas{};
     for (size_t h = 0; h < 24; ++h) saidas[h] = totais_.porHora[h].liberado;
-    grafHoras_->Define(saidas);
+    grafHoras_->Define(saidas, totais_.primeiraHora);
 }
 
 void TformHistoricos::ExportaRegistros(const std::filesystem::path& arquivo) const {

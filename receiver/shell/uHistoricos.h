@@ -42,7 +42,8 @@ class TGraficoHoras : public QWidget {
     Q_OBJECT
   public:
     explicit TGraficoHoras(QWidget* parent = nullptr);
-    void Define(const std::array<int, 24>& valores);
+    // Values by hour of the day; the bars start at `primeiraHora`.
+    void Define(const std::array<int, 24>& valores, int primeiraHora);
     const std::array<int, 24>& Valores() const { return valores_; }
     QSize sizeHint() const override { return {480, 150}; }
 
@@ -51,6 +52,7 @@ class TGraficoHoras : public QWidget {
 
   private:
     std::array<int, 24> valores_{};
+    int primeiraHora_ = 0;
 };
 
 class TformHistoricos : public QWidget {

@@ -102,18 +102,17 @@ TFormPrincipal::TFormPrincipal(std::filesystem::path pastaPrograma, QWidget* par
     abaHistorico_ = CriaAbaHistorico();
     abaConfiguracoes_ = CriaAbaConfiguracoes();
     abaEquipamentos_ = CriaAbaEquipamentos();
-    abaTerminais_ = CriaAbaTerminais();
     paginas_->addTab(abaComandas_, QStringLiteral("Lista de Comandas"));
     paginas_->addTab(abaHistorico_, QStringLiteral("Historico de Acessos"));
     paginas_->addTab(abaConfiguracoes_, ToQString("Configura\xE7\xF5"
                                                   "es"));
     paginas_->addTab(abaEquipamentos_, QStringLiteral("Equipamentos"));
-    paginas_->addTab(abaTerminais_, QStringLiteral("Terminais"));
     paginas_->tabBar()->setExpanding(false);
     paginas_->setUsesScrollButtons(false);
     setCentralWidget(paginas_);
     AjustaAbas();
     CriaBarraStatus();
+    CriaJanelaTerminais();
     // The folder in use, for whoever points the venue's card-list program at it.
     if (auto* painel = statusBar()->findChild<QLabel*>(QStringLiteral("StatusPanel1"))) {
         const QString caminho = QFile::decodeName(pasta_.c_str());

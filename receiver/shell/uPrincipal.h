@@ -86,6 +86,8 @@ class TFormPrincipal : public QMainWindow,
     // the connections, the messages and the day's history; due reports go out from here.
     void AtualizaTerminais();
     const TEstadoTerminais& EstadoTerminais() const { return estadoTerminais_; }
+    // The window with every registered terminal's status, in front.
+    void MostraTerminais();
     // The past-nights window, made on first use.
     TformHistoricos* AbreHistoricos();
 
@@ -117,7 +119,7 @@ class TFormPrincipal : public QMainWindow,
     QWidget* CriaAbaEquipamentos();
     void CriaBarraStatus();
     void CriaBandeja();
-    QWidget* CriaAbaTerminais();
+    void CriaJanelaTerminais();
     void CriaMenuRelatorios();
     void AvisaTerminal(const AvisoTerminal& aviso);
     void AjustaAbas();
@@ -204,7 +206,7 @@ class TFormPrincipal : public QMainWindow,
     TEstadoTerminais estadoTerminais_;
     uint64_t mudancasEquipamentos_ = UINT64_MAX;
     uint64_t mudancasHistorico_ = UINT64_MAX;
-    QWidget* abaTerminais_ = nullptr;
+    QWidget* janelaTerminais_ = nullptr;
     QLabel* lbTerminais_ = nullptr;
     QTableWidget* grdTerminais_ = nullptr;
     QTimer* tmrTerminais_ = nullptr;

@@ -1,15 +1,17 @@
-// The main window's view of the gates: the terminals' status tab, the reports of a terminal
-// away and back, the tray icon's count, and the menu of the past nights.
+// The main window's view of the gates: the terminals' status window and panel, the reports of a
+// terminal away and back, the tray icon's count, and the menu of the past nights.
 #include <QBrush>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <functional>
 
 #include "common/Unhandled.h"
 #include "common/qt/Text1252Qt.h"
@@ -21,6 +23,22 @@ namespace {
 
 using common::qt::ToQString;
 
+// A click on a status panel.
+class CliquePainel : public QObject {
+  public:
+    CliquePainel(QObject* pai, std::function<void()> acao) : QObject(pai), acao_(std::move(acao)) {}
+    bool eventFilter(QObject* alvo, QEvent* evento) override {
+        if (evento->type() == QEvent::MouseButtonRelease) {
+            common::GuardEntryPoint(acao_);
+            return true;
+        }
+        return QObject::eventFilter(alvo, evento);
+    }
+
+  private:
+    std::function<void()> acao_;
+};
+
 std::string Momento(common::DateTime quando, common::DateTime agora) {
     if (quando.IsZero()) return "-";
     return quando.Format(quando.DayNumber() == agora.DayNumber() ? "hh:nn:ss" : "dd/mm hh:nn");
@@ -28,9 +46,14 @@ std::string Momento(common::DateTime quando, common::DateTime agora) {
 
 }  // namespace
 
-QWidget* TFormPrincipal::CriaAbaTerminais() {
-    auto* aba = new QWidget;
-    aba->setObjectName(QStringLiteral("tsTerminais"));
+void TFormPrincipal::CriaJanelaTerminais() {
+    // A window of its own: the four tabs already fill the narrow main window, whose first
+    // status panel says how many gates are online and opens this one when clicked.
+    auto* aba = new QWidget(this, Qt::Window | Qt::Tool);
+    janelaTerminais_ = aba;
+    aba->setObjectName(QStringLiteral("formTerminais"));
+    aba->setWindowTitle(QStringLiteral("Status dos Terminais"));
+    aba->resize(520, 260);
     auto* col = new QVBoxLayout(aba);
     col->setContentsMargins(4, 4, 4, 4);
     col->setSpacing(3);
@@ -46,8 +69,7 @@ QWidget* TFormPrincipal::CriaAbaTerminais() {
     grdTerminais_->verticalHeader()->hide();
     grdTerminais_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grdTerminais_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    const int larguras[] = {36, 78, 62, 52, 52, 34, 34};
-    for (int i = 0; i < 7; ++i) grdTerminais_->setColumnWidth(i, larguras[i]);
+    grdTerminais_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     grdTerminais_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     col->addWidget(grdTerminais_, 1);
 
@@ -59,7 +81,17 @@ QWidget* TFormPrincipal::CriaAbaTerminais() {
     servidor_->OnMensagem = [this](const std::string& ip) {
         estadoTerminais_.Mensagem(ip, common::Now());
     };
-    return aba;
+    if (auto* painel = statusBar()->findChild<QLabel*>(QStringLiteral("StatusPanel0"))) {
+        painel->installEventFilter(new CliquePainel(painel, [this] { MostraTerminais(); }));
+        painel->setToolTip(QStringLiteral("Status dos Terminais"));
+    }
+}
+
+void TFormPrincipal::MostraTerminais() {
+    AtualizaTerminais();
+    janelaTerminais_->show();
+    janelaTerminais_->raise();
+    janelaTerminais_->activateWindow();
 }
 
 void TFormPrincipal::CriaMenuRelatorios() {
@@ -67,9 +99,8 @@ void TFormPrincipal::CriaMenuRelatorios() {
     menu->setObjectName(QStringLiteral("Relatorios1"));
     QAction* status = menu->addAction(QStringLiteral("Status dos Terminais"));
     status->setObjectName(QStringLiteral("StatusTerminais1"));
-    connect(status, &QAction::triggered, this, [this] {
-        common::GuardEntryPoint([this] { paginas_->setCurrentWidget(abaTerminais_); });
-    });
+    connect(status, &QAction::triggered, this,
+            [this] { common::GuardEntryPoint([this] { MostraTerminais(); }); });
     QAction* historicos = menu->addAction(ToQString("Hist\xF3ricos Anteriores..."));
     historicos->setObjectName(QStringLiteral("HistoricosAnteriores1"));
     connect(historicos, &QAction::triggered, this,
@@ -107,6 +138,12 @@ void TFormPrincipal::AtualizaTerminais() {
     const std::string resumo = std::to_string(estadoTerminais_.Conectados()) + " de " +
                                std::to_string(terminais.size()) + " terminais conectados";
     lbTerminais_->setText(ToQString(resumo));
+    if (auto* painel = statusBar()->findChild<QLabel*>(QStringLiteral("StatusPanel0"))) {
+        painel->setText(ToQString(" " + resumo));
+        // Red while a registered gate is not there.
+        const bool falta = estadoTerminais_.Conectados() < static_cast<int>(terminais.size());
+        painel->setStyleSheet(falta ? QStringLiteral("color: #a00000") : QString());
+    }
     if (bandeja_) bandeja_->setToolTip(windowTitle() + QStringLiteral("\n") + ToQString(resumo));
     grdTerminais_->setRowCount(static_cast<int>(terminais.size()));
     for (int i = 0; i < static_cast<int>(terminais.size()); ++i) {

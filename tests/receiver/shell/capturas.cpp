@@ -1,4 +1,5 @@
-// Takes the pictures of the windows for the documentation: the four tabs and the traffic log,
+// Takes the pictures of the windows for the documentation: the four tabs, the traffic log,
+// the terminals' status and a past night,
 // with a few cards, two simulated terminals and their traffic. Not a test; run it under a
 // display (scripts/screenshots.sh starts a virtual one).
 #include <netinet/in.h>
@@ -13,13 +14,18 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QThread>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "TerminalSim.h"
+#include "common/Convert.h"
 #include "common/DateTime.h"
 #include "receiver/control/ArquivosReceptor.h"
+#include "receiver/control/HistoricoDias.h"
+#include "receiver/control/TableFile.h"
+#include "receiver/shell/uHistoricos.h"
 #include "receiver/shell/uLog.h"
 #include "receiver/shell/uPrincipal.h"
 #include "tests/support/PortaLivre.h"
@@ -48,8 +54,8 @@ void Semeia(const std::filesystem::path& pasta) {
         t.cdsComandas.SetString(campo::kNumComanda, numero);
         t.cdsComandas.Post();
     }
-    const std::pair<const char*, const char*> equipamentos[] = {{"1", "127.0.0.5"},
-                                                                {"2", "127.0.0.6"}};
+    const std::pair<const char*, const char*> equipamentos[] = {
+        {"1", "127.0.0.5"}, {"2", "127.0.0.6"}, {"3", "127.0.0.7"}};
     for (const auto& [numero, ip] : equipamentos) {
         t.cdsEquipamentos.Insert();
         t.cdsEquipamentos.SetString(campo::kNumEquipamento, numero);
@@ -58,6 +64,30 @@ void Semeia(const std::filesystem::path& pasta) {
     }
     arquivos.Fecha();
     arquivos.FechaEquipamentos();
+
+    // Last night, for the past-nights window: a busy evening at three gates.
+    TabelasReceptor ontem;
+    ontem.cdsHistorico.Open();
+    const common::DateTime dia =
+        common::DateTime::FromMs((common::Now().DayNumber() - 1) * common::DateTime::kMsPerDay);
+    uint32_t sorteio = 12345;
+    for (int i = 0; i < 900; ++i) {
+        sorteio = sorteio * 1103515245u + 12345u;
+        // More people leave towards the small hours.
+        const double fracao = std::sqrt((sorteio >> 8) % 10000 / 10000.0);
+        const int64_t ms =
+            dia.Ms() + 19 * 3'600'000LL + static_cast<int64_t>(fracao * 9 * 3'600'000);
+        const char* estado =
+            i % 11 == 0 ? "Bloqueado" : (i % 29 == 0 ? "N\xE3o Girou" : "Liberado");
+        ontem.cdsHistorico.Insert();
+        ontem.cdsHistorico.SetDateTime(campo::kDataHora, common::DateTime::FromMs(ms));
+        ontem.cdsHistorico.SetString(campo::kCracha,
+                                     common::IntToStrMin(1000 + (sorteio >> 4) % 9000, 16));
+        ontem.cdsHistorico.SetString(campo::kEstado, estado);
+        ontem.cdsHistorico.SetInteger(campo::kTerminal, 1 + static_cast<int>(sorteio >> 20) % 3);
+        ontem.cdsHistorico.Post();
+    }
+    SaveTableToFile(ontem.cdsHistorico, ArquivoDoDia(pasta, dia).string());
 }
 
 void Salva(QWidget* janela, const std::string& arquivo) {
@@ -112,6 +142,7 @@ int main(int argc, char* argv[]) {
     Espera(500);
 
     auto* paginas = principal.findChild<QTabWidget*>(QStringLiteral("PageControl1"));
+    principal.AtualizaTerminais();
     const char* nomes[] = {"comandas", "historico", "configuracoes", "equipamentos"};
     for (int i = 0; i < 4; ++i) {
         paginas->setCurrentIndex(i);
@@ -119,6 +150,13 @@ int main(int argc, char* argv[]) {
     }
     log.show();
     Salva(&log, saida + "/lumora-log.png");
+    principal.MostraTerminais();
+    Salva(principal.findChild<QWidget*>(QStringLiteral("formTerminais")),
+          saida + "/lumora-terminais.png");
+    TformHistoricos* historicos = principal.AbreHistoricos();
+    historicos->AbreDia(
+        common::DateTime::FromMs((common::Now().DayNumber() - 1) * common::DateTime::kMsPerDay));
+    Salva(historicos, saida + "/lumora-historicos.png");
 
     a.Close();
     b.Close();
