@@ -255,8 +255,9 @@ std::string CsvTotais(const TotaisHistorico& t) {
     for (const auto& [terminal, c] : t.porTerminal) {
         s += LinhaTotais("Equip.", TextoTerminal(terminal), c);
     }
-    for (int h = 0; h < 24; ++h)
-        s += LinhaTotais("Hora", Hora(h), t.porHora[static_cast<size_t>(h)]);
+    for (int k = 0; k < 24; ++k) {
+        s += LinhaTotais("Hora", Hora(t.Hora(k)), t.porHora[static_cast<size_t>(t.Hora(k))]);
+    }
     return s;
 }
 

@@ -2,12 +2,20 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <array>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
+#include <thread>
 
+#include "common/Convert.h"
 #include "common/Exception.h"
+#include "common/Text1252.h"
 #include "receiver/control/ArquivosReceptor.h"
 #include "receiver/control/DataPacket.h"
+#include "receiver/control/HistoricoDias.h"
 #include "receiver/control/TableFile.h"
 
 using namespace lumora;
@@ -254,4 +262,275 @@ TEST_F(ArquivosTest, ASaveThatFailsKeepsTheRowsAndTheOldFile) {
     EXPECT_EQ(tabelas.cdsHistorico.RecordCount(), 1);
     EXPECT_THROW(arquivos().Fecha(), common::Exception);
     EXPECT_EQ(Le(arquivos().ArquivoHistorico() / "x"), antes);
+}
+
+// ---- past nights: the day files read back, filtered, totalled and exported ----
+
+namespace {
+
+// RFC 4180 as a spreadsheet reads it: quoted fields may hold separators, quotes and breaks.
+std::vector<std::vector<std::string>> LeCsv(const std::string& texto, char separador) {
+    std::vector<std::vector<std::string>> linhas(1, std::vector<std::string>(1));
+    bool aspas = false;
+    for (size_t i = 0; i < texto.size(); ++i) {
+        const char c = texto[i];
+        if (aspas) {
+            if (c == '"' && i + 1 < texto.size() && texto[i + 1] == '"') {
+                linhas.back().back() += '"';
+                ++i;
+            } else if (c == '"') {
+                aspas = false;
+            } else {
+                linhas.back().back() += c;
+            }
+        } else if (c == '"') {
+            aspas = true;
+        } else if (c == separador) {
+            linhas.back().emplace_back();
+        } else if (c == '\r' && i + 1 < texto.size() && texto[i + 1] == '\n') {
+            ++i;
+            linhas.emplace_back(1);
+        } else {
+            EXPECT_NE(c, '\n') << "a bare LF at " << i;
+            linhas.back().back() += c;
+        }
+    }
+    EXPECT_TRUE(linhas.back().size() == 1 && linhas.back()[0].empty()) << "no CRLF at the end";
+    linhas.pop_back();
+    return linhas;
+}
+
+struct Registro {
+    DateTime quando;
+    std::string cracha, estado;
+    int32_t terminal;
+};
+
+// A night of rows at four gates, the card texts among them that a CSV must quote.
+std::vector<Registro> Noite(DateTime inicio, int n) {
+    // The 21-byte state is stored as 20, and read back so.
+    const std::string estados[] = {estado::kLiberado, estado::kLiberado, estado::kBloqueado,
+                                   estado::kNaoGirou, estado::kEquipNaoCadastrado.substr(0, 20)};
+    const std::string especiais[] = {"12\"3;4", "Crach\xE1 \x80", "a\r\nb", "x;y"};
+    std::vector<Registro> r;
+    uint32_t s = 7;
+    for (int i = 0; i < n; ++i) {
+        s = s * 1103515245u + 12345u;
+        const std::string cracha = i % 9 == 0 ? especiais[(s >> 5) % 4]
+                                              : common::IntToStrMin(static_cast<int>(s % 5000), 16);
+        r.push_back(
+            {DateTime::FromMs(inicio.Ms() + static_cast<int64_t>((s >> 3) % (10 * 3'600'000))),
+             cracha, estados[(s >> 11) % 5], static_cast<int32_t>(1 + (s >> 17) % 4)});
+    }
+    return r;
+}
+
+std::map<std::string, fs::file_time_type> Retrato(const fs::path& pasta) {
+    std::map<std::string, fs::file_time_type> r;
+    for (const auto& e : fs::recursive_directory_iterator(pasta))
+        r[e.path().string()] = e.last_write_time();
+    return r;
+}
+
+}  // namespace
+
+TEST_F(ArquivosTest, PastNightsAreReadOnlyAndFilteredAndTotalledAsCountedHere) {
+    // Today's file as the receiver writes it ...
+    ASSERT_TRUE(arquivos().Inicia(agora));
+    const std::vector<Registro> hoje = Noite(*DateTime::FromParts(2024, 3, 31, 18, 0, 0), 700);
+    for (const Registro& r : hoje) {
+        auto& h = tabelas.cdsHistorico;
+        h.Insert();
+        h.SetDateTime(campo::kDataHora, r.quando);
+        h.SetString(campo::kCracha, r.cracha);
+        h.SetString(campo::kEstado, r.estado);
+        h.SetInteger(campo::kTerminal, r.terminal);
+        h.Post();
+    }
+    arquivos().Fecha();
+    // ... and a day written by another producer: its own columns and parameters, rows in its
+    // own order, a row without a terminal.
+    Escreve(pasta / "Historicos" / "Historico_20240329.xml",
+            kCabeca +
+                "<METADATA><FIELDS><FIELD attrname=\"Operador\" fieldtype=\"string\" WIDTH=\"10\"/>"
+                "<FIELD attrname=\"DataHora\" fieldtype=\"dateTime\"/>"
+                "<FIELD attrname=\"Cracha\" fieldtype=\"string\" WIDTH=\"16\"/>"
+                "<FIELD attrname=\"Estado\" fieldtype=\"string\" WIDTH=\"20\"/>"
+                "<FIELD attrname=\"Terminal\" fieldtype=\"i4\"/></FIELDS><PARAMS LCID=\"1046\"/>"
+                "</METADATA><ROWDATA>"
+                "<ROW Operador=\"ana\" DataHora=\"20240330T01:10:00000\" Cracha=\"77\" "
+                "Estado=\"Liberado\" Terminal=\"2\"/>"
+                "<ROW Operador=\"rui\" DataHora=\"20240329T23:05:00000\" Cracha=\"78\" "
+                "Estado=\"Bloqueado\"/>"
+                "<ROW DataHora=\"20240329T23:50:00000\" Cracha=\"79\" Estado=\"Liberado\" "
+                "Terminal=\"2\"/></ROWDATA></DATAPACKET>");
+    // Names that are no day's file.
+    for (const char* outro : {"Historico_2024033.xml", "Historico_20240231.xml",
+                              ".Historico_20240330.xml.save~1.abc", "Historico_20240330.xml.bak"}) {
+        Escreve(pasta / "Historicos" / outro, "x");
+    }
+
+    const auto dias = DiasComHistorico(pasta);
+    ASSERT_EQ(dias.size(), 2u);
+    EXPECT_EQ(dias[0].dia, *DateTime::FromDate(2024, 3, 31));
+    EXPECT_EQ(dias[1].dia, *DateTime::FromDate(2024, 3, 29));
+    EXPECT_EQ(dias[0].arquivo, arquivos().ArquivoHistorico());
+
+    const auto antes = Retrato(pasta);
+    const std::string bytesHoje = Le(dias[0].arquivo);
+    const DiaHistorico dia = LeDiaHistorico(dias[0].arquivo);
+    const DiaHistorico outro = LeDiaHistorico(dias[1].arquivo);
+    EXPECT_EQ(Retrato(pasta), antes);
+    EXPECT_EQ(Le(dias[0].arquivo), bytesHoje);
+
+    ASSERT_EQ(dia.linhas.size(), hoje.size());
+    EXPECT_TRUE(std::is_sorted(dia.linhas.begin(), dia.linhas.end(),
+                               [](const auto& a, const auto& b) { return a.ms < b.ms; }));
+    // The other producer's day: its rows in time order, the one without a terminal kept.
+    ASSERT_EQ(outro.linhas.size(), 3u);
+    EXPECT_EQ(outro.linhas[0].Cracha(), "78");
+    EXPECT_EQ(outro.linhas[0].terminal, kSemTerminal);
+    EXPECT_EQ(outro.linhas[2].Cracha(), "77");
+    const TotaisHistorico tOutro = Totaliza(outro, FiltraHistorico(outro, {}));
+    EXPECT_EQ(tOutro.primeiraHora, 23);
+    EXPECT_EQ(tOutro.porHora[23].liberado, 1);
+    EXPECT_EQ(tOutro.porHora[1].liberado, 1);
+    EXPECT_EQ(tOutro.porTerminal.at(kSemTerminal).bloqueado, 1);
+
+    struct Caso {
+        FiltroHistorico filtro;
+    };
+    const Caso casos[] = {
+        {{}},
+        {{"12", std::nullopt, std::nullopt}},
+        {{"", 3, std::nullopt}},
+        {{"", std::nullopt, estado::kNaoGirou}},
+        {{"0", 2, estado::kLiberado}},
+        {{"", std::nullopt, "Sentido Livre"}},  // a state the day does not have
+        {{"\xE1 \x80", std::nullopt, std::nullopt}},
+    };
+    for (const Caso& c : casos) {
+        const auto passa = [&](const Registro& r) {
+            return r.cracha.find(c.filtro.cracha) != std::string::npos &&
+                   (!c.filtro.terminal || r.terminal == *c.filtro.terminal) &&
+                   (!c.filtro.estado || r.estado == *c.filtro.estado);
+        };
+        Contagem geral;
+        std::map<int32_t, int> porTerminal;
+        std::map<std::string, int> porEstado;
+        std::array<int, 24> saidasPorHora{};
+        for (const Registro& r : hoje) {
+            if (!passa(r)) continue;
+            ++geral.total;
+            geral.liberado += r.estado == estado::kLiberado;
+            geral.bloqueado += r.estado == estado::kBloqueado;
+            ++porTerminal[r.terminal];
+            ++porEstado[r.estado];
+            if (r.estado == estado::kLiberado) ++saidasPorHora[r.quando.Decode().hour];
+        }
+        const auto linhas = FiltraHistorico(dia, c.filtro);
+        const TotaisHistorico t = Totaliza(dia, linhas);
+        const std::string caso = c.filtro.cracha + "/" +
+                                 std::to_string(c.filtro.terminal.value_or(-1)) + "/" +
+                                 c.filtro.estado.value_or("*");
+        EXPECT_EQ(static_cast<int>(linhas.size()), geral.total) << caso;
+        EXPECT_EQ(t.geral.total, geral.total) << caso;
+        EXPECT_EQ(t.geral.liberado, geral.liberado) << caso;
+        EXPECT_EQ(t.geral.bloqueado, geral.bloqueado) << caso;
+        EXPECT_EQ(t.porEstado, porEstado) << caso;
+        std::map<int32_t, int> terminais;
+        for (const auto& [n, contagem] : t.porTerminal) terminais[n] = contagem.total;
+        EXPECT_EQ(terminais, porTerminal) << caso;
+        for (int h = 0; h < 24; ++h)
+            EXPECT_EQ(t.porHora[h].liberado, saidasPorHora[h]) << caso << h;
+    }
+}
+
+TEST_F(ArquivosTest, ExportedRowsAndTotalsComeBackThroughACsvParser) {
+    ASSERT_TRUE(arquivos().Inicia(agora));
+    const std::vector<Registro> hoje = Noite(*DateTime::FromParts(2024, 3, 31, 18, 0, 0), 200);
+    for (const Registro& r : hoje) {
+        auto& h = tabelas.cdsHistorico;
+        h.Insert();
+        h.SetDateTime(campo::kDataHora, r.quando);
+        h.SetString(campo::kCracha, r.cracha);
+        h.SetString(campo::kEstado, r.estado);
+        h.SetInteger(campo::kTerminal, r.terminal);
+        h.Post();
+    }
+    arquivos().Fecha();
+    const DiaHistorico dia = LeDiaHistorico(arquivos().ArquivoHistorico());
+    const auto todas = FiltraHistorico(dia, {});
+
+    const std::string csv = CsvLinhas(dia, todas);
+    ASSERT_TRUE(csv.starts_with("\xEF\xBB\xBF"));
+    const auto linhas = LeCsv(csv.substr(3), ';');
+    ASSERT_EQ(linhas.size(), hoje.size() + 1);
+    EXPECT_EQ(linhas[0], (std::vector<std::string>{"Data Hora", "Comanda", "Estado", "Equip."}));
+    // Every source row comes back once, its texts as UTF-8.
+    std::multiset<std::vector<std::string>> esperadas, lidas(linhas.begin() + 1, linhas.end());
+    for (const Registro& r : hoje) {
+        esperadas.insert({r.quando.Format("dd/mm/yyyy hh:nn:ss"), common::Cp1252ToUtf8(r.cracha),
+                          common::Cp1252ToUtf8(r.estado), TextoTerminal(r.terminal)});
+    }
+    EXPECT_EQ(lidas, esperadas);
+    EXPECT_TRUE(lidas.count({"", "", "", ""}) == 0);
+    EXPECT_NE(csv.find("\"12\"\"3;4\""), std::string::npos);
+    EXPECT_NE(csv.find("Crach\xC3\xA1 \xE2\x82\xAC"), std::string::npos);  // "á €"
+
+    const TotaisHistorico t = Totaliza(dia, todas);
+    const std::string totais = CsvTotais(t);
+    ASSERT_TRUE(totais.starts_with("\xEF\xBB\xBF"));
+    const auto tabela = LeCsv(totais.substr(3), ';');
+    ASSERT_GT(tabela.size(), 1u);
+    EXPECT_EQ(tabela[0],
+              (std::vector<std::string>{"Grupo", "Item", "Registros", "Liberado", "Bloqueado"}));
+    std::map<std::string, int> somas;
+    std::vector<std::string> horas;
+    for (size_t i = 1; i < tabela.size(); ++i) {
+        ASSERT_EQ(tabela[i].size(), 5u);
+        somas[tabela[i][0]] += std::stoi(tabela[i][2]);
+        if (tabela[i][0] == "Hora") horas.push_back(tabela[i][1]);
+        if (tabela[i][0] == "Estado" && tabela[i][1] == "N\xC3\xA3o Girou") {
+            EXPECT_EQ(std::stoi(tabela[i][2]), t.porEstado.at(estado::kNaoGirou));
+        }
+    }
+    // Each group adds up to the whole; the hours run from the night's first one, all 24.
+    for (const char* grupo : {"Total", "Estado", "Equip.", "Hora"}) {
+        EXPECT_EQ(somas[grupo], static_cast<int>(hoje.size())) << grupo;
+    }
+    ASSERT_EQ(horas.size(), 24u);
+    EXPECT_EQ(horas.front(), "18:00");
+    EXPECT_EQ(horas.back(), "17:00");
+}
+
+TEST_F(ArquivosTest, ADayFileCaughtHalfWrittenIsReadAgainAndADamagedOneRefused) {
+    ASSERT_TRUE(arquivos().Inicia(agora));
+    auto& h = tabelas.cdsHistorico;
+    for (int i = 0; i < 50; ++i) {
+        h.Insert();
+        h.SetDateTime(campo::kDataHora, DateTime::FromMs(agora.Ms() - i * 1000));
+        h.SetString(campo::kCracha, std::to_string(i));
+        h.SetString(campo::kEstado, estado::kLiberado);
+        h.SetInteger(campo::kTerminal, 1);
+        h.Post();
+    }
+    arquivos().Fecha();
+    const fs::path arquivo = arquivos().ArquivoHistorico();
+    const std::string inteiro = Le(arquivo);
+    // As an addition in front of the closing tags is seen before it is complete.
+    Escreve(arquivo, inteiro.substr(0, inteiro.size() / 2));
+    std::thread completa([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        Escreve(arquivo, inteiro);
+    });
+    const DiaHistorico dia = LeDiaHistorico(arquivo);
+    completa.join();
+    EXPECT_EQ(dia.linhas.size(), 50u);
+
+    Escreve(arquivo, inteiro.substr(0, inteiro.size() / 2));
+    EXPECT_THROW(LeDiaHistorico(arquivo), EDataPacketError);
+    EXPECT_EQ(Le(arquivo), inteiro.substr(0, inteiro.size() / 2));
+    EXPECT_THROW(LeDiaHistorico(pasta / "Historicos" / "Historico_20200101.xml"),
+                 common::EFileError);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "common/Exception.h"
+#include "receiver/control/EstadoTerminais.h"
 
 using namespace lumora;
 using common::TableState;
@@ -120,4 +121,114 @@ TEST(Tabelas, LabelsNameTheFieldsForTheOperator) {
     EXPECT_EQ(t.cdsComandas.Fields()[0].DisplayLabel(), "Comandas Ativas");
     EXPECT_EQ(t.cdsHistorico.Fields()[1].DisplayLabel(), "Crach\xE1");
     EXPECT_EQ(t.cdsEquipamentos.Fields()[1].DisplayLabel(), "IP");
+}
+
+// The terminals' status: a registered gate away for a minute while communication runs is
+// reported once, and once more when it is back.
+TEST(EstadoTerminais, AwayForAMinuteIsReportedOnceAndTheReturnOnce) {
+    TabelasReceptor t;
+    t.cdsEquipamentos.Open();
+    PostaEquipamento(t.cdsEquipamentos, "1", "127.0.0.5");
+    PostaEquipamento(t.cdsEquipamentos, "2", "127.0.0.6");
+    TEstadoTerminais e;
+    e.DefineEquipamentos(t.cdsEquipamentos);
+
+    enum Acao { Inicia, Para, Conecta, Desconecta, Verifica };
+    struct Passo {
+        int segundo;
+        Acao acao;
+        std::string ip;
+        std::string avisos;  // what Verifica reports: "01-" away, "01+" back
+    };
+    const Passo passos[] = {
+        // Nothing is away while communication is stopped, however long.
+        {0, Verifica, "", ""},
+        {500, Verifica, "", ""},
+        {1000, Inicia, "", ""},
+        {1001, Conecta, "127.0.0.5", ""},
+        {1059, Verifica, "", ""},
+        // 02 never came: away from the start of communication.
+        {1060, Verifica, "", "02-"},
+        {1061, Verifica, "", ""},
+        // A glitch shorter than the minute is no report.
+        {1100, Desconecta, "127.0.0.5", ""},
+        {1130, Conecta, "127.0.0.5", ""},
+        {1200, Verifica, "", ""},
+        // Two connections from one address: away only when both are gone.
+        {1201, Conecta, "127.0.0.5", ""},
+        {1202, Desconecta, "127.0.0.5", ""},
+        {1300, Verifica, "", ""},
+        {1301, Desconecta, "127.0.0.5", ""},
+        {1360, Verifica, "", ""},
+        {1361, Verifica, "", "01-"},
+        {5000, Verifica, "", ""},
+        {5001, Conecta, "127.0.0.6", ""},
+        {5002, Verifica, "", "02+"},
+        {5003, Verifica, "", ""},
+        // A stop forgets who was reported: no return is told for those, and the minute
+        // starts again with the next start.
+        {6000, Para, "", ""},
+        {6001, Conecta, "127.0.0.5", ""},
+        {6100, Verifica, "", ""},
+        {7000, Inicia, "", ""},
+        {7059, Verifica, "", ""},
+        {7060, Verifica, "", "01-02-"},
+        {7061, Desconecta, "127.0.0.9", ""},  // no such connection: nothing changes
+        {7062, Verifica, "", ""},
+    };
+    const auto base = common::DateTime::FromParts(2024, 3, 30, 20, 0, 0)->Ms();
+    for (const Passo& p : passos) {
+        const auto agora = common::DateTime::FromMs(base + p.segundo * 1000LL);
+        std::string avisos;
+        switch (p.acao) {
+            case Inicia:
+            case Para:
+                e.Comunicacao(p.acao == Inicia, agora);
+                break;
+            case Conecta:
+                e.Conectou(p.ip, agora);
+                break;
+            case Desconecta:
+                e.Desconectou(p.ip, agora);
+                break;
+            case Verifica:
+                for (const AvisoTerminal& a : e.Verifica(agora))
+                    avisos += a.numero + (a.voltou ? "+" : "-");
+                break;
+        }
+        EXPECT_EQ(avisos, p.avisos) << "at " << p.segundo;
+    }
+    EXPECT_EQ(e.Conectados(), 0);
+    ASSERT_EQ(e.Terminais().size(), 2u);
+    // Away since the stop closed its connection.
+    EXPECT_EQ(e.Terminais()[1].desde.Ms(), base + 6000 * 1000LL);
+}
+
+TEST(EstadoTerminais, CountsTheDaysReleasedAndBlockedRowsOfEachRegisteredTerminal) {
+    TabelasReceptor t;
+    t.cdsEquipamentos.Open();
+    PostaEquipamento(t.cdsEquipamentos, "1", "127.0.0.5");
+    PostaEquipamento(t.cdsEquipamentos, "12", "127.0.0.6");
+    t.cdsHistorico.Open();
+    const std::pair<const std::string*, int> linhas[] = {
+        {&estado::kLiberado, 1},  {&estado::kLiberado, 1},  {&estado::kBloqueado, 1},
+        {&estado::kNaoGirou, 1},  {&estado::kLiberado, 12}, {&estado::kBloqueado, 7},
+        {&estado::kBloqueado, 12}};
+    for (const auto& [texto, terminal] : linhas) {
+        t.cdsHistorico.Insert();
+        t.cdsHistorico.SetString(campo::kEstado, *texto);
+        t.cdsHistorico.SetInteger(campo::kTerminal, terminal);
+        t.cdsHistorico.Post();
+    }
+    TEstadoTerminais e;
+    e.DefineEquipamentos(t.cdsEquipamentos);
+    e.ContaHistorico(t.cdsHistorico);
+    const auto& s = e.Terminais();
+    ASSERT_EQ(s.size(), 2u);
+    EXPECT_EQ(s[0].numero, "01");
+    EXPECT_EQ(std::make_pair(s[0].liberados, s[0].bloqueados), std::make_pair(2, 1));
+    EXPECT_EQ(std::make_pair(s[1].liberados, s[1].bloqueados), std::make_pair(1, 1));
+    t.cdsHistorico.Empty();
+    e.ContaHistorico(t.cdsHistorico);
+    EXPECT_EQ(e.Terminais()[0].liberados, 0);
 }
