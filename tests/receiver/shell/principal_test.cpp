@@ -9,28 +9,39 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDropEvent>
 #include <QInputMethodEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTimer>
 #include <QToolButton>
+#include <array>
 #include <functional>
 
 #include "ApoioJanelas.h"
+#include "TerminalSim.h"
 #include "common/qt/DbGrid.h"
 #include "common/qt/Text1252Qt.h"
+#include "receiver/control/HistoricoDias.h"
+#include "receiver/control/TableFile.h"
 #include "receiver/shell/InstanciaUnica.h"
+#include "receiver/shell/uHistoricos.h"
 #include "receiver/shell/uLog.h"
+#include "tests/receiver/shell/PastaReceptor.h"
+#include "tests/support/PortaLivre.h"
 
 using namespace apoio;
 using common::qt::ToQString;
@@ -701,4 +712,185 @@ TEST_F(PrincipalTest, AnEquipmentRowTheStoreRuleRefusesStaysOpenInTheGrid) {
     QTest::keyClick(grade, Qt::Key_Delete, Qt::ControlModifier);
     EXPECT_EQ(equip.RecordCount(), 0);
     EXPECT_EQ(Vezes("Confirm", "Delete record?"), 2);
+}
+
+// ---- the gates' status and the past nights ----
+
+namespace {
+
+int Ocorrencias(const QString& texto, const QString& linha) { return texto.count(linha); }
+
+QString Celula(QTableWidget* grade, int linha, int coluna) {
+    const QTableWidgetItem* item = grade->item(linha, coluna);
+    return item ? item->text() : QString();
+}
+
+}  // namespace
+
+TEST_F(PrincipalTest, TheGatesStatusFollowsRealTrafficAndReportsAnAbsenceAndAReturnOnce) {
+    const uint16_t porta = lumora::teste::PortaLivre();
+    setenv("LUMORA_PORTA_TCP", std::to_string(porta).c_str(), 1);
+    common::DateTime agora = *common::DateTime::FromParts(2024, 3, 16, 22, 0, 0);
+    common::SetClock([&] { return agora; });
+    struct Relogio {
+        ~Relogio() { common::SetClock(nullptr); }
+    } relogio;
+    ASSERT_FALSE(lumora::teste::SemeiaPasta(pasta, "1234").empty());
+    Abre();
+    auto& equip = janela->Tabelas().cdsEquipamentos;
+    equip.Insert();
+    equip.SetString(campo::kNumEquipamento, "02");
+    equip.SetString(campo::kIP, "127.0.0.6");
+    equip.Post();
+    TformLog log;
+    log.show();
+    janela->DefineLog(&log);
+    auto avisos = [&](const std::string& texto) {
+        return Ocorrencias(log.MemoEnviados()->toPlainText(), ToQString("Aviso: " + texto));
+    };
+    auto* grade = Controle<QTableWidget>("grdTerminais");
+    auto* painel = Controle<QLabel>("StatusPanel0");
+    janela->btIniciarClick();
+    ASSERT_TRUE(janela->Servidor().Escutando());
+
+    termsim::SimTerminal terminal("01");
+    terminal.Connect("127.0.0.1", porta, "127.0.0.5");
+    ASSERT_TRUE(Ate([&] { return janela->EstadoTerminais().Conectados() == 1; }));
+    agora = *common::DateTime::FromParts(2024, 3, 16, 22, 0, 5);
+    terminal.SendCardRead("0000000000001234");
+    terminal.SendTurnstileResult("G");
+    terminal.SendCardRead("0000000000007777");
+    auto& historico = janela->Tabelas().cdsHistorico;
+    // Held until the terminal's clock message, a second after it connected.
+    ASSERT_TRUE(Ate([&] { return historico.RecordCount() == 2; }, 5000));
+    janela->AtualizaTerminais();
+    ASSERT_EQ(grade->rowCount(), 2);
+    EXPECT_EQ(Celula(grade, 0, 0), "01");
+    EXPECT_EQ(Celula(grade, 0, 1), "127.0.0.5");
+    EXPECT_EQ(Celula(grade, 0, 2), "Conectado");
+    EXPECT_EQ(Celula(grade, 0, 3), "22:00:00");
+    EXPECT_EQ(Celula(grade, 0, 4), "22:00:05");
+    EXPECT_EQ(Celula(grade, 0, 5), "1");  // Liberado
+    EXPECT_EQ(Celula(grade, 0, 6), "1");  // Bloqueado
+    EXPECT_EQ(Celula(grade, 1, 2), "Desconectado");
+    EXPECT_EQ(Celula(grade, 1, 4), "-");
+    EXPECT_NE(grade->item(1, 0)->background(), grade->item(0, 0)->background());
+    EXPECT_EQ(painel->text(), " 1 de 2 terminais conectados");
+    EXPECT_TRUE(janela->IconeBandeja()->toolTip().endsWith("1 de 2 terminais conectados"));
+
+    // 02 never came: a minute after the start it is reported, once.
+    const std::string ausente02 = "Terminal 02 (127.0.0.6) sem conex\xE3o h\xE1 60 s";
+    agora = *common::DateTime::FromParts(2024, 3, 16, 22, 0, 59);
+    janela->AtualizaTerminais();
+    EXPECT_EQ(avisos(ausente02), 0);
+    agora = *common::DateTime::FromParts(2024, 3, 16, 22, 1, 0);
+    janela->AtualizaTerminais();
+    janela->AtualizaTerminais();
+    EXPECT_EQ(avisos(ausente02), 1);
+
+    // 01 closes; a minute later it is reported once, and its return once.
+    const std::string ausente01 = "Terminal 01 (127.0.0.5) sem conex\xE3o h\xE1 60 s";
+    const std::string volta01 = "Terminal 01 (127.0.0.5) conectado novamente";
+    terminal.Close();
+    ASSERT_TRUE(Ate([&] { return janela->EstadoTerminais().Conectados() == 0; }));
+    janela->AtualizaTerminais();
+    EXPECT_EQ(Celula(grade, 0, 2), "Desconectado");
+    EXPECT_EQ(Celula(grade, 0, 3), "22:01:00");
+    EXPECT_EQ(painel->text(), " 0 de 2 terminais conectados");
+    agora = *common::DateTime::FromParts(2024, 3, 16, 22, 1, 59);
+    janela->AtualizaTerminais();
+    EXPECT_EQ(avisos(ausente01), 0);
+    agora = *common::DateTime::FromParts(2024, 3, 16, 22, 2, 0);
+    janela->AtualizaTerminais();
+    janela->AtualizaTerminais();
+    EXPECT_EQ(avisos(ausente01), 1);
+    EXPECT_EQ(avisos(volta01), 0);
+
+    termsim::SimTerminal deVolta("01");
+    deVolta.Connect("127.0.0.1", porta, "127.0.0.5");
+    ASSERT_TRUE(Ate([&] { return janela->EstadoTerminais().Conectados() == 1; }));
+    janela->AtualizaTerminais();
+    janela->AtualizaTerminais();
+    EXPECT_EQ(avisos(volta01), 1);
+    EXPECT_EQ(avisos(ausente01), 1);
+    EXPECT_EQ(avisos(ausente02), 1);
+    EXPECT_EQ(Celula(grade, 0, 2), "Conectado");
+
+    // The first status panel opens the window with the table.
+    EXPECT_FALSE(Controle<QWidget>("formTerminais")->isVisible());
+    QTest::mouseClick(painel, Qt::LeftButton);
+    EXPECT_TRUE(Controle<QWidget>("formTerminais")->isVisible());
+}
+
+TEST_F(PrincipalTest, ThePastNightsWindowFiltersTotalsAndExportsADayWithoutWritingIt) {
+    // Last Saturday, written by the receiver's own file code.
+    std::filesystem::create_directories(pasta / "Historicos");
+    const common::DateTime sabado = *common::DateTime::FromDate(2024, 3, 16);
+    TabelasReceptor t;
+    t.cdsHistorico.Open();
+    int bloqueados = 0, do3 = 0;
+    std::array<int, 24> saidas{};
+    for (int i = 0; i < 300; ++i) {
+        const auto quando = common::DateTime::FromMs(sabado.Ms() + 20 * 3'600'000LL + i * 97'000LL);
+        const std::string& estado = i % 4 == 0 ? estado::kBloqueado : estado::kLiberado;
+        const int terminal = 1 + i % 3;
+        t.cdsHistorico.Insert();
+        t.cdsHistorico.SetDateTime(campo::kDataHora, quando);
+        t.cdsHistorico.SetString(campo::kCracha,
+                                 i == 7 ? "Jos\xE9;\"VIP\"" : std::to_string(5000 + i));
+        t.cdsHistorico.SetString(campo::kEstado, estado);
+        t.cdsHistorico.SetInteger(campo::kTerminal, terminal);
+        t.cdsHistorico.Post();
+        bloqueados += estado == estado::kBloqueado;
+        do3 += terminal == 3 && estado == estado::kLiberado;
+        if (estado == estado::kLiberado) ++saidas[quando.Decode().hour];
+    }
+    const auto arquivo = ArquivoDoDia(pasta, sabado);
+    SaveTableToFile(t.cdsHistorico, arquivo.string());
+    AbreAtiva();
+    const std::string bytes = Le(arquivo);
+    const auto quando = std::filesystem::last_write_time(arquivo);
+
+    Controle<QAction>("HistoricosAnteriores1")->trigger();
+    TformHistoricos* janelaDias = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->objectName() == "formHistoricos" && w->isVisible())
+            janelaDias = static_cast<TformHistoricos*>(w);
+    }
+    ASSERT_NE(janelaDias, nullptr);
+    auto* dias = janelaDias->findChild<QListWidget*>("lbDias");
+    // Today's file (made at start-up) first, then Saturday.
+    ASSERT_EQ(dias->count(), 2);
+    EXPECT_EQ(dias->item(1)->text(), ToQString("16/03/2024 s\xE1"
+                                               "b"));
+    QTest::mouseClick(dias->viewport(), Qt::LeftButton, {},
+                      dias->visualItemRect(dias->item(1)).center());
+    EXPECT_EQ(janelaDias->Mostradas().size(), 300u);
+    EXPECT_EQ(janelaDias->findChild<TGraficoHoras*>("grafHoras")->Valores(), saidas);
+
+    auto* estado = janelaDias->findChild<QComboBox*>("cbFiltroEstado");
+    estado->setCurrentIndex(estado->findText("Bloqueado"));
+    EXPECT_EQ(static_cast<int>(janelaDias->Mostradas().size()), bloqueados);
+    estado->setCurrentIndex(estado->findText("Liberado"));
+    auto* terminal = janelaDias->findChild<QComboBox*>("cbFiltroTerminal");
+    terminal->setCurrentIndex(terminal->findText("03"));
+    EXPECT_EQ(static_cast<int>(janelaDias->Mostradas().size()), do3);
+    EXPECT_EQ(janelaDias->Totais().porTerminal.at(3).liberado, do3);
+    terminal->setCurrentIndex(0);
+    estado->setCurrentIndex(0);
+    janelaDias->findChild<QLineEdit*>("edFiltroComanda")->insert(ToQString("Jos\xE9"));
+    ASSERT_EQ(janelaDias->Mostradas().size(), 1u);
+
+    const std::filesystem::path csv = pasta.parent_path() / (pasta.filename().string() + ".csv");
+    janelaDias->PerguntaArquivo = [&](const QString&) { return QString::fromStdString(csv); };
+    QTest::mouseClick(janelaDias->findChild<QPushButton*>("btExportarRegistros"), Qt::LeftButton);
+    EXPECT_EQ(Le(csv), CsvLinhas(janelaDias->Dia(), janelaDias->Mostradas()));
+    EXPECT_NE(Le(csv).find("\"Jos\xC3\xA9;\"\"VIP\"\"\""), std::string::npos);
+    QTest::mouseClick(janelaDias->findChild<QPushButton*>("btExportarTotais"), Qt::LeftButton);
+    EXPECT_EQ(Le(csv), CsvTotais(janelaDias->Totais()));
+    std::filesystem::remove(csv);
+
+    EXPECT_EQ(Le(arquivo), bytes);
+    EXPECT_EQ(std::filesystem::last_write_time(arquivo), quando);
+    janelaDias->close();
 }
