@@ -6,15 +6,18 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "TerminalSim.h"
+#include "receiver/control/HistoricoDias.h"
 #include "tests/receiver/shell/PastaReceptor.h"
 #include "tests/support/PortaLivre.h"
 #include "tests/support/Processo.h"
@@ -279,3 +282,118 @@ TEST_F(ProgramaTest, TellsTheServiceManagerReadyOnceListeningAliveAndStopping) {
     ::close(gerente);
 }
 #endif
+
+// The day's report from the command line, beside the receiver serving the same folder: the
+// totals the past-nights window counts, the rows as CSV, nothing written in the folder.
+TEST_F(ProgramaTest, ReportsTheDayBesideTheServingReceiverAndWritesNothingInItsFolder) {
+    Semeia();
+    std::ofstream(pasta / "Config.ini")
+        << "[CONFIGS]\nInicio_Automatico=1\nLista_Branca=1\nLista_Negra=0\n";
+    const uint16_t porta = PortaLivre();
+    Inicia(porta);
+    termsim::SimTerminal terminal("01");
+    ASSERT_EQ(lumora::teste::ConectaQuandoAbrir(terminal, porta,
+                                                [&] { return Le(pasta / "stderr.txt"); }),
+              "");
+    EXPECT_EQ(ProximoCodigo(terminal), "$");
+    EXPECT_EQ(ProximoCodigo(terminal), "01");
+    // Two exits and a refusal; the refusal reaches the file with the second exit's save.
+    for (const char* cartao : {"0000000000001234", "0000000000007777", "0000000000001234"}) {
+        terminal.SendCardRead(cartao);
+        if (ProximoCodigo(terminal) == "20") terminal.SendTurnstileResult("G");
+    }
+    const auto contaLinhas = [&] {
+        const std::string h = Le(historico);
+        size_t n = 0;
+        for (size_t p = 0; (p = h.find("<ROW ", p)) != std::string::npos; ++p) ++n;
+        return n;
+    };
+    for (int i = 0; i < 100 && contaLinhas() < 3; ++i) std::this_thread::sleep_for(50ms);
+    ASSERT_EQ(contaLinhas(), 3u) << Le(historico);
+
+    auto retrato = [&] {
+        std::vector<std::string> r;
+        for (const auto& e : fs::recursive_directory_iterator(pasta)) {
+            if (e.path().filename().string().starts_with("stderr")) continue;
+            // A folder's time changes with the damaged day this test puts there and takes away.
+            r.push_back(e.path().string() +
+                        (e.is_regular_file()
+                             ? " " +
+                                   std::to_string(e.last_write_time().time_since_epoch().count()) +
+                                   " " + std::to_string(e.file_size())
+                             : std::string()));
+        }
+        std::sort(r.begin(), r.end());
+        return r;
+    };
+    const std::string nome = historico.filename().string();  // Historico_yyyymmdd.xml
+    const std::string dia =
+        nome.substr(10, 4) + "-" + nome.substr(14, 2) + "-" + nome.substr(16, 2);
+    const fs::path fora = pasta.string() + "-fora";
+    fs::create_directories(fora);
+    struct Limpa {
+        fs::path p;
+        ~Limpa() { fs::remove_all(p); }
+    } limpa{fora};
+
+    // `argumentos` after the program's name; the exit status, what it printed and its errors.
+    auto relatorio = [&](std::vector<std::string> argumentos) {
+        static int vez = 0;
+        const std::string n = std::to_string(++vez);
+        lumora::teste::Execucao e;
+        e.executavel = (pasta / "Lumora").string();
+        e.argumentos = std::move(argumentos);
+        // No display and no runtime folder: a report needs neither.
+        e.ambienteLimpo = true;
+        e.ambiente = {"HOME=" + fora.string()};
+        e.saida = fora / ("saida" + n);
+        e.erros = fora / ("erros" + n);
+        e.pastaTrabalho = fora;
+        lumora::teste::Processo p;
+        EXPECT_EQ(p.Inicia(e), "");
+        const int status = p.Termino(20s);
+        return std::make_tuple(status, Le(e.saida), Le(e.erros));
+    };
+
+    const auto antes = retrato();
+    // Its own folder by default, as the serving receiver's.
+    const auto [status, saida, erros] =
+        relatorio({"--report", dia, "--csv", (fora / "d.csv").string()});
+    EXPECT_EQ(status, 0) << erros;
+    EXPECT_EQ(erros, "");
+    const lumora::DiaHistorico lido = lumora::LeDiaHistorico(historico);
+    std::vector<int> todas{0, 1, 2};
+    EXPECT_EQ(saida, lumora::TextoRelatorio(lido, lumora::Totaliza(lido, todas)));
+    EXPECT_NE(saida.find("  Equip.   01                           3         2         1\n"),
+              std::string::npos)
+        << saida;
+    const std::string csv = Le(fora / "d.csv");
+    EXPECT_EQ(csv, lumora::CsvLinhas(lido, todas));
+    EXPECT_NE(csv.find(";0000000000007777;Bloqueado;01\r\n"), std::string::npos) << csv;
+
+    // A day without a file, a damaged day: 1 and one line; a day that is no date: 2.
+    std::ofstream(pasta / "Historicos" / "Historico_20000102.xml") << "<DATAPACKET";
+    const auto antesDanificado = retrato();
+    const std::pair<std::vector<std::string>, int> falhas[] = {
+        {{"--report", "2000-01-01", "--program-folder", pasta.string()}, 1},
+        {{"--report=2000-01-02", "--program-folder=" + pasta.string()}, 1},
+        {{"--report", "2000-02-30"}, 2},
+        {{"--csv", "x.csv"}, 2},
+    };
+    for (const auto& [argumentos, esperado] : falhas) {
+        const auto [s, o, e] = relatorio(argumentos);
+        EXPECT_EQ(s, esperado) << argumentos[0] << " " << argumentos[1] << ": " << e;
+        EXPECT_EQ(o, "");
+        EXPECT_TRUE(e.starts_with("Lumora: ")) << e;
+        if (esperado == 1) EXPECT_EQ(std::count(e.begin(), e.end(), '\n'), 1) << e;
+    }
+    EXPECT_EQ(retrato(), antesDanificado);
+    fs::remove(pasta / "Historicos" / "Historico_20000102.xml");
+    EXPECT_EQ(retrato(), antes);
+
+    // The receiver served on all along.
+    terminal.SendCardRead("0000000000007777");
+    EXPECT_EQ(ProximoCodigo(terminal), "03");
+    ASSERT_TRUE(programa.Sinal(SIGTERM));
+    EXPECT_EQ(programa.Termino(20s), 0);
+}
