@@ -316,11 +316,12 @@ void TFormPrincipal::Adiciona(const std::string& ip) {
 }
 
 void TFormPrincipal::RemovePrimeiro(const std::string& ip) {
-    estadoTerminais_.Desconectou(ip, common::Now());
     const QString texto = ToQString(ip);
     for (int i = 0; i < ListBoxTerminais_->count(); ++i) {
         if (ListBoxTerminais_->item(i)->text() == texto) {
             delete ListBoxTerminais_->takeItem(i);
+            // A connection ends once, whichever of its ends says so first.
+            estadoTerminais_.Desconectou(ip, common::Now());
             return;
         }
     }

@@ -108,11 +108,11 @@ void TFormPrincipal::CriaMenuRelatorios() {
 }
 
 TformHistoricos* TFormPrincipal::AbreHistoricos() {
-    // A window of its own beside this one, which may be hidden to the notification area.
+    // A window of its own, which stays while this one hides to the notification area; closed,
+    // it lets the day it held go.
     if (!historicos_) {
-        historicos_ = new TformHistoricos(pasta_);
+        historicos_ = new TformHistoricos(pasta_, this);
         historicos_->setAttribute(Qt::WA_DeleteOnClose);
-        historicos_->setFont(QFont());
     }
     historicos_->show();
     historicos_->raise();
