@@ -66,6 +66,10 @@ std::string TMotorSaida::RetornaNumEquipamento(const std::string& ip) const {
     return {};
 }
 
+std::vector<std::string> TMotorSaida::RelatosNaoCadastrados(bool todas) {
+    return limiteNaoCadastrados_.Relatos(common::Now(), todas);
+}
+
 void TMotorSaida::ProcessaPacote(const std::string& texto, IConexaoTerminal& conexao) {
     const CamposPacote campos(texto);
     const std::string& terminal = campos.Campo(1);
@@ -77,7 +81,10 @@ void TMotorSaida::ProcessaPacote(const std::string& texto, IConexaoTerminal& con
     if (RetornaIpEquipamento(terminal) == kNaoCadastrado) {
         const AjustesSaida a = ajustes_.AjustesAtuais();
         conexao.Envia(MontaRecusa(terminal, a.tempoGiro, "Equipamento", "Nao Cadastrado"));
-        InsereHistorico("", estado::kEquipNaoCadastrado, NumeroTerminal(terminal), common::Now());
+        const common::DateTime agora = common::Now();
+        if (limiteNaoCadastrados_.PermiteLinha(conexao.Endereco(), agora)) {
+            InsereHistorico("", estado::kEquipNaoCadastrado, NumeroTerminal(terminal), agora);
+        }
         return;
     }
 

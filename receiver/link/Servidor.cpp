@@ -50,6 +50,7 @@ struct TServidorTerminais::Conexao : IConexaoTerminal {
 
     ComandaPendente& Pendente() override { return pendente; }
     void Envia(const std::string& texto) override { servidor->Responde(*this, texto); }
+    const std::string& Endereco() const override { return endereco; }
 
     void ParaRelogio() {
         segurando = false;
@@ -75,6 +76,9 @@ TServidorTerminais::TServidorTerminais(TMotorSaida& motor, ILogTrafego& log, ILi
     sock_->OnRead = [this](TSock* s, int n) { SockRead(s, n); };
     sock_->OnInfo = [this](TSock* s, TSocketInfo t, const std::string& m) { SockInfo(s, t, m); };
     sock_->OnDisconnect = [this](TSock* s) { SockDisconnect(s); };
+    tmrRelatos_.setInterval(kIntervaloRelatosMs);
+    QObject::connect(&tmrRelatos_, &QTimer::timeout,
+                     [this] { common::GuardEntryPoint([this] { RelataNaoCadastrados(false); }); });
 }
 
 TServidorTerminais::~TServidorTerminais() {
@@ -158,6 +162,7 @@ void TServidorTerminais::btIniciarClick(const std::string& portaTCP) {
         sock_->SetPortName(porta);
         sock_->StartListen();
         escutando_ = true;
+        tmrRelatos_.start();
         DefineLegenda(textos::kParar);
     } else {
         FechaConexoes();
@@ -185,6 +190,8 @@ void TServidorTerminais::FechaConexoes() {
         }
         if (s && sock_->IndexOf(s) >= 0) s->Close();
     }
+    tmrRelatos_.stop();
+    RelataNaoCadastrados(true);
     DefineLegenda(textos::kIniciar);
     QCoreApplication::processEvents();
 }
@@ -291,6 +298,13 @@ void TServidorTerminais::AtualizaLeitura(Conexao& conexao) {
     if (!conexao.sock) return;
     const bool retendo = conexao.segurando || conexao.processando;
     conexao.sock->PauseReading(retendo && conexao.buffer.Completas() >= kMaxRetido);
+}
+
+void TServidorTerminais::RelataNaoCadastrados(bool todas) {
+    for (const std::string& linha : motor_.RelatosNaoCadastrados(todas)) {
+        // Beside the messages it counts, and stamped like them.
+        log_.Recebidos("[" + common::Now().Format("dd/mm/yy hh:nn:ss zzz") + "] " + linha);
+    }
 }
 
 void TServidorTerminais::SockInfo(TSock* /*origem*/, TSocketInfo /*tipo*/,

@@ -65,6 +65,8 @@ class TServidorTerminais {
     // Replies waiting for a peer that does not read them: past this the connection is cut.
     static constexpr size_t kMaxSaidaPendente = 1024 * 1024;
     static constexpr int kEsperaRelogioMs = 1000;
+    // How often the engine is asked for its counts of messages that got no row.
+    static constexpr int kIntervaloRelatosMs = 5000;
 
     TServidorTerminais(TMotorSaida& motor, ILogTrafego& log, IListaTerminais& lista,
                        IAvisosOperador& avisos);
@@ -116,6 +118,7 @@ class TServidorTerminais {
     // already. About a connection whose notices are held back, it waits for AvisosDepois.
     void Avisa(const std::string& texto, bool registrado = false, Conexao* sobre = nullptr);
     void DefineLegenda(const std::string& legenda);
+    void RelataNaoCadastrados(bool todas);
 
     TMotorSaida& motor_;
     ILogTrafego& log_;
@@ -124,6 +127,7 @@ class TServidorTerminais {
     std::unique_ptr<TSock> sock_;
     bool escutando_ = false;
     std::unordered_map<TSock*, std::shared_ptr<Conexao>> conexoes_;
+    QTimer tmrRelatos_;
 };
 
 }  // namespace lumora

@@ -681,3 +681,53 @@ TEST_F(ServidorTest, ANoticeAboutAGoneTerminalWaitsUntilWhatItSentHasItsRows) {
     EXPECT_EQ(tabelas.cdsHistorico.AsString(campo::kCracha), "0000000000001234");
     EXPECT_EQ(tabelas.cdsHistorico.AsString(campo::kEstado), estado::kLiberado);
 }
+
+TEST_F(ServidorTest, AnUnregisteredFloodIsAnsweredInFullWithFewRowsAndACountInTheLog) {
+    const common::DateTime agora = *common::DateTime::FromParts(2025, 3, 1, 10, 0, 0);
+    common::SetClock([agora] { return agora; });
+    struct Relogio {
+        ~Relogio() { common::SetClock(nullptr); }
+    } relogio;
+    SimTerminal intruso = Conecta("127.0.0.50");
+    intruso.SetTerminalNumber("07");
+    SimTerminal catraca = Saudado("127.0.0.21");
+    std::string lote, giros;
+    for (int i = 0; i < 1000; ++i) lote += "07;21;\r";
+    for (int i = 0; i < 100; ++i) giros += "01;10;G;;\r";
+    size_t respostas = 0;
+    auto le = [&] {
+        intruso.ReadAvailable();
+        while (const auto m = intruso.PopMessage()) {
+            EXPECT_EQ(m->bytes, "07;03;05;  Equipamento   ; Nao Cadastrado ;\r");
+            ++respostas;
+        }
+    };
+    for (int i = 0; i < 10; ++i) {
+        intruso.SendRaw(lote);
+        catraca.SendRaw(giros);
+        Ate([&] { return le(), respostas >= 1000u * (i + 1); }, 5000ms);
+    }
+    EXPECT_EQ(respostas, 10000u);
+    ASSERT_TRUE(Ate([&] { return arquivos.salvamentos == 1000; }));
+    int naoCadastrados = 0;
+    auto& h = tabelas.cdsHistorico;
+    for (h.First(); !h.Eof(); h.Next()) {
+        naoCadastrados += h.AsString(campo::kEstado) == "Equip. N\xE3o Cadastrad";
+    }
+    EXPECT_EQ(naoCadastrados, int(TLimiteNaoCadastrados::kLinhas));
+    EXPECT_EQ(h.RecordCount(), naoCadastrados + 1000);
+
+    // Told once its minute is over, and only then.
+    const std::string contagem = TextoContagemNaoCadastrados(9990, "127.0.0.50");
+    EXPECT_EQ(Linhas(log.recebidos, contagem), 0u);
+    common::SetClock([agora] { return common::DateTime::FromMs(agora.Ms() + 60'000); });
+    EXPECT_TRUE(Ate([&] { return Linhas(log.recebidos, contagem) == 1; },
+                    std::chrono::milliseconds(TServidorTerminais::kIntervaloRelatosMs + 2000)));
+    EXPECT_EQ(Linhas(log.recebidos, "mensagens de"), 1u);
+
+    // What is counted when communication stops is told then.
+    intruso.SendRaw(lote.substr(0, 7 * 20));
+    Ate([&] { return le(), respostas == 10020u; });
+    servidor.FechaConexoes();
+    EXPECT_EQ(Linhas(log.recebidos, TextoContagemNaoCadastrados(10, "127.0.0.50")), 1u);
+}
