@@ -1,8 +1,14 @@
 #include "receiver/link/Servidor.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QPointer>
 #include <QThread>
+#include <cerrno>
 #include <utility>
 
 #include "common/Convert.h"
@@ -15,6 +21,30 @@ namespace lumora {
 namespace {
 
 const std::string kConexaoFechada = "conex\xE3o fechada";
+
+// An address the operator typed that cannot be listened on: said plainly, rather than as the
+// socket component's bind failure, which reads like a taken port.
+void ConfereEnderecoEscuta(const std::string& endereco) {
+    if (endereco.empty()) return;
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    if (::inet_pton(AF_INET, endereco.c_str(), &local.sin_addr) != 1) {
+        throw common::Exception("O endere\xE7o de escuta " + endereco +
+                                " n\xE3o \xE9 v\xE1lido: informe um endere\xE7o IP deste "
+                                "computador, ou deixe vazio para escutar em todos");
+    }
+    // Port 0 asks nothing of the port in use: only whether the address is one of ours now.
+    const int sonda = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    // Without a socket to ask with, the listener's own bind has the last word.
+    const bool nosso = sonda < 0 ||
+                       ::bind(sonda, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 ||
+                       errno != EADDRNOTAVAIL;
+    if (sonda >= 0) ::close(sonda);
+    if (!nosso) {
+        throw common::Exception("O endere\xE7o de escuta " + endereco +
+                                " n\xE3o pertence a nenhum adaptador de rede deste computador");
+    }
+}
 
 // A box text as one log line.
 std::string UmaLinha(std::string texto) {
@@ -145,7 +175,8 @@ void TServidorTerminais::AvisosDepois(const std::shared_ptr<Conexao>& conexao, F
     Avisa(texto, conexao->avisoRegistrado);
 }
 
-void TServidorTerminais::btIniciarClick(const std::string& portaTCP) {
+void TServidorTerminais::btIniciarClick(const std::string& portaTCP,
+                                        const std::string& enderecoEscuta) {
     lista_.Limpa();
     if (!escutando_) {
         const std::string porta = common::Trim(portaTCP);
@@ -159,7 +190,10 @@ void TServidorTerminais::btIniciarClick(const std::string& portaTCP) {
                     " n\xE3o \xE9 v\xE1lida: informe um n\xFAmero de 1 a 65535");
             }
         }
+        const std::string endereco = common::Trim(enderecoEscuta);
+        ConfereEnderecoEscuta(endereco);
         sock_->SetPortName(porta);
+        sock_->SetListenAddress(endereco);
         sock_->StartListen();
         escutando_ = true;
         tmrRelatos_.start();

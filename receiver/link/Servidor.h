@@ -75,8 +75,10 @@ class TServidorTerminais {
     TServidorTerminais& operator=(const TServidorTerminais&) = delete;
 
     // Start/stop. portaTCP is the text of the port field; a failure to start raises, and so
-    // does a port number outside 1..65535.
-    void btIniciarClick(const std::string& portaTCP);
+    // does a port number outside 1..65535. enderecoEscuta: the address of this computer to
+    // listen on (empty: every address); one that is not an IPv4 address of this computer
+    // raises with a text saying so, and nothing listens.
+    void btIniciarClick(const std::string& portaTCP, const std::string& enderecoEscuta = {});
     void FechaConexoes();
     bool Escutando() const { return escutando_; }
     // The caption of the start/stop button follows this.

@@ -19,7 +19,7 @@
 namespace {
 
 constexpr const char* kAjuda =
-    "Usage: Lumora [--program-folder DIR] [Qt options]\n"
+    "Usage: Lumora [--program-folder DIR] [--listen-address ADDR] [Qt options]\n"
     "The turnstile exit-gate receiver.\n"
     "\n"
     "  --program-folder DIR  keep Config.ini, Equip.xml, Comandas.xml and Historicos/ in DIR\n"
@@ -30,6 +30,9 @@ constexpr const char* kAjuda =
 #else
     "the executable's folder\n"
 #endif
+    "  --listen-address ADDR serve terminals only on this IPv4 address of the computer\n"
+    "                        (empty: every address) instead of Config.ini's\n"
+    "                        Endereco_Escuta, for this run only\n"
     "  --help                show this text and end\n"
     "  --version             show the version and end\n"
     "\n"
@@ -128,6 +131,7 @@ int main(int argc, char* argv[]) {
         principal.EncerraSemPergunta();
         return kSaidaNormal;
     }
+    if (opcoes.listenAddress) principal.DefineEnderecoEscuta(*opcoes.listenAddress);
     lumora::TformLog log;
     principal.DefineLog(&log);
     // While a box is open, further failures go to "Enviados" instead of boxes of their own,

@@ -731,3 +731,61 @@ TEST_F(ServidorTest, AnUnregisteredFloodIsAnsweredInFullWithFewRowsAndACountInTh
     servidor.FechaConexoes();
     EXPECT_EQ(Linhas(log.recebidos, TextoContagemNaoCadastrados(10, "127.0.0.50")), 1u);
 }
+
+TEST_F(ServidorTest, ListensOnlyOnTheAddressGiven) {
+    servidor.FechaConexoes();
+    const struct {
+        std::string endereco;
+        bool em7, em8;
+    } casos[] = {
+        {"127.0.0.7", true, false},
+        {" 127.0.0.8\t", false, true},
+        {"", true, true},
+        {"0.0.0.0", true, true},
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE("'" + c.endereco + "'");
+        servidor.btIniciarClick(std::to_string(porta), c.endereco);
+        ASSERT_TRUE(servidor.Escutando());
+        for (const auto& [destino, aceita] :
+             {std::pair{"127.0.0.7", c.em7}, {"127.0.0.8", c.em8}}) {
+            SimTerminal t;
+            if (aceita) {
+                t.Connect(destino, porta, "127.0.0.22", 1000ms);
+                EXPECT_EQ(Recebe(t), "$") << destino;
+            } else {
+                EXPECT_THROW(t.Connect(destino, porta, "127.0.0.22", 1000ms), termsim::SimError)
+                    << destino;
+            }
+        }
+        servidor.FechaConexoes();
+    }
+}
+
+TEST_F(ServidorTest, AnAddressThatIsNotOursRefusesToStartAndSaysWhy) {
+    servidor.FechaConexoes();
+    legenda.clear();
+    const std::string invalido = " n\xE3o \xE9 v\xE1lido: informe um endere\xE7o IP";
+    const std::string ausente = " n\xE3o pertence a nenhum adaptador de rede deste computador";
+    const struct {
+        std::string endereco, texto;
+    } casos[] = {
+        {"127.0.0.256", invalido}, {"127.1", invalido}, {"portaria", invalido},
+        {"127.0.0.07", invalido},  {"::1", invalido},   {"192.0.2.123", ausente},
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.endereco);
+        try {
+            servidor.btIniciarClick(std::to_string(porta), c.endereco);
+            ADD_FAILURE() << "listened";
+            servidor.FechaConexoes();
+        } catch (const common::Exception& e) {
+            EXPECT_EQ(e.Message().rfind("O endere\xE7o de escuta " + c.endereco + c.texto, 0), 0u)
+                << e.Message();
+        }
+        EXPECT_FALSE(servidor.Escutando());
+        EXPECT_FALSE(servidor.Sock().Listen());
+        EXPECT_EQ(legenda, "");
+    }
+    EXPECT_THROW(SimTerminal().Connect("127.0.0.1", porta, "127.0.0.22", 300ms), termsim::SimError);
+}
