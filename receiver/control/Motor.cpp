@@ -81,9 +81,12 @@ void TMotorSaida::ProcessaPacote(const std::string& texto, IConexaoTerminal& con
     if (RetornaIpEquipamento(terminal) == kNaoCadastrado) {
         const AjustesSaida a = ajustes_.AjustesAtuais();
         conexao.Envia(MontaRecusa(terminal, a.tempoGiro, "Equipamento", "Nao Cadastrado"));
+        // A number that is no number fails as always, whether or not its row is due: the
+        // failure is reported, never a row.
+        const uint8_t numero = NumeroTerminal(terminal);
         const common::DateTime agora = common::Now();
         if (limiteNaoCadastrados_.PermiteLinha(conexao.Endereco(), agora)) {
-            InsereHistorico("", estado::kEquipNaoCadastrado, NumeroTerminal(terminal), agora);
+            InsereHistorico("", estado::kEquipNaoCadastrado, numero, agora);
         }
         return;
     }
