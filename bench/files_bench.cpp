@@ -13,8 +13,10 @@ namespace {
 
 struct Conexao : IConexaoTerminal {
     ComandaPendente p;
+    std::string endereco = "127.0.0.1";
     ComandaPendente& Pendente() override { return p; }
     void Envia(const std::string&) override {}
+    const std::string& Endereco() const override { return endereco; }
 };
 
 }  // namespace

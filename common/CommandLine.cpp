@@ -8,22 +8,36 @@ namespace common {
 CommandLineOptions ReadCommandLine(int& argc, char** argv, bool acceptsProgramFolder) {
     CommandLineOptions o;
     constexpr std::string_view kFolder = "--program-folder";
+    constexpr std::string_view kListen = "--listen-address";
     int kept = 1;
     for (int i = 1; i < argc; ++i) {
         const std::string_view a = argv[i];
+        // "--name VALUE" or "--name=VALUE"; nothing when the value is missing altogether.
+        const auto valor = [&](std::string_view nome) -> std::optional<std::string_view> {
+            if (a != nome) return a.substr(nome.size() + 1);
+            if (i + 1 < argc) return argv[++i];
+            return std::nullopt;
+        };
+        const auto eh = [&](std::string_view nome) {
+            return a == nome || (a.starts_with(nome) && a[nome.size()] == '=');
+        };
         if (a == "--help" || a == "-h") {
             o.help = true;
         } else if (a == "--version") {
             o.version = true;
-        } else if (acceptsProgramFolder &&
-                   (a == kFolder || (a.starts_with(kFolder) && a[kFolder.size()] == '='))) {
-            // "--program-folder DIR" or "--program-folder=DIR"
-            const std::string_view valor =
-                a == kFolder ? (i + 1 < argc ? argv[++i] : "") : a.substr(kFolder.size() + 1);
-            if (valor.empty()) {
+        } else if (acceptsProgramFolder && eh(kFolder)) {
+            const auto pasta = valor(kFolder);
+            if (!pasta || pasta->empty()) {
                 o.error = "--program-folder needs a folder";
             } else {
-                o.programFolder = std::string(valor);
+                o.programFolder = std::string(*pasta);
+            }
+        } else if (acceptsProgramFolder && eh(kListen)) {
+            // Empty is a value: every address, whatever Config.ini says.
+            if (const auto endereco = valor(kListen)) {
+                o.listenAddress = std::string(*endereco);
+            } else {
+                o.error = "--listen-address needs an address";
             }
         } else if (a.substr(0, 2) == "--") {
             if (o.error.empty()) o.error = "unknown option " + std::string(a);

@@ -10,13 +10,15 @@ struct CommandLineOptions {
     bool help = false;
     bool version = false;
     std::optional<std::string> programFolder;  // --program-folder DIR
+    std::optional<std::string> listenAddress;  // --listen-address ADDR (may be empty: every one)
     std::string error;                         // not empty: the line was not understood
 };
 
 // Takes our own options out of argv (argc shrinks accordingly) and leaves the rest, Qt's own
-// single-dash options among them, for the application object. `--program-folder` is an
-// option only where `acceptsProgramFolder` says so; any other "--" word is an error, so that
-// a mistyped option never starts a window that silently ignores it.
+// single-dash options among them, for the application object. `--program-folder` and
+// `--listen-address` (the receiver's) are options only where `acceptsProgramFolder` says so;
+// any other "--" word is an error, so that a mistyped option never starts a window that
+// silently ignores it.
 CommandLineOptions ReadCommandLine(int& argc, char** argv, bool acceptsProgramFolder);
 
 }  // namespace common

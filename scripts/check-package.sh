@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Packs a build tree with `cpack -G DEB` and checks what the package holds: the programs, the
 # menu and autostart entries, the icons, the service unit and the control fields. Tools that
-# are missing (desktop-file-validate, systemd-analyze, lintian) are skipped with a note.
+# are missing (desktop-file-validate, systemd-analyze, lintian) are skipped with a note. The
+# unit's exposure as `systemd-analyze security` rates it must be 4.0 or lower.
 # Usage: scripts/check-package.sh [BUILD_DIR]   (default build/default); exit 77 = skipped.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -96,6 +97,21 @@ if command -v systemd-analyze >/dev/null; then
     fail "systemd-analyze verify: $out"  # a directive it ignores is still a fault
   elif [ -n "$out" ]; then
     echo "note: $out"
+  fi
+  # The receiver faces whatever the venue network holds: its unit must stay confined.
+  if out=$(systemd-analyze security --offline=yes "$work/unit/lumora.service" 2>&1); then
+    exposure=$(sed -n 's/.*Overall exposure level for lumora\.service: \([0-9.]*\).*/\1/p' <<<"$out")
+    if [ -z "$exposure" ]; then
+      fail "systemd-analyze security gave no exposure level: $out"
+    elif ! awk -v e="$exposure" 'BEGIN { exit !(e <= 4.0) }'; then
+      fail "the unit's exposure is $exposure, above 4.0: $(grep -F '✗' <<<"$out")"
+    else
+      echo "unit exposure $exposure"
+    fi
+  elif grep -q -- '--offline' <<<"$out"; then
+    echo "note: this systemd-analyze cannot rate a unit offline; exposure not measured"
+  else
+    fail "systemd-analyze security: $out"
   fi
 else
   echo "note: systemd-analyze is missing; the unit not verified"

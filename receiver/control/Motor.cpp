@@ -66,6 +66,10 @@ std::string TMotorSaida::RetornaNumEquipamento(const std::string& ip) const {
     return {};
 }
 
+std::vector<std::string> TMotorSaida::RelatosNaoCadastrados(bool todas) {
+    return limiteNaoCadastrados_.Relatos(common::Now(), todas);
+}
+
 void TMotorSaida::ProcessaPacote(const std::string& texto, IConexaoTerminal& conexao) {
     const CamposPacote campos(texto);
     const std::string& terminal = campos.Campo(1);
@@ -77,7 +81,13 @@ void TMotorSaida::ProcessaPacote(const std::string& texto, IConexaoTerminal& con
     if (RetornaIpEquipamento(terminal) == kNaoCadastrado) {
         const AjustesSaida a = ajustes_.AjustesAtuais();
         conexao.Envia(MontaRecusa(terminal, a.tempoGiro, "Equipamento", "Nao Cadastrado"));
-        InsereHistorico("", estado::kEquipNaoCadastrado, NumeroTerminal(terminal), common::Now());
+        // A number that is no number fails as always, whether or not its row is due: the
+        // failure is reported, never a row.
+        const uint8_t numero = NumeroTerminal(terminal);
+        const common::DateTime agora = common::Now();
+        if (limiteNaoCadastrados_.PermiteLinha(conexao.Endereco(), agora)) {
+            InsereHistorico("", estado::kEquipNaoCadastrado, numero, agora);
+        }
         return;
     }
 

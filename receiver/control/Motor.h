@@ -3,8 +3,10 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/DateTime.h"
+#include "receiver/control/LimiteNaoCadastrados.h"
 #include "receiver/control/Tabelas.h"
 
 namespace lumora {
@@ -55,6 +57,8 @@ class IConexaoTerminal {
     virtual ComandaPendente& Pendente() = 0;
     // Sends and logs a reply; a reply that cannot be sent is the connection's business.
     virtual void Envia(const std::string& texto) = 0;
+    // The peer's address in dotted-quad form.
+    virtual const std::string& Endereco() const = 0;
 };
 
 // The files behind the tables: reloading the card list before a card check and saving the
@@ -82,6 +86,11 @@ class TMotorSaida {
     // The equipment number of the first row, in table order, with exactly this IP text; or "".
     std::string RetornaNumEquipamento(const std::string& ip) const;
 
+    // The traffic-log lines about messages of unregistered terminal numbers that got no row
+    // (TLimiteNaoCadastrados::Relatos, at the present time). The server asks every few seconds,
+    // and with `todas` when communication stops.
+    std::vector<std::string> RelatosNaoCadastrados(bool todas = false);
+
   private:
     void LeituraComanda(const std::string& terminal, const CamposPacote& campos,
                         IConexaoTerminal& conexao);
@@ -92,6 +101,7 @@ class TMotorSaida {
     TabelasReceptor& tabelas_;
     const IFonteAjustes& ajustes_;
     IArquivosMotor& arquivos_;
+    TLimiteNaoCadastrados limiteNaoCadastrados_;
 };
 
 }  // namespace lumora

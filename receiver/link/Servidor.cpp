@@ -1,8 +1,14 @@
 #include "receiver/link/Servidor.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QPointer>
 #include <QThread>
+#include <cerrno>
 #include <utility>
 
 #include "common/Convert.h"
@@ -15,6 +21,30 @@ namespace lumora {
 namespace {
 
 const std::string kConexaoFechada = "conex\xE3o fechada";
+
+// An address the operator typed that cannot be listened on: said plainly, rather than as the
+// socket component's bind failure, which reads like a taken port.
+void ConfereEnderecoEscuta(const std::string& endereco) {
+    if (endereco.empty()) return;
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    if (::inet_pton(AF_INET, endereco.c_str(), &local.sin_addr) != 1) {
+        throw common::Exception("O endere\xE7o de escuta " + endereco +
+                                " n\xE3o \xE9 v\xE1lido: informe um endere\xE7o IP deste "
+                                "computador, ou deixe vazio para escutar em todos");
+    }
+    // Port 0 asks nothing of the port in use: only whether the address is one of ours now.
+    const int sonda = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    // Without a socket to ask with, the listener's own bind has the last word.
+    const bool nosso = sonda < 0 ||
+                       ::bind(sonda, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 ||
+                       errno != EADDRNOTAVAIL;
+    if (sonda >= 0) ::close(sonda);
+    if (!nosso) {
+        throw common::Exception("O endere\xE7o de escuta " + endereco +
+                                " n\xE3o pertence a nenhum adaptador de rede deste computador");
+    }
+}
 
 // A box text as one log line.
 std::string UmaLinha(std::string texto) {
@@ -50,6 +80,7 @@ struct TServidorTerminais::Conexao : IConexaoTerminal {
 
     ComandaPendente& Pendente() override { return pendente; }
     void Envia(const std::string& texto) override { servidor->Responde(*this, texto); }
+    const std::string& Endereco() const override { return endereco; }
 
     void ParaRelogio() {
         segurando = false;
@@ -75,6 +106,9 @@ TServidorTerminais::TServidorTerminais(TMotorSaida& motor, ILogTrafego& log, ILi
     sock_->OnRead = [this](TSock* s, int n) { SockRead(s, n); };
     sock_->OnInfo = [this](TSock* s, TSocketInfo t, const std::string& m) { SockInfo(s, t, m); };
     sock_->OnDisconnect = [this](TSock* s) { SockDisconnect(s); };
+    tmrRelatos_.setInterval(kIntervaloRelatosMs);
+    QObject::connect(&tmrRelatos_, &QTimer::timeout,
+                     [this] { common::GuardEntryPoint([this] { RelataNaoCadastrados(false); }); });
 }
 
 TServidorTerminais::~TServidorTerminais() {
@@ -141,7 +175,8 @@ void TServidorTerminais::AvisosDepois(const std::shared_ptr<Conexao>& conexao, F
     Avisa(texto, conexao->avisoRegistrado);
 }
 
-void TServidorTerminais::btIniciarClick(const std::string& portaTCP) {
+void TServidorTerminais::btIniciarClick(const std::string& portaTCP,
+                                        const std::string& enderecoEscuta) {
     lista_.Limpa();
     if (!escutando_) {
         const std::string porta = common::Trim(portaTCP);
@@ -155,9 +190,13 @@ void TServidorTerminais::btIniciarClick(const std::string& portaTCP) {
                     " n\xE3o \xE9 v\xE1lida: informe um n\xFAmero de 1 a 65535");
             }
         }
+        const std::string endereco = common::Trim(enderecoEscuta);
+        ConfereEnderecoEscuta(endereco);
         sock_->SetPortName(porta);
+        sock_->SetListenAddress(endereco);
         sock_->StartListen();
         escutando_ = true;
+        tmrRelatos_.start();
         DefineLegenda(textos::kParar);
     } else {
         FechaConexoes();
@@ -185,6 +224,8 @@ void TServidorTerminais::FechaConexoes() {
         }
         if (s && sock_->IndexOf(s) >= 0) s->Close();
     }
+    tmrRelatos_.stop();
+    RelataNaoCadastrados(true);
     DefineLegenda(textos::kIniciar);
     QCoreApplication::processEvents();
 }
@@ -292,6 +333,13 @@ void TServidorTerminais::AtualizaLeitura(Conexao& conexao) {
     if (!conexao.sock) return;
     const bool retendo = conexao.segurando || conexao.processando;
     conexao.sock->PauseReading(retendo && conexao.buffer.Completas() >= kMaxRetido);
+}
+
+void TServidorTerminais::RelataNaoCadastrados(bool todas) {
+    for (const std::string& linha : motor_.RelatosNaoCadastrados(todas)) {
+        // Beside the messages it counts, and stamped like them.
+        log_.Recebidos("[" + common::Now().Format("dd/mm/yy hh:nn:ss zzz") + "] " + linha);
+    }
 }
 
 void TServidorTerminais::SockInfo(TSock* /*origem*/, TSocketInfo /*tipo*/,

@@ -65,6 +65,8 @@ class TServidorTerminais {
     // Replies waiting for a peer that does not read them: past this the connection is cut.
     static constexpr size_t kMaxSaidaPendente = 1024 * 1024;
     static constexpr int kEsperaRelogioMs = 1000;
+    // How often the engine is asked for its counts of messages that got no row.
+    static constexpr int kIntervaloRelatosMs = 5000;
 
     TServidorTerminais(TMotorSaida& motor, ILogTrafego& log, IListaTerminais& lista,
                        IAvisosOperador& avisos);
@@ -73,8 +75,10 @@ class TServidorTerminais {
     TServidorTerminais& operator=(const TServidorTerminais&) = delete;
 
     // Start/stop. portaTCP is the text of the port field; a failure to start raises, and so
-    // does a port number outside 1..65535.
-    void btIniciarClick(const std::string& portaTCP);
+    // does a port number outside 1..65535. enderecoEscuta: the address of this computer to
+    // listen on (empty: every address); one that is not an IPv4 address of this computer
+    // raises with a text saying so, and nothing listens.
+    void btIniciarClick(const std::string& portaTCP, const std::string& enderecoEscuta = {});
     void FechaConexoes();
     bool Escutando() const { return escutando_; }
     // The caption of the start/stop button follows this.
@@ -118,6 +122,7 @@ class TServidorTerminais {
     // already. About a connection whose notices are held back, it waits for AvisosDepois.
     void Avisa(const std::string& texto, bool registrado = false, Conexao* sobre = nullptr);
     void DefineLegenda(const std::string& legenda);
+    void RelataNaoCadastrados(bool todas);
 
     TMotorSaida& motor_;
     ILogTrafego& log_;
@@ -126,6 +131,7 @@ class TServidorTerminais {
     std::unique_ptr<TSock> sock_;
     bool escutando_ = false;
     std::unordered_map<TSock*, std::shared_ptr<Conexao>> conexoes_;
+    QTimer tmrRelatos_;
 };
 
 }  // namespace lumora

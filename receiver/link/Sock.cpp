@@ -254,7 +254,10 @@ void TSock::StartListening() {
     local.sin_family = AF_INET;
     local.sin_port = htons(port);
     local.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (fd.Get() < 0 || ::bind(fd.Get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+    const bool addressOk = listenAddress_.empty() ||
+                           ::inet_pton(AF_INET, listenAddress_.c_str(), &local.sin_addr) == 1;
+    if (fd.Get() < 0 || !addressOk ||
+        ::bind(fd.Get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
         throw ESockException("Listen - Error Binding Socket");
     }
     if (::listen(fd.Get(), kListenQueue) != 0)

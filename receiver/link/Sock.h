@@ -71,6 +71,10 @@ class TSock : public QObject {
     // Port to listen on: a decimal number (low 16 bits taken) or a TCP service name.
     const std::string& PortName() const { return portName_; }
     void SetPortName(const std::string& value);
+    // The local IPv4 address a listener accepts on, dotted quad; empty: every local interface.
+    // Taken at the next start of listening.
+    const std::string& ListenAddress() const { return listenAddress_; }
+    void SetListenAddress(const std::string& value) { listenAddress_ = value; }
     // Kept and handed on to connection sockets; listening does not use it.
     const std::string& LocalPortName() const { return localPortName_; }
     void SetLocalPortName(const std::string& value);
@@ -98,7 +102,7 @@ class TSock : public QObject {
     TNotifyAutoEvent OnAutoAccept;
 
     // --- Operations -----------------------------------------------------------------------
-    // Starts listening on PortName at every local interface; returns Listen afterwards. A failed
+    // Starts listening on PortName at ListenAddress; returns Listen afterwards. A failed
     // start raises and leaves the component idle (socket released, Listen false), so a later
     // start can succeed. An empty PortName fails like an unknown service name.
     bool StartListen();
@@ -196,6 +200,7 @@ class TSock : public QObject {
     TSocketType socketType_ = stStream;
     std::string hostName_;
     std::string portName_;
+    std::string listenAddress_;
     std::string localPortName_ = "-1";
     bool blocking_ = false;
     bool autoAccept_ = false;

@@ -83,6 +83,7 @@ bool LeConfigIni(const std::filesystem::path& arquivo, const ControlesConfig& c)
     c.ckMinimizeInit->setChecked(ini->ReadInteger(s, kMinimizeInit, 0) != 0);
     DefineOpcao(c.rbListaBranca, ini->ReadInteger(s, kListaBranca, 0) != 0);
     DefineOpcao(c.rbListaNegra, ini->ReadInteger(s, kListaNegra, 1) != 0);
+    c.edEnderecoEscuta->setText(ToQString(ini->ReadString(s, kEnderecoEscuta, "")));
     return true;
 }
 
@@ -96,6 +97,12 @@ void GravaConfigIni(const std::filesystem::path& arquivo, const ControlesConfig&
     ini.WriteString(s, kMinimizeInit, Flag(c.ckMinimizeInit->isChecked()));
     ini.WriteString(s, kListaBranca, Flag(c.rbListaBranca->isChecked()));
     ini.WriteString(s, kListaNegra, Flag(c.rbListaNegra->isChecked()));
+    if (!c.edEnderecoEscuta->isReadOnly()) {
+        const std::string endereco = FromQString(c.edEnderecoEscuta->text());
+        if (!endereco.empty() || ini.Find(s, kEnderecoEscuta)) {
+            ini.WriteString(s, kEnderecoEscuta, Gravado(endereco));
+        }
+    }
     ini.Save();
 }
 

@@ -1,4 +1,4 @@
-// Config.ini: the twelve settings of section CONFIGS, read into and written from the controls.
+// Config.ini: the settings of section CONFIGS, read into and written from the controls.
 #pragma once
 
 #include <filesystem>
@@ -24,9 +24,15 @@ struct ControlesConfig {
     QCheckBox* ckMinimizeInit = nullptr;
     QRadioButton* rbListaBranca = nullptr;
     QRadioButton* rbListaNegra = nullptr;
+    // The address to listen on, a key of its own after the twelve (kEnderecoEscuta).
+    QLineEdit* edEnderecoEscuta = nullptr;
 };
 
 inline const std::string kSecaoConfig = "CONFIGS";
+// Empty or missing: every address of the computer. Written only when it has a value or was in
+// the file already, so a file without it stays the twelve keys; never written while the field
+// is read-only (the address came from the command line for this run only).
+inline const std::string kEnderecoEscuta = "Endereco_Escuta";
 
 // Reads the twelve keys in order, each into its control; a missing key, or a flag that is not
 // wholly a number, gives the key's default (black-list mode for a file without mode keys). The
@@ -34,9 +40,9 @@ inline const std::string kSecaoConfig = "CONFIGS";
 // the file does not exist. A file that exists but cannot be read counts as holding no keys.
 bool LeConfigIni(const std::filesystem::path& arquivo, const ControlesConfig& c);
 
-// Writes the twelve keys in order from the controls as they stand: texts as typed (in quotes
-// only where reading would otherwise change them), flags as "1" or "0". Other sections and
-// keys of the file are kept. Raises EFileError.
+// Writes the twelve keys in order from the controls as they stand, then the listen address: texts
+// as typed (in quotes only where reading would otherwise change them), flags as "1" or "0". Other
+// sections and keys of the file are kept. Raises EFileError.
 void GravaConfigIni(const std::filesystem::path& arquivo, const ControlesConfig& c);
 
 // Chooses an option (which clears the other of its pair) or clears only this one.

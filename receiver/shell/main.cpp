@@ -20,7 +20,7 @@
 namespace {
 
 constexpr const char* kAjuda =
-    "Usage: Lumora [--program-folder DIR] [Qt options]\n"
+    "Usage: Lumora [--program-folder DIR] [--listen-address ADDR] [Qt options]\n"
     "       Lumora --report YYYY-MM-DD [--csv FILE] [--program-folder DIR]\n"
     "The turnstile exit-gate receiver.\n"
     "\n"
@@ -32,6 +32,9 @@ constexpr const char* kAjuda =
 #else
     "the executable's folder\n"
 #endif
+    "  --listen-address ADDR serve terminals only on this IPv4 address of the computer\n"
+    "                        (empty: every address) instead of Config.ini's\n"
+    "                        Endereco_Escuta, for this run only\n"
     "  --report YYYY-MM-DD   print that day's totals per state, terminal and hour from\n"
     "                        Historicos/ and end; reads only, beside a serving receiver\n"
     "  --csv FILE            with --report: also write the day's rows to FILE as CSV\n"
@@ -146,6 +149,7 @@ int main(int argc, char* argv[]) {
         principal.EncerraSemPergunta();
         return kSaidaNormal;
     }
+    if (opcoes.listenAddress) principal.DefineEnderecoEscuta(*opcoes.listenAddress);
     lumora::TformLog log;
     principal.DefineLog(&log);
     // While a box is open, further failures go to "Enviados" instead of boxes of their own,

@@ -283,10 +283,16 @@ ControlesConfig TFormPrincipal::Controles() const {
     c.ckMinimizeInit = ckMinimizeInit_;
     c.rbListaBranca = rbListaBranca_;
     c.rbListaNegra = rbListaNegra_;
+    c.edEnderecoEscuta = edEnderecoEscuta_;
     return c;
 }
 
 void TFormPrincipal::DefineLog(TformLog* log) { log_.log = log; }
+
+void TFormPrincipal::DefineEnderecoEscuta(const std::string& endereco) {
+    edEnderecoEscuta_->setText(ToQString(endereco));
+    edEnderecoEscuta_->setReadOnly(true);
+}
 
 AjustesSaida TFormPrincipal::AjustesAtuais() const {
     AjustesSaida a;
@@ -332,7 +338,8 @@ void TFormPrincipal::Aviso(const std::string& texto) { Dialogs().Notice(texto); 
 // ---- the operator's actions ----
 
 void TFormPrincipal::btIniciarClick() {
-    servidor_->btIniciarClick(FromQString(edPortaTCP_->text()));
+    servidor_->btIniciarClick(FromQString(edPortaTCP_->text()),
+                              FromQString(edEnderecoEscuta_->text()));
     estadoTerminais_.Comunicacao(servidor_->Escutando(), common::Now());
     // Terminals can connect now: a service started with automatic start is ready only here.
     if (servidor_->Escutando()) TAvisoServico::Pronto();

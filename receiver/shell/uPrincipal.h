@@ -59,6 +59,9 @@ class TFormPrincipal : public QMainWindow,
     const std::string& Recusa() const { return recusa_; }
     // The traffic-log window, made after this one; the server writes to it from then on.
     void DefineLog(TformLog* log);
+    // The listen address given on the command line: it replaces Config.ini's for this run,
+    // which the field shows read-only and the close leaves in the file as it was.
+    void DefineEnderecoEscuta(const std::string& endereco);
 
     AjustesSaida AjustesAtuais() const override;
     void Limpa() override;
@@ -184,6 +187,7 @@ class TFormPrincipal : public QMainWindow,
     QRadioButton* rbListaNegra_ = nullptr;
     QLineEdit* edIPLocal_ = nullptr;
     QLineEdit* edPortaTCP_ = nullptr;
+    QLineEdit* edEnderecoEscuta_ = nullptr;
     QLineEdit* edPortaTeminal_ = nullptr;
     QLineEdit* edTempoGiro_ = nullptr;
     QLineEdit* edTempoRele_ = nullptr;

@@ -194,7 +194,21 @@ QWidget* TFormPrincipal::CriaAbaConfiguracoes() {
     portaComputador->setEnabled(false);
     ce->addWidget(portaComputador);
     edPortaTCP_ = Campo(esquerda, "edPortaTCP", "2050");
-    ce->addWidget(edPortaTCP_);
+    // Where a PC sits on the office network as well as the gate network, the port is opened
+    // on the gate network's address only.
+    auto* portaEndereco = new QHBoxLayout;
+    portaEndereco->setSpacing(3);
+    edPortaTCP_->setFixedWidth(48);
+    portaEndereco->addWidget(edPortaTCP_);
+    portaEndereco->addWidget(Rotulo(esquerda, "em"));
+    edEnderecoEscuta_ = Campo(esquerda, "edEnderecoEscuta", "");
+    edEnderecoEscuta_->setMaxLength(15);
+    edEnderecoEscuta_->setPlaceholderText(T("todos"));
+    edEnderecoEscuta_->setToolTip(
+        T("Endere\xE7o IP deste computador em que os terminais s\xE3o atendidos (o da rede "
+          "das catracas); vazio: todos os endere\xE7os"));
+    portaEndereco->addWidget(edEnderecoEscuta_, 1);
+    ce->addLayout(portaEndereco);
     auto* portaTerminal = Rotulo(esquerda, "Porta do Terminal");
     portaTerminal->setEnabled(false);
     ce->addWidget(portaTerminal);

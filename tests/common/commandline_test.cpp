@@ -17,6 +17,7 @@ struct Linha {
     const char* folder;  // nullptr: none
     bool erro;
     std::vector<std::string> resto;  // what Qt gets, after the program's name
+    const char* listen = nullptr;    // --listen-address; nullptr: none
 };
 
 TEST(CommandLine, TakesOwnOptionsOutAndLeavesTheRestForQt) {
@@ -47,6 +48,18 @@ TEST(CommandLine, TakesOwnOptionsOutAndLeavesTheRestForQt) {
         {{"--program-folder", "/srv/x"}, false, false, false, nullptr, true, {"/srv/x"}},
         {{"--versoin"}, true, false, false, nullptr, true, {}},
         {{"--program-folderx"}, true, false, false, nullptr, true, {}},
+        {{"--listen-address", "192.168.5.10", "--program-folder=/srv/y"},
+         true,
+         false,
+         false,
+         "/srv/y",
+         false,
+         {},
+         "192.168.5.10"},
+        // Empty on purpose: every address, whatever the settings file says.
+        {{"--listen-address="}, true, false, false, nullptr, false, {}, ""},
+        {{"--listen-address"}, true, false, false, nullptr, true, {}},
+        {{"--listen-address", "10.0.0.1"}, false, false, false, nullptr, true, {"10.0.0.1"}},
     };
     for (const auto& c : casos) {
         std::vector<std::string> textos = {"Prog"};
@@ -62,6 +75,10 @@ TEST(CommandLine, TakesOwnOptionsOutAndLeavesTheRestForQt) {
         EXPECT_EQ(o.programFolder.has_value(), c.folder != nullptr) << nome;
         if (c.folder && o.programFolder) {
             EXPECT_EQ(*o.programFolder, c.folder) << nome;
+        }
+        EXPECT_EQ(o.listenAddress.has_value(), c.listen != nullptr) << nome;
+        if (c.listen && o.listenAddress) {
+            EXPECT_EQ(*o.listenAddress, c.listen) << nome;
         }
         EXPECT_EQ(!o.error.empty(), c.erro) << nome << ": " << o.error;
         std::vector<std::string> resto;

@@ -35,7 +35,9 @@ struct Arquivos : IArquivosMotor {
 struct Conexao : IConexaoTerminal {
     ComandaPendente pendente;
     std::string terminal;
+    std::string endereco = "127.0.0.1";
     ComandaPendente& Pendente() override { return pendente; }
+    const std::string& Endereco() const override { return endereco; }
     void Envia(const std::string& texto) override {
         Check(texto.size() >= 2 && texto.find(kCR) == texto.size() - 1 &&
               texto[texto.size() - 2] == ';');

@@ -22,6 +22,7 @@ const DateTime kAgora = At(2025, 3, 1, 10, 0, 0);
 struct ConexaoFalsa : IConexaoTerminal {
     explicit ConexaoFalsa(const TabelasReceptor& t) : tabelas(t) {}
     ComandaPendente& Pendente() override { return pendente; }
+    const std::string& Endereco() const override { return endereco; }
     void Envia(const std::string& texto) override {
         enviados.push_back(texto);
         linhasAoEnviar.push_back(tabelas.cdsHistorico.RecordCount());
@@ -29,6 +30,7 @@ struct ConexaoFalsa : IConexaoTerminal {
     }
     const TabelasReceptor& tabelas;
     ComandaPendente pendente;
+    std::string endereco = "127.0.0.21";
     std::vector<std::string> enviados;
     std::vector<int> linhasAoEnviar;
     std::vector<std::string> pendenteAoEnviar;
@@ -375,4 +377,72 @@ TEST_F(MotorTest, ReverseLookupTakesTheFirstRowWithTheExactAddress) {
     EXPECT_EQ(motor.RetornaNumEquipamento("127.0.0.9"), "03");
     EXPECT_EQ(motor.RetornaNumEquipamento("127.0.0.10"), "");
     EXPECT_EQ(motor.RetornaNumEquipamento(""), "");
+}
+
+TEST_F(MotorTest, UnregisteredFloodGetsEveryReplyButFewRows) {
+    const std::string kOutro = "127.0.0.99";
+    ConexaoFalsa outra(t);
+    outra.endereco = kOutro;
+    for (int i = 0; i < 10000; ++i) motor.ProcessaPacote("07;21;", conexao);
+    EXPECT_EQ(conexao.enviados.size(), 10000u);
+    EXPECT_EQ(Historico().size(), TLimiteNaoCadastrados::kLinhas);
+    // Another address has rows of its own; a registered terminal from the flooding address is
+    // never held back.
+    for (int i = 0; i < 3; ++i) motor.ProcessaPacote("07;10;G;;", outra);
+    for (int i = 0; i < 20; ++i) motor.ProcessaPacote("01;10;G;;", conexao);
+    EXPECT_EQ(Historico().size(), TLimiteNaoCadastrados::kLinhas + 3 + 20);
+    EXPECT_EQ(arquivos.salvamentos, 20);
+    // A count not yet a minute old is told only when communication stops.
+    EXPECT_TRUE(motor.RelatosNaoCadastrados().empty());
+    common::SetClock([] { return DateTime::FromMs(kAgora.Ms() + 60'000); });
+    EXPECT_EQ(motor.RelatosNaoCadastrados(),
+              std::vector<std::string>{TextoContagemNaoCadastrados(9990, "127.0.0.21")});
+    EXPECT_TRUE(motor.RelatosNaoCadastrados(true).empty());
+    motor.ProcessaPacote("07;21;", conexao);
+    EXPECT_EQ(Historico().size(), TLimiteNaoCadastrados::kLinhas + 3 + 20 + 1);
+}
+
+TEST(LimiteNaoCadastrados, RowsPerAddressInAnyMinute) {
+    const int64_t t0 = At(2025, 10, 26, 2, 30, 0).Ms();
+    const struct {
+        const char* caso;
+        int64_t em;  // ms after t0
+        bool linha;
+    } passos[] = {
+        {"window starts", 0, true},
+        {"", 1, true},
+        {"", 2, true},
+        {"", 3, true},
+        {"", 4, true},
+        {"", 30'000, true},
+        {"", 30'001, true},
+        {"", 30'002, true},
+        {"", 30'003, true},
+        {"tenth", 59'000, true},
+        {"full", 59'999, false},
+        {"first row a minute old", 60'000, true},
+        {"the next four too", 60'001, true},
+        {"", 60'002, true},
+        {"", 60'003, true},
+        {"", 60'004, true},
+        {"full again", 60'005, false},
+        {"clock set back an hour", -3'600'000, true},
+    };
+    TLimiteNaoCadastrados limite;
+    for (const auto& p : passos) {
+        SCOPED_TRACE(std::string(p.caso) + " at " + std::to_string(p.em));
+        EXPECT_EQ(limite.PermiteLinha("127.0.0.5", DateTime::FromMs(t0 + p.em)), p.linha);
+    }
+    EXPECT_TRUE(limite.PermiteLinha("127.0.0.6", DateTime::FromMs(t0 + 60'005)));
+
+    // The two counted messages are told a minute after the first of them; an address is
+    // forgotten once it has neither a count nor a row of the last minute.
+    EXPECT_TRUE(limite.Relatos(DateTime::FromMs(t0 + 119'998)).empty());
+    EXPECT_EQ(limite.Relatos(DateTime::FromMs(t0 + 119'999)),
+              std::vector<std::string>{TextoContagemNaoCadastrados(2, "127.0.0.5")});
+    EXPECT_EQ(limite.Enderecos(), 1u);
+    EXPECT_TRUE(limite.Relatos(DateTime::FromMs(t0 + 200'000)).empty());
+    EXPECT_EQ(limite.Enderecos(), 0u);
+    EXPECT_EQ(TextoContagemNaoCadastrados(2, "127.0.0.5"),
+              "2 mensagens de 127.0.0.5 com terminal n\xE3o cadastrado sem linha no hist\xF3rico");
 }

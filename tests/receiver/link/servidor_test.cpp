@@ -681,3 +681,111 @@ TEST_F(ServidorTest, ANoticeAboutAGoneTerminalWaitsUntilWhatItSentHasItsRows) {
     EXPECT_EQ(tabelas.cdsHistorico.AsString(campo::kCracha), "0000000000001234");
     EXPECT_EQ(tabelas.cdsHistorico.AsString(campo::kEstado), estado::kLiberado);
 }
+
+TEST_F(ServidorTest, AnUnregisteredFloodIsAnsweredInFullWithFewRowsAndACountInTheLog) {
+    const common::DateTime agora = *common::DateTime::FromParts(2025, 3, 1, 10, 0, 0);
+    common::SetClock([agora] { return agora; });
+    struct Relogio {
+        ~Relogio() { common::SetClock(nullptr); }
+    } relogio;
+    SimTerminal intruso = Conecta("127.0.0.50");
+    intruso.SetTerminalNumber("07");
+    SimTerminal catraca = Saudado("127.0.0.21");
+    std::string lote, giros;
+    for (int i = 0; i < 1000; ++i) lote += "07;21;\r";
+    for (int i = 0; i < 100; ++i) giros += "01;10;G;;\r";
+    size_t respostas = 0;
+    auto le = [&] {
+        intruso.ReadAvailable();
+        while (const auto m = intruso.PopMessage()) {
+            EXPECT_EQ(m->bytes, "07;03;05;  Equipamento   ; Nao Cadastrado ;\r");
+            ++respostas;
+        }
+    };
+    for (int i = 0; i < 10; ++i) {
+        intruso.SendRaw(lote);
+        catraca.SendRaw(giros);
+        Ate([&] { return le(), respostas >= 1000u * (i + 1); }, 5000ms);
+    }
+    EXPECT_EQ(respostas, 10000u);
+    ASSERT_TRUE(Ate([&] { return arquivos.salvamentos == 1000; }));
+    int naoCadastrados = 0;
+    auto& h = tabelas.cdsHistorico;
+    for (h.First(); !h.Eof(); h.Next()) {
+        naoCadastrados += h.AsString(campo::kEstado) == "Equip. N\xE3o Cadastrad";
+    }
+    EXPECT_EQ(naoCadastrados, int(TLimiteNaoCadastrados::kLinhas));
+    EXPECT_EQ(h.RecordCount(), naoCadastrados + 1000);
+
+    // Told once its minute is over, and only then.
+    const std::string contagem = TextoContagemNaoCadastrados(9990, "127.0.0.50");
+    EXPECT_EQ(Linhas(log.recebidos, contagem), 0u);
+    common::SetClock([agora] { return common::DateTime::FromMs(agora.Ms() + 60'000); });
+    EXPECT_TRUE(Ate([&] { return Linhas(log.recebidos, contagem) == 1; },
+                    std::chrono::milliseconds(TServidorTerminais::kIntervaloRelatosMs + 2000)));
+    EXPECT_EQ(Linhas(log.recebidos, "mensagens de"), 1u);
+
+    // What is counted when communication stops is told then.
+    intruso.SendRaw(lote.substr(0, 7 * 20));
+    Ate([&] { return le(), respostas == 10020u; });
+    servidor.FechaConexoes();
+    EXPECT_EQ(Linhas(log.recebidos, TextoContagemNaoCadastrados(10, "127.0.0.50")), 1u);
+}
+
+TEST_F(ServidorTest, ListensOnlyOnTheAddressGiven) {
+    servidor.FechaConexoes();
+    const struct {
+        std::string endereco;
+        bool em7, em8;
+    } casos[] = {
+        {"127.0.0.7", true, false},
+        {" 127.0.0.8\t", false, true},
+        {"", true, true},
+        {"0.0.0.0", true, true},
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE("'" + c.endereco + "'");
+        servidor.btIniciarClick(std::to_string(porta), c.endereco);
+        ASSERT_TRUE(servidor.Escutando());
+        for (const auto& [destino, aceita] :
+             {std::pair{"127.0.0.7", c.em7}, {"127.0.0.8", c.em8}}) {
+            SimTerminal t;
+            if (aceita) {
+                t.Connect(destino, porta, "127.0.0.22", 1000ms);
+                EXPECT_EQ(Recebe(t), "$") << destino;
+            } else {
+                EXPECT_THROW(t.Connect(destino, porta, "127.0.0.22", 1000ms), termsim::SimError)
+                    << destino;
+            }
+        }
+        servidor.FechaConexoes();
+    }
+}
+
+TEST_F(ServidorTest, AnAddressThatIsNotOursRefusesToStartAndSaysWhy) {
+    servidor.FechaConexoes();
+    legenda.clear();
+    const std::string invalido = " n\xE3o \xE9 v\xE1lido: informe um endere\xE7o IP";
+    const std::string ausente = " n\xE3o pertence a nenhum adaptador de rede deste computador";
+    const struct {
+        std::string endereco, texto;
+    } casos[] = {
+        {"127.0.0.256", invalido}, {"127.1", invalido}, {"portaria", invalido},
+        {"127.0.0.07", invalido},  {"::1", invalido},   {"192.0.2.123", ausente},
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.endereco);
+        try {
+            servidor.btIniciarClick(std::to_string(porta), c.endereco);
+            ADD_FAILURE() << "listened";
+            servidor.FechaConexoes();
+        } catch (const common::Exception& e) {
+            EXPECT_EQ(e.Message().rfind("O endere\xE7o de escuta " + c.endereco + c.texto, 0), 0u)
+                << e.Message();
+        }
+        EXPECT_FALSE(servidor.Escutando());
+        EXPECT_FALSE(servidor.Sock().Listen());
+        EXPECT_EQ(legenda, "");
+    }
+    EXPECT_THROW(SimTerminal().Connect("127.0.0.1", porta, "127.0.0.22", 300ms), termsim::SimError);
+}

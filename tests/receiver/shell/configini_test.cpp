@@ -1,5 +1,6 @@
 // Config.ini through the real main window: first run, the flag and option rules, round trips,
 // and the two start-up timers that the flags arm.
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -224,4 +225,61 @@ TEST_F(ConfigIniTest, TheAutomaticStartNeverStopsWhatTheOperatorStarted) {
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     ::close(fd);
+}
+
+TEST_F(ConfigIniTest, TheListenAddressRoundTripsAndTheButtonListensThereOnly) {
+    const uint16_t porta = lumora::teste::PortaLivre();
+    setenv("LUMORA_PORTA_TCP", std::to_string(porta).c_str(), 1);
+    const auto conecta = [porta](const char* endereco) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(porta);
+        ::inet_pton(AF_INET, endereco, &a.sin_addr);
+        const bool aceitou = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        ::close(fd);
+        return aceitou;
+    };
+    Grava(Config(), "[CONFIGS]\nEndereco_Escuta=127.0.0.7\n");
+    Abre();
+    auto* campo = Controle<QLineEdit>("edEnderecoEscuta");
+    EXPECT_EQ(campo->text(), "127.0.0.7");
+    auto* botao = Controle<QPushButton>("btIniciar");
+    QTest::mouseClick(botao, Qt::LeftButton);
+    ASSERT_TRUE(janela->Servidor().Escutando());
+    EXPECT_TRUE(conecta("127.0.0.7"));
+    EXPECT_FALSE(conecta("127.0.0.8"));
+    QTest::mouseClick(botao, Qt::LeftButton);
+
+    // One that is no address of this computer: the failure box says so, nothing listens.
+    campo->setText(QStringLiteral("192.0.2.123"));
+    QTest::mouseClick(botao, Qt::LeftButton);
+    EXPECT_FALSE(janela->Servidor().Escutando());
+    ASSERT_FALSE(dialogos.chamadas.empty());
+    EXPECT_EQ(dialogos.chamadas.back().tipo, "Failure");
+    EXPECT_NE(dialogos.chamadas.back().texto.find("192.0.2.123 n\xE3o pertence"),
+              std::string::npos);
+
+    const struct {
+        const char* digitado;      // nullptr: given on the command line instead
+        const char* linhaGravada;  // what the file has after the close
+    } casos[] = {
+        {"127.0.0.8", "\nEndereco_Escuta=127.0.0.8\n"},
+        {nullptr, "\nEndereco_Escuta=127.0.0.8\n"},  // the command line's stays out of the file
+        {"", "\nEndereco_Escuta=\n"},
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.digitado ? c.digitado : "--listen-address");
+        if (c.digitado) {
+            Controle<QLineEdit>("edEnderecoEscuta")->setText(QString::fromLatin1(c.digitado));
+        } else {
+            janela->DefineEnderecoEscuta("127.0.0.9");
+            EXPECT_TRUE(Controle<QLineEdit>("edEnderecoEscuta")->isReadOnly());
+        }
+        FechaComSim();
+        EXPECT_NE(Le(Config()).find(c.linhaGravada), std::string::npos) << Le(Config());
+        janela.reset();
+        Abre();
+    }
+    EXPECT_EQ(Controle<QLineEdit>("edEnderecoEscuta")->text(), "");
 }
