@@ -20,6 +20,11 @@ bool OnlyLoopbackInterfaces();
 // Either of the above.
 bool InPrivateNetwork();
 
+// True for an IPv4 address of a non-loopback interface (a veth end) of this namespace, when
+// the namespace is not the machine's: a module of a routed segment that a test builds out of
+// namespaces answers from such an address. Never true in the machine's own namespace.
+bool IsPrivateSegmentAddress(const std::string& ip);
+
 // What to do about it, for error messages.
 constexpr char kPrivateNetworkHint[] =
     "module-sim answers broadcasts and must run in a private network namespace, e.g.\n"
