@@ -2,8 +2,14 @@
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
+#include <linux/ethtool.h>
+#include <linux/sockios.h>
 #include <net/if.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <unistd.h>
+
+#include <cstring>
 
 namespace modsim {
 
@@ -25,13 +31,46 @@ bool OnlyLoopbackInterfaces() {
     return onlyLoopback;
 }
 
-bool InPrivateNetwork() { return DiffersFromMachineNamespace() || OnlyLoopbackInterfaces(); }
+namespace {
+
+// The driver of an interface, as the kernel names it ("veth" for a veth end).
+std::string Driver(int fd, const char* name) {
+    ethtool_drvinfo info{};
+    info.cmd = ETHTOOL_GDRVINFO;
+    ifreq request{};
+    std::strncpy(request.ifr_name, name, IFNAMSIZ - 1);
+    request.ifr_data = reinterpret_cast<char*>(&info);
+    if (::ioctl(fd, SIOCETHTOOL, &request) != 0) return {};
+    return info.driver;
+}
+
+}  // namespace
+
+bool InNamespaceMadeHere() {
+    if (!DiffersFromMachineNamespace("/proc/thread-self/ns/net",
+                                     "/proc/" + std::to_string(::getppid()) + "/ns/net"))
+        return false;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return false;
+    // Made in this thread's namespace, so the ioctl asks about its interfaces.
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    bool ok = list != nullptr && fd >= 0;
+    for (ifaddrs* i = list; ok && i; i = i->ifa_next)
+        if (!(i->ifa_flags & IFF_LOOPBACK) && Driver(fd, i->ifa_name) != "veth") ok = false;
+    if (fd >= 0) ::close(fd);
+    ::freeifaddrs(list);
+    return ok;
+}
+
+bool InPrivateNetwork() {
+    return DiffersFromMachineNamespace() || OnlyLoopbackInterfaces() || InNamespaceMadeHere();
+}
 
 bool IsPrivateSegmentAddress(const std::string& ip) {
     in_addr wanted{};
     if (::inet_pton(AF_INET, ip.c_str(), &wanted) != 1) return false;
-    // Only where process 1's namespace can be seen to differ: a doubt never counts.
-    if (!DiffersFromMachineNamespace()) return false;
+    // Only in a namespace that is certainly not the machine's: a doubt never counts.
+    if (!DiffersFromMachineNamespace() && !InNamespaceMadeHere()) return false;
     ifaddrs* list = nullptr;
     if (::getifaddrs(&list) != 0) return false;
     bool found = false;
