@@ -77,7 +77,9 @@ std::optional<EntradaAgenda> LeEntradaAgenda(const std::string& bruto, std::stri
         }
         const uint32_t mascara = prefixo == 32 ? 0xFFFFFFFFu : ~(0xFFFFFFFFu >> prefixo);
         if ((rede & ~mascara) != 0) {
-            motivo = Apara(base) + " n\xE3o \xE9 o in\xED" "cio de uma rede /" +
+            motivo = Apara(base) +
+                     " n\xE3o \xE9 o in\xED"
+                     "cio de uma rede /" +
                      std::to_string(prefixo) + ": use " + Quad(rede & mascara) + "/" +
                      std::to_string(prefixo) + ".";
             return std::nullopt;
@@ -100,7 +102,9 @@ std::optional<EntradaAgenda> LeEntradaAgenda(const std::string& bruto, std::stri
             return std::nullopt;
         }
         if (e.primeiro > e.ultimo) {
-            motivo = "A faixa come\xE7" "a depois de onde termina.";
+            motivo =
+                "A faixa come\xE7"
+                "a depois de onde termina.";
             return std::nullopt;
         }
         if (e.ultimo - e.primeiro >= kMaxEnderecosEntrada) {
@@ -115,7 +119,9 @@ std::optional<EntradaAgenda> LeEntradaAgenda(const std::string& bruto, std::stri
         e.ultimo = e.primeiro;
     }
     if (ForaDoAlcance(e.primeiro, e.ultimo)) {
-        motivo = "Endere\xE7os 0.x.x.x, de multicast ou de broadcast n\xE3o s\xE3o de m\xF3" "dulos.";
+        motivo =
+            "Endere\xE7os 0.x.x.x, de multicast ou de broadcast n\xE3o s\xE3o de m\xF3"
+            "dulos.";
         return std::nullopt;
     }
     return e;

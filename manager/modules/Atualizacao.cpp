@@ -67,7 +67,9 @@ void TAtualizacao::GuardaValor(int linha, int campo, const std::string& valor) {
 
 std::string TextoDuplicados(int modulos) {
     if (modulos <= 0) return {};
-    return " " + std::to_string(modulos) + " m\xF3" "dulos com o mesmo IP";
+    return " " + std::to_string(modulos) +
+           " m\xF3"
+           "dulos com o mesmo IP";
 }
 
 namespace {
@@ -136,8 +138,8 @@ bool TAtualizacao::BuscaAgenda(unsigned minha, const std::vector<EntradaAgenda>&
         const auto resposta = InterpretaRespostaDescoberta(d.texto);
         if (resposta) {
             const int antes = tbmColetores.RecordCount();
-            const std::string macGuardado =
-                resposta->mac.substr(0, static_cast<std::size_t>(tbmColetores.Fields()[cMACaddress].width));
+            const std::string macGuardado = resposta->mac.substr(
+                0, static_cast<std::size_t>(tbmColetores.Fields()[cMACaddress].width));
             if (!macs.count(macGuardado)) {
                 InsereColetor(d.endereco, d.texto);
                 if (tbmColetores.RecordCount() > antes) {

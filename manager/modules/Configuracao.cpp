@@ -90,9 +90,10 @@ void TConfiguracao::ConfiguraColetor() {
     } saida{*this};
     common::MemTable& t = atualizacao_.tbmColetores;
     if (!t.Active() || t.RecordCount() == 0 || t.RecNo() < 0) return;
-    LinhaColetor linha{t.AsString(cIp),        t.AsString(cMACaddress), t.AsString(cDHCP),
-                       t.AsString(cDescricao), t.AsString(cGateway),    t.AsString(cNetmask),
-                       t.AsString(cIpDestino),  false};
+    LinhaColetor linha{t.AsString(cIp),        t.AsString(cMACaddress),
+                       t.AsString(cDHCP),      t.AsString(cDescricao),
+                       t.AsString(cGateway),   t.AsString(cNetmask),
+                       t.AsString(cIpDestino), false};
     linha.soPorUnicast = atualizacao_.SoPorUnicast(linha.mac);
     if (!ModuloConfiguravel(linha.descricao)) {
         janela_.Aviso(kOpcaoIndisponivel);

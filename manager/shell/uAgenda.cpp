@@ -26,17 +26,18 @@ TFormAgenda::TFormAgenda(std::filesystem::path arquivo, QWidget* parent)
     setWindowTitle(T("Agenda de Endere\xE7os"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
-    setFixedSize(360, 330);
+    setFixedSize(380, 360);
 
     auto* coluna = new QVBoxLayout(this);
-    auto* ajuda = new QLabel(
-        T("M\xF3" "dulos atr\xE1s de roteadores, que o broadcast n\xE3o alcan\xE7" "a, "
-          "procurados um a um a cada atualiza\xE7\xE3o:\n"
-          "um endere\xE7o (10.1.2.30), uma rede (10.1.2.0/24, at\xE9 /22)\n"
-          "ou uma faixa (10.1.2.10-10.1.2.50)."),
-        this);
+    auto* ajuda = new QLabel(T("M\xF3"
+                               "dulos atr\xE1s de roteadores, que o broadcast n\xE3o "
+                               "alcan\xE7"
+                               "a,\nprocurados um a um a cada atualiza\xE7\xE3o:\n"
+                               "  um endere\xE7o:  10.1.2.30\n"
+                               "  uma rede (at\xE9 /22):  10.1.2.0/24\n"
+                               "  uma faixa:  10.1.2.10-10.1.2.50"),
+                             this);
     ajuda->setObjectName(QStringLiteral("lbAjuda"));
-    ajuda->setWordWrap(true);
     coluna->addWidget(ajuda);
 
     auto* linha = new QHBoxLayout;
@@ -83,9 +84,13 @@ TFormAgenda::TFormAgenda(std::filesystem::path arquivo, QWidget* parent)
     connect(btCancelar_, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-bool TFormAgenda::Mostra() {
+void TFormAgenda::Carrega() {
     agenda_ = CarregaAgenda(arquivo_);
     MostraLista();
+}
+
+bool TFormAgenda::Mostra() {
+    Carrega();
     edEndereco_->clear();
     edEndereco_->setFocus();
     if (parentWidget()) move(parentWidget()->frameGeometry().center() - rect().center());

@@ -23,6 +23,8 @@ class TFormAgenda : public QDialog {
 
     // Shows the window modally, centred over its parent; true when the book was stored.
     bool Mostra();
+    // Fills the list from the stored book (what Mostra does first).
+    void Carrega();
     const std::vector<EntradaAgenda>& Agenda() const { return agenda_; }
 
     void btAdicionarClick();

@@ -164,7 +164,10 @@ void TFormConfigura::OkClick() {
     if (std::find(enderecosDeOutros_.begin(), enderecosDeOutros_.end(), ip) !=
             enderecosDeOutros_.end() &&
         !common::qt::Dialogs().Question(TextoEnderecoEmUso(ip))) {
-        if (IPEdit_->IsEnabled()) IPEdit_->Octeto(3)->setFocus(Qt::OtherFocusReason);
+        if (IPEdit_->IsEnabled()) {
+            IPEdit_->Octeto(0)->setFocus(Qt::OtherFocusReason);
+            IPEdit_->Octeto(3)->setFocus(Qt::OtherFocusReason);
+        }
         return;
     }
     accept();
@@ -176,7 +179,8 @@ void TFormConfigura::DefineEnderecosDeOutros(const std::vector<std::string>& end
 
 std::string TextoEnderecoEmUso(const std::string& ip) {
     return "O endere\xE7o " + ip +
-           " j\xE1 \xE9 usado por outro m\xF3" "dulo da lista: os dois receberiam os mesmos "
+           " j\xE1 \xE9 usado por outro m\xF3"
+           "dulo da lista: os dois receberiam os mesmos "
            "comandos. Usar este endere\xE7o mesmo assim?";
 }
 

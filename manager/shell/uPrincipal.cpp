@@ -163,7 +163,8 @@ void TFormPrincipal::CriaControles() {
     barra->addSeparator();
     ToolButtonAgenda_ = BotaoBarra(barra, "ToolButtonAgenda", "Endere\xE7os", QStyle::SP_DirIcon);
     ToolButtonAgenda_->setToolTip(
-        T("Agenda de endere\xE7os: m\xF3" "dulos atr\xE1s de roteadores"));
+        T("Agenda de endere\xE7os: m\xF3"
+          "dulos atr\xE1s de roteadores"));
     barra->addWidget(ToolButtonAgenda_);
     barra->addSeparator();
     ToolButton5_ = BotaoBarra(barra, "ToolButton5", "Sair", QStyle::SP_DialogCloseButton);

@@ -195,11 +195,9 @@ void ModuleSim::Start() {
     {
         std::lock_guard lock(mutex_);
         for (const auto& m : modules_.tibbo)
-            if (!Answerable(m.ip))
-                throw SimError("module address '" + m.ip + "' is not loopback");
+            if (!Answerable(m.ip)) throw SimError("module address '" + m.ip + "' is not loopback");
         for (const auto& m : modules_.brivant)
-            if (!Answerable(m.ip))
-                throw SimError("module address '" + m.ip + "' is not loopback");
+            if (!Answerable(m.ip)) throw SimError("module address '" + m.ip + "' is not loopback");
     }
     auto impl = std::make_unique<Impl>();
     impl->tibbo = OpenSocket(options_.tibboPort);

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "ModuleSim.h"
 #include "ModuleArgs.h"
+#include "ModuleSim.h"
 #include "PrivateNetwork.h"
 
 using namespace modsim;

@@ -39,7 +39,8 @@ class AtualizacaoTest : public ::testing::Test {
             std::vector<Datagrama> r;
             if (e.texto == "X")
                 for (const Modulo& m : modulos)
-                    if (e.broadcast ? !m.roteado : m.ip == e.host) r.push_back(De(m.ip, m.resposta));
+                    if (e.broadcast ? !m.roteado : m.ip == e.host)
+                        r.push_back(De(m.ip, m.resposta));
             return r;
         };
         aux.responde = [this](const Envio& e) {
@@ -318,7 +319,9 @@ TEST_F(AtualizacaoTest, AgendaProcuraPorUnicastQuemNaoRespondeuAoBroadcast) {
     EXPECT_EQ(marcadas, (std::vector<bool>{false, false, false, true, true}));
     EXPECT_EQ(atualizacao.EnderecosDeOutros("0.1"),
               (std::vector<std::string>{"10.0.0.3", "10.0.0.4", "10.0.0.4", "10.0.0.1"}));
-    EXPECT_EQ(TextoDuplicados(2), " 2 m\xF3" "dulos com o mesmo IP");
+    EXPECT_EQ(TextoDuplicados(2),
+              " 2 m\xF3"
+              "dulos com o mesmo IP");
     EXPECT_EQ(TextoDuplicados(0), "");
 }
 

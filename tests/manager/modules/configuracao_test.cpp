@@ -71,8 +71,7 @@ class ConfiguracaoTest : public ::testing::Test {
             std::vector<Datagrama> r;
             if (e.texto == "X") {
                 if (e.broadcast ? !roteado : e.host == hostX) r.push_back(De(hostX, resposta));
-            }
-            else if (!e.broadcast || e.texto[0] == 'A')
+            } else if (!e.broadcast || e.texto[0] == 'A')
                 r.push_back(De(e.host, "A"));
             return r;
         };

@@ -141,15 +141,15 @@ TEST_F(PreferenciasTest, AgendaIdaEVoltaAoLadoDoTempo) {
 
     // A shorter book empties the entries past its end; an empty one reads as none.
     SalvaAgenda(arquivo, {agenda[1]});
-    EXPECT_NE(Le().find("Itens=1\r\nItem1=10.1.3.0/24\r\nItem2=\r\nItem3=\r\n"),
-              std::string::npos);
+    EXPECT_NE(Le().find("Itens=1\r\nItem1=10.1.3.0/24\r\nItem2=\r\nItem3=\r\n"), std::string::npos);
     ASSERT_EQ(CarregaAgenda(arquivo).size(), 1u);
     SalvaAgenda(arquivo, {});
     EXPECT_TRUE(CarregaAgenda(arquivo).empty());
 
     // Written by hand: what does not read is skipped, the rest is searched.
-    Escreve("[agendaenderecos]\nItens=4\nItem1=10.1.2.3\nItem2=banana\nItem3=10.0.0.0/8\n"
-            "Item4=10.1.2.9\n");
+    Escreve(
+        "[agendaenderecos]\nItens=4\nItem1=10.1.2.3\nItem2=banana\nItem3=10.0.0.0/8\n"
+        "Item4=10.1.2.9\n");
     const auto mao = CarregaAgenda(arquivo);
     ASSERT_EQ(mao.size(), 2u);
     EXPECT_EQ(mao[1].texto, "10.1.2.9");
@@ -200,7 +200,9 @@ TEST(Agenda, EntradasAceitasERecusadas) {
     }
     std::string motivo;
     LeEntradaAgenda("10.1.2.5/24", motivo);
-    EXPECT_EQ(motivo, "10.1.2.5 n\xE3o \xE9 o in\xED" "cio de uma rede /24: use 10.1.2.0/24.");
+    EXPECT_EQ(motivo,
+              "10.1.2.5 n\xE3o \xE9 o in\xED"
+              "cio de uma rede /24: use 10.1.2.0/24.");
 
     // Overlapping entries search each address once; the book has a ceiling.
     std::vector<EntradaAgenda> agenda{*LeEntradaAgenda("10.1.2.0/24", motivo)};

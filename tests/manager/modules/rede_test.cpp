@@ -398,7 +398,8 @@ TEST(RedeRoteada, ModuloAtrasDoRoteadorSoPelaAgenda) {
     } limpa;
     ASSERT_EQ(roteador.Executa("ip addr add 10.93.1.254/24 dev rtA2 && ip link set rtA2 up && "
                                "ip link add rtB type veth peer name rtB2 && "
-                               "ip link set rtB2 netns " + anexo.Id() +
+                               "ip link set rtB2 netns " +
+                               anexo.Id() +
                                " && ip addr add 10.93.3.254/24 dev rtB && ip link set rtB up && "
                                "ip route add 10.93.2.0/24 dev rtB && "
                                "echo 1 > /proc/sys/net/ipv4/ip_forward"),
