@@ -126,7 +126,13 @@ bool TAtualizacao::BuscaAgenda(unsigned minha, const std::vector<EntradaAgenda>&
     for (const std::string& ip : enderecos) {
         if (responderam.count(ip)) continue;
         std::this_thread::sleep_until(proximo);
-        udpClient_.Send(ip, kPortaPrimeiraFamilia, "X");
+        try {
+            udpClient_.Send(ip, kPortaPrimeiraFamilia, "X");
+        } catch (const ESocketUDP& e) {
+            // A book address this PC has no route to (a cable out, a VPN down) must not cost
+            // the other modules their reads, nor the operator a box every 30 s: a log line.
+            janela_.AdicionaMemo1(ip + ": " + e.what());
+        }
         proximo += std::chrono::milliseconds(1);
         // A long book must not freeze the window.
         if (++enviados % 100 == 0 && !Processa(minha)) return false;

@@ -302,6 +302,18 @@ TEST_F(AtualizacaoTest, AgendaProcuraPorUnicastQuemNaoRespondeuAoBroadcast) {
     EXPECT_EQ(client.esgotados, 2);      // one silence ends each collection
     EXPECT_EQ(janela.duplicados, 0);
 
+    // A book address that cannot be sent to is a log line; the search and the reads go on.
+    client.envios.clear();
+    client.falhaNoEnvio = 2;  // the unicast to 10.9.0.4
+    atualizacao.AtualizaListas(false);
+    EXPECT_TRUE(janela.avisos.empty());
+    EXPECT_EQ(client.envios.size(), 4u);
+    EXPECT_NE(std::find(janela.memo1.begin(), janela.memo1.end(),
+                        "10.9.0.4: Socket Error # 10065\r\nNo route to host"),
+              janela.memo1.end());
+    EXPECT_EQ(t.RecordCount(), 4);
+    client.falhaNoEnvio = 0;
+
     // Two modules (two MACs) on one address: both rows marked, counted once each; a module
     // listed twice with its one MAC is no duplicate.
     modulos = {{"10.0.0.1", "A0.1/1001/ABCI/x/P/Vexa 1", "", "", ""},
