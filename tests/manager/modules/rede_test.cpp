@@ -449,7 +449,9 @@ TEST(RedeRoteada, ModuloAtrasDoRoteadorSoPelaAgenda) {
     for (const auto& d : busca) destinos.insert(d.to);
     EXPECT_EQ(destinos.size(), 254u);
     EXPECT_EQ(destinos.count("10.93.2.0") + destinos.count("10.93.2.255"), 0u);
-    EXPECT_GE(busca.back().at - busca.front().at, 253ms);
+    // Sent 1 ms apart; what arrives may bunch up a little behind the router's address
+    // resolution, but a burst would take a few milliseconds, not a quarter of a second.
+    EXPECT_GE(busca.back().at - busca.front().at, 200ms);
     ASSERT_EQ(a.tbmColetores.RecordCount(), 1);
     a.tbmColetores.MoveTo(0);
     EXPECT_EQ(a.tbmColetores.AsString(cIp), "10.93.2.5");
