@@ -378,7 +378,14 @@ TEST_F(PrincipalTest, AddressBookFindsTheRoutedGateAndTwinsAreMarked) {
             QTest::keyClicks(campo, "127.0.1.0/24");
             QTest::keyClick(campo, Qt::Key_Return);  // adds; never closes the window
             EXPECT_TRUE(d.isVisible());
-            EXPECT_EQ(d.Agenda().size(), 1u);
+            QTest::keyClicks(campo, "10.0.0.1");
+            QTest::mouseClick(adicionar, Qt::LeftButton);
+            EXPECT_EQ(d.Agenda().size(), 2u);
+            // The entry just added is the one selected, and goes.
+            QTest::mouseClick(d.findChild<QPushButton*>(QStringLiteral("btRemover")),
+                              Qt::LeftButton);
+            ASSERT_EQ(d.Agenda().size(), 1u);
+            EXPECT_EQ(d.Agenda()[0].texto, "127.0.1.0/24");
             QTest::mouseClick(d.findChild<QPushButton*>(QStringLiteral("btOK")), Qt::LeftButton);
         });
     QTest::mouseClick(botao, Qt::LeftButton);
