@@ -2,6 +2,10 @@
 // first-family module's netmask, gateway and destination IP.
 #include "manager/modules/Atualizacao.h"
 
+#include <chrono>
+#include <map>
+#include <thread>
+
 #include "manager/modules/Listas.h"
 #include "manager/modules/RegrasResposta.h"
 #include "manager/modules/Respostas.h"
@@ -61,7 +65,102 @@ void TAtualizacao::GuardaValor(int linha, int campo, const std::string& valor) {
     tbmColetores.Post();
 }
 
-bool TAtualizacao::LeModulos(unsigned minha, int tempo) {
+std::string TextoDuplicados(int modulos) {
+    if (modulos <= 0) return {};
+    return " " + std::to_string(modulos) +
+           " m\xF3"
+           "dulos com o mesmo IP";
+}
+
+namespace {
+
+std::string Texto(const common::MemTable& t, int linha, int campo) {
+    const auto* s = std::get_if<std::string>(&t.RowAt(linha)[campo]);
+    return s ? *s : std::string();
+}
+
+}  // namespace
+
+bool TAtualizacao::IpRepetido(int linha) const {
+    if (linha < 0 || linha >= tbmColetores.RecordCount()) return false;
+    const std::string ip = Texto(tbmColetores, linha, cIp);
+    const std::string mac = Texto(tbmColetores, linha, cMACaddress);
+    for (int i = 0; i < tbmColetores.RecordCount(); ++i) {
+        if (Texto(tbmColetores, i, cIp) == ip && Texto(tbmColetores, i, cMACaddress) != mac)
+            return true;
+    }
+    return false;
+}
+
+int TAtualizacao::ModulosComIpRepetido() const {
+    // A module listed twice (it answered through two adapters) is one module.
+    std::map<std::string, std::set<std::string>> macsPorIp;
+    for (int i = 0; i < tbmColetores.RecordCount(); ++i)
+        macsPorIp[Texto(tbmColetores, i, cIp)].insert(Texto(tbmColetores, i, cMACaddress));
+    int n = 0;
+    for (const auto& [ip, macs] : macsPorIp)
+        if (macs.size() > 1) n += static_cast<int>(macs.size());
+    return n;
+}
+
+std::vector<std::string> TAtualizacao::EnderecosDeOutros(const std::string& mac) const {
+    std::vector<std::string> r;
+    for (int i = 0; i < tbmColetores.RecordCount(); ++i)
+        if (Texto(tbmColetores, i, cMACaddress) != mac) r.push_back(Texto(tbmColetores, i, cIp));
+    return r;
+}
+
+bool TAtualizacao::BuscaAgenda(unsigned minha, const std::vector<EntradaAgenda>& agenda) {
+    const std::vector<std::string> enderecos = EnderecosDaAgenda(agenda);
+    if (enderecos.empty()) return true;
+    std::set<std::string> responderam, macs;
+    for (int i = 0; i < tbmColetores.RecordCount(); ++i) {
+        responderam.insert(Texto(tbmColetores, i, cIp));
+        macs.insert(Texto(tbmColetores, i, cMACaddress));
+    }
+    // Paced on a fixed schedule, one datagram a millisecond: a router or a module's small
+    // buffer drops a burst, and a late send does not push the rest later still.
+    using Relogio = std::chrono::steady_clock;
+    auto proximo = Relogio::now();
+    int enviados = 0;
+    for (const std::string& ip : enderecos) {
+        if (responderam.count(ip)) continue;
+        std::this_thread::sleep_until(proximo);
+        try {
+            udpClient_.Send(ip, kPortaPrimeiraFamilia, "X");
+        } catch (const ESocketUDP& e) {
+            // A book address this PC has no route to (a cable out, a VPN down) must not cost
+            // the other modules their reads, nor the operator a box every 30 s: a log line.
+            janela_.AdicionaMemo1(ip + ": " + e.what());
+        }
+        proximo += std::chrono::milliseconds(1);
+        // A long book must not freeze the window.
+        if (++enviados % 100 == 0 && !Processa(minha)) return false;
+    }
+    if (enviados == 0) return true;
+    ColetaAteSilencio(udpClient_, [&](const Datagrama& d) {
+        janela_.AdicionaMemo1(d.endereco + " " + d.texto);
+        // A module found both ways is listed once: the broadcast's row stands.
+        const auto resposta = InterpretaRespostaDescoberta(d.texto);
+        if (resposta) {
+            const int antes = tbmColetores.RecordCount();
+            const std::string macGuardado = resposta->mac.substr(
+                0, static_cast<std::size_t>(tbmColetores.Fields()[cMACaddress].width));
+            if (!macs.count(macGuardado)) {
+                InsereColetor(d.endereco, d.texto);
+                if (tbmColetores.RecordCount() > antes) {
+                    const std::string mac = tbmColetores.AsString(cMACaddress);
+                    macs.insert(mac);
+                    soUnicast_.insert(mac);
+                }
+            }
+        }
+        return Processa(minha);
+    });
+    return Processa(minha);
+}
+
+bool TAtualizacao::LeModulos(unsigned minha, int tempo, const std::vector<EntradaAgenda>& agenda) {
     if (!Processa(minha)) return false;
     Difunde(udpClient_, "X", kPortaPrimeiraFamilia);
     ColetaAteSilencio(udpClient_, [&](const Datagrama& d) {
@@ -70,6 +169,8 @@ bool TAtualizacao::LeModulos(unsigned minha, int tempo) {
         return Processa(minha);
     });
     if (!Processa(minha)) return false;
+    if (!BuscaAgenda(minha, agenda)) return false;
+    janela_.MostraDuplicados(ModulosComIpRepetido());
     if (tbmColetores.RecordCount() == 0) return true;
 
     tbmColetores.First();
@@ -109,16 +210,19 @@ void TAtualizacao::AtualizaListas(bool mostraAmpulheta) {
     if (mostraAmpulheta) janela_.Ampulheta(true);
     const std::string textoTempo = janela_.CarregaTempoResposta();
     const int tempo = TempoResposta(textoTempo);
+    const std::vector<EntradaAgenda> agenda = janela_.CarregaAgenda();
     bool vigente = Processa(minha);
     if (vigente) {
         if (!tbmColetores.Active()) tbmColetores.Open();
         tbmColetores.Empty();
         tbmModulos.Empty();
+        soUnicast_.clear();
         janela_.LimpaMemos();
         udpClient_.SetReceiveTimeout(tempo);
         try {
-            vigente = LeModulos(minha, tempo);
+            vigente = LeModulos(minha, tempo, agenda);
         } catch (const std::exception&) {
+            janela_.MostraDuplicados(ModulosComIpRepetido());
             janela_.Aviso(kErroAtualizacao);
             vigente = Processa(minha);
         }

@@ -2,9 +2,12 @@
 // first-family module's netmask, gateway and destination IP.
 #pragma once
 
+#include <set>
 #include <string>
+#include <vector>
 
 #include "common/Table.h"
+#include "manager/modules/Agenda.h"
 #include "manager/modules/EndpointUDP.h"
 
 namespace modrevo {
@@ -31,7 +34,14 @@ class IJanelaGerente {
     virtual void MensagemSimples(const std::string& texto) = 0;
     // Holds the thread without processing messages.
     virtual void Pausa(int milissegundos) = 0;
+    // The address book as stored (empty when nothing is stored).
+    virtual std::vector<EntradaAgenda> CarregaAgenda() { return {}; }
+    // How many listed modules share their IP address with a module of another MAC.
+    virtual void MostraDuplicados(int modulos) { (void)modulos; }
 };
+
+// The status text for modules that share an address; "" for none.
+std::string TextoDuplicados(int modulos);
 
 inline const std::string kErroAtualizacao =
     "Erro durante a atualiza\xE7\xE3o. Verifique e tente novamente.";
@@ -71,9 +81,22 @@ class TAtualizacao {
 
     IEndpointUDP& UDPClient() { return udpClient_; }
 
+    // The module with this MAC (as the list holds it) answered only the book's unicast "X":
+    // the last refresh found it behind a router.
+    bool SoPorUnicast(const std::string& mac) const { return soUnicast_.count(mac) > 0; }
+    // The row's address is also the address of a listed module with another MAC.
+    bool IpRepetido(int linha) const;
+    // Rows whose address is shared with a module of another MAC.
+    int ModulosComIpRepetido() const;
+    // The addresses of the listed modules other than the one with this MAC.
+    std::vector<std::string> EnderecosDeOutros(const std::string& mac) const;
+
   private:
     // Steps of a refresh that send and receive; false when a newer refresh overtook it.
-    bool LeModulos(unsigned minha, int tempo);
+    bool LeModulos(unsigned minha, int tempo, const std::vector<EntradaAgenda>& agenda);
+    // Unicast "X" to every book address that did not answer the broadcast, then the same
+    // collection; false when a newer refresh overtook it.
+    bool BuscaAgenda(unsigned minha, const std::vector<EntradaAgenda>& agenda);
     bool Vigente(unsigned minha) const { return geracao_ == minha; }
     // Processes the window's messages; false when that started a newer refresh.
     bool Processa(unsigned minha);
@@ -87,6 +110,7 @@ class TAtualizacao {
     IEndpointUDP& udpClient_;
     IEndpointUDP& udpClientAux_;
     IEndpointUDP& udpSafe_;
+    std::set<std::string> soUnicast_;
     unsigned geracao_ = 0;
     int profundidade_ = 0;
 };

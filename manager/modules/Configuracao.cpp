@@ -61,6 +61,8 @@ PlanoConfiguracao PlanejaConfiguracao(const LinhaColetor& linha, const CamposCon
     const bool dhcpLido = linha.dhcp == kDhcpAtivado || linha.dhcp == kDhcpDesativado;
     p.mudouDhcp = dhcpLido ? dialogo.dhcp != linha.dhcp : dialogo.dhcp != mostrado.dhcp;
     p.alvo = p.mudouIp ? dialogo.ip : linha.ip;
+    p.aPorUnicast = p.mudouIp && linha.soPorUnicast;
+    p.ipAtual = linha.ip;
     return p;
 }
 
@@ -88,9 +90,11 @@ void TConfiguracao::ConfiguraColetor() {
     } saida{*this};
     common::MemTable& t = atualizacao_.tbmColetores;
     if (!t.Active() || t.RecordCount() == 0 || t.RecNo() < 0) return;
-    LinhaColetor linha{t.AsString(cIp),        t.AsString(cMACaddress), t.AsString(cDHCP),
-                       t.AsString(cDescricao), t.AsString(cGateway),    t.AsString(cNetmask),
-                       t.AsString(cIpDestino)};
+    LinhaColetor linha{t.AsString(cIp),        t.AsString(cMACaddress),
+                       t.AsString(cDHCP),      t.AsString(cDescricao),
+                       t.AsString(cGateway),   t.AsString(cNetmask),
+                       t.AsString(cIpDestino), false};
+    linha.soPorUnicast = atualizacao_.SoPorUnicast(linha.mac);
     if (!ModuloConfiguravel(linha.descricao)) {
         janela_.Aviso(kOpcaoIndisponivel);
         return;
@@ -103,6 +107,7 @@ void TConfiguracao::ConfiguraColetor() {
     campos.dhcp = linha.dhcp == kDhcpAtivado ? kDhcpAtivado : kDhcpDesativado;
     campos.ipComputador = vexa ? linha.ipDestino : "0.0.0.0";
     dialogo_.Preenche(campos, vexa);
+    dialogo_.DefineEnderecosDeOutros(atualizacao_.EnderecosDeOutros(linha.mac));
     const CamposConfiguracao mostrado = dialogo_.Le();
     if (!dialogo_.Executa()) return;
     // Everything the commands carry is taken here, once: a refresh or another configuration
@@ -143,9 +148,13 @@ void TConfiguracao::EnviaComandos(const PlanoConfiguracao& plano) {
         Coleta();
     };
     if (plano.mudouIp) {
-        udp.Broadcast("A" + plano.mac + "/" + kSenhaModulo + "/" + plano.campos.ip,
-                      kPortaPrimeiraFamilia);
+        const std::string comando = "A" + plano.mac + "/" + kSenhaModulo + "/" + plano.campos.ip;
+        udp.Broadcast(comando, kPortaPrimeiraFamilia);
         Coleta();
+        if (plano.aPorUnicast) {
+            udp.Send(plano.ipAtual, kPortaPrimeiraFamilia, comando);
+            Coleta();
+        }
     }
     envia("L" + kSenhaModulo);
     if (plano.mudouMascara) envia("SNM" + plano.campos.mascara);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "manager/modules/Atualizacao.h"
 
@@ -29,6 +30,11 @@ class IDialogoConfigura {
     // What the dialog holds: right after Preenche, what the operator is shown. A greyed field
     // gives back what it was filled with, since the operator cannot have meant to change it.
     virtual CamposConfiguracao Le() const = 0;
+    // The addresses of the other listed modules, so that OK can warn when the address typed
+    // is one of them.
+    virtual void DefineEnderecosDeOutros(const std::vector<std::string>& enderecos) {
+        (void)enderecos;
+    }
 };
 
 // Opens a document or URL through the desktop.
@@ -55,6 +61,10 @@ bool MesmaFaixaDoComputador(const std::string& enderecoModulo, const std::string
 struct PlanoConfiguracao {
     std::string mac;
     std::string alvo;  // where every unicast command goes
+    // The module answered only the book's unicast search: the "A" broadcast cannot reach it,
+    // so it also goes by unicast to the address the module has now.
+    bool aPorUnicast = false;
+    std::string ipAtual;
     CamposConfiguracao campos;
     bool mudouIp = false;
     bool mudouMascara = false;
@@ -66,6 +76,7 @@ struct PlanoConfiguracao {
 // The row being configured, as the list held it when the dialog opened.
 struct LinhaColetor {
     std::string ip, mac, dhcp, descricao, gateway, netmask, ipDestino;
+    bool soPorUnicast = false;
 };
 
 // `mostrado` is what the dialog showed before the operator touched it, `dialogo` what it holds

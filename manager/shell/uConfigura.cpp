@@ -9,6 +9,7 @@
 #include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "common/Convert.h"
 #include "common/Unhandled.h"
@@ -157,7 +158,30 @@ void TFormConfigura::OkClick() {
         c.campo->Octeto(octeto)->setFocus(Qt::OtherFocusReason);
         return;
     }
+    // Two modules on one address both take every command sent there, and the lists cannot
+    // tell their replies apart: the operator confirms that this is meant.
+    const std::string ip = Le().ip;
+    if (std::find(enderecosDeOutros_.begin(), enderecosDeOutros_.end(), ip) !=
+            enderecosDeOutros_.end() &&
+        !common::qt::Dialogs().Question(TextoEnderecoEmUso(ip))) {
+        if (IPEdit_->IsEnabled()) {
+            IPEdit_->Octeto(0)->setFocus(Qt::OtherFocusReason);
+            IPEdit_->Octeto(3)->setFocus(Qt::OtherFocusReason);
+        }
+        return;
+    }
     accept();
+}
+
+void TFormConfigura::DefineEnderecosDeOutros(const std::vector<std::string>& enderecos) {
+    enderecosDeOutros_ = enderecos;
+}
+
+std::string TextoEnderecoEmUso(const std::string& ip) {
+    return "O endere\xE7o " + ip +
+           " j\xE1 \xE9 usado por outro m\xF3"
+           "dulo da lista: os dois receberiam os mesmos "
+           "comandos. Usar este endere\xE7o mesmo assim?";
 }
 
 std::string TextoEnderecoIncompleto(const std::string& campo) {
@@ -170,6 +194,7 @@ void TFormConfigura::Preenche(const CamposConfiguracao& campos, bool vexa) {
     for (TIPEdit* e : {IPEdit_, IPEditMascara_, IPEditGateway_, IPEditIPComp_})
         e->SetText("0.0.0.0");
     preenchidos_ = campos;
+    enderecosDeOutros_.clear();
     IPEdit_->SetText(campos.ip);
     IPEditGateway_->SetText(campos.gateway);
     IPEditMascara_->SetText(campos.mascara);

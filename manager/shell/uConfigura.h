@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <string>
+#include <vector>
 
 #include "manager/modules/Configuracao.h"
 
@@ -18,6 +19,8 @@ class TIPEdit;
 
 // The notice that refuses OK, for the field with that label.
 std::string TextoEnderecoIncompleto(const std::string& campo);
+// The question OK asks when the address is another listed module's.
+std::string TextoEnderecoEmUso(const std::string& ip);
 
 class TFormConfigura : public QDialog, public IDialogoConfigura {
     Q_OBJECT
@@ -28,6 +31,7 @@ class TFormConfigura : public QDialog, public IDialogoConfigura {
     void Preenche(const CamposConfiguracao& campos, bool vexa) override;
     bool Executa() override;
     CamposConfiguracao Le() const override;
+    void DefineEnderecosDeOutros(const std::vector<std::string>& enderecos) override;
 
     void cbDHCPChange();
     void SpeedButton1Click();
@@ -39,6 +43,7 @@ class TFormConfigura : public QDialog, public IDialogoConfigura {
 
     std::string ipComputador_;
     CamposConfiguracao preenchidos_;
+    std::vector<std::string> enderecosDeOutros_;
     QComboBox* cbDHCP_ = nullptr;
     QLabel* lbIP_ = nullptr;
     QLabel* lbMascara_ = nullptr;

@@ -13,6 +13,7 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -28,6 +29,7 @@
 #include "common/qt/Text1252Qt.h"
 #include "manager/modules/Listas.h"
 #include "manager/modules/Preferencias.h"
+#include "manager/shell/uAgenda.h"
 #include "manager/shell/uConfigura.h"
 #include "manager/shell/uTempo.h"
 
@@ -84,6 +86,26 @@ void Estica(DbGrid* grade, const std::vector<int>& pesos) {
     }
 }
 
+// Paints the rows of the first list whose address another module (another MAC) answers from:
+// two modules on one address answer every command sent there, each in its turn.
+class TMarcaDuplicados : public QStyledItemDelegate {
+  public:
+    TMarcaDuplicados(const TAtualizacao& atualizacao, QObject* pai)
+        : QStyledItemDelegate(pai), atualizacao_(atualizacao) {}
+
+  protected:
+    void initStyleOption(QStyleOptionViewItem* opcao, const QModelIndex& indice) const override {
+        QStyledItemDelegate::initStyleOption(opcao, indice);
+        if (!atualizacao_.IpRepetido(indice.row())) return;
+        opcao->backgroundBrush = QColor(255, 205, 205);
+        opcao->palette.setColor(QPalette::Text, QColor(150, 0, 0));
+        opcao->font.setBold(true);
+    }
+
+  private:
+    const TAtualizacao& atualizacao_;
+};
+
 }  // namespace
 
 TFormPrincipal::TFormPrincipal(const std::string& ipComputador, QWidget* parent)
@@ -139,6 +161,12 @@ void TFormPrincipal::CriaControles() {
         BotaoBarra(barra, "ToolButtonConfigurar", "Configurar", QStyle::SP_FileDialogDetailedView);
     barra->addWidget(ToolButtonConfigurar_);
     barra->addSeparator();
+    ToolButtonAgenda_ = BotaoBarra(barra, "ToolButtonAgenda", "Endere\xE7os", QStyle::SP_DirIcon);
+    ToolButtonAgenda_->setToolTip(
+        T("Agenda de endere\xE7os: m\xF3"
+          "dulos atr\xE1s de roteadores"));
+    barra->addWidget(ToolButtonAgenda_);
+    barra->addSeparator();
     ToolButton5_ = BotaoBarra(barra, "ToolButton5", "Sair", QStyle::SP_DialogCloseButton);
     barra->addWidget(ToolButton5_);
     barra->addSeparator();
@@ -191,6 +219,7 @@ void TFormPrincipal::CriaControles() {
     auto coluna2 = [&](int campo, int largura) {
         return GridColumn(campo, modulos.Fields()[campo].DisplayLabel(), largura);
     };
+    DBGridEh1_->setItemDelegate(new TMarcaDuplicados(*atualizacao_, DBGridEh1_));
     DBGridEh2_->Bind(*dsModulos_,
                      {coluna2(mIp, 90), coluna2(mEquipamento, 133), coluna2(mMac, 133)}, true);
 
@@ -200,9 +229,14 @@ void TFormPrincipal::CriaControles() {
     painelContagem_ = new QLabel(status);
     painelContagem_->setObjectName(QStringLiteral("StatusPanel0"));
     painelContagem_->setFixedWidth(200);
+    painelDuplicados_ = new QLabel(status);
+    painelDuplicados_->setObjectName(QStringLiteral("StatusPanelDuplicados"));
+    painelDuplicados_->setStyleSheet(QStringLiteral("color: #960000; font-weight: bold"));
+    painelDuplicados_->hide();
     painelEndereco_ = new QLabel(status);
     painelEndereco_->setObjectName(QStringLiteral("StatusPanel1"));
     status->addWidget(painelContagem_);
+    status->addWidget(painelDuplicados_);
     status->addWidget(painelEndereco_, 1);
     setStatusBar(status);
 
@@ -213,6 +247,8 @@ void TFormPrincipal::CriaControles() {
     connect(ToolButton2_, &QToolButton::clicked, this,
             [this] { Operacao([this] { atualizacao_->ToolButton2Click(); }); });
     connect(ToolButton5_, &QToolButton::clicked, this, [this] { close(); });
+    connect(ToolButtonAgenda_, &QToolButton::clicked, this,
+            [this] { Operacao([this] { ToolButtonAgendaClick(); }); });
     connect(ToolButtonConfigurar_, &QToolButton::clicked, this,
             [this] { Operacao([this] { ToolButtonConfigurarClick(); }); });
     connect(DBGridEh1_, &QAbstractItemView::doubleClicked, this,
@@ -300,6 +336,7 @@ void TFormPrincipal::Encerra() {
     // A configuration not yet confirmed sends nothing: cancel its dialog.
     if (formConfigura_->isVisible()) formConfigura_->reject();
     if (frmTempo_ && frmTempo_->isVisible()) frmTempo_->close();
+    if (formAgenda_ && formAgenda_->isVisible()) formAgenda_->reject();
     // Nobody may be there to answer a notice an operation is waiting on: it is taken as read,
     // and the operation goes on to its end (a configuration still sends its "E").
     for (QWidget* w : QApplication::topLevelWidgets()) {
@@ -337,6 +374,15 @@ void TFormPrincipal::DBGridEh1DblClick() {
 }
 
 void TFormPrincipal::DBGridEh2DblClick() { configuracao_->AbrePaginaModulo(); }
+
+void TFormPrincipal::ToolButtonAgendaClick() {
+    if (!formAgenda_) formAgenda_ = new TFormAgenda(CaminhoPreferencias(), this);
+    if (formAgenda_->isVisible()) return;
+    if (formAgenda_->Mostra() && !fechamentoPendente_ && !encerrando_)
+        atualizacao_->ToolButton2Click();
+}
+
+bool TFormPrincipal::LinhaMarcada(int linha) const { return atualizacao_->IpRepetido(linha); }
 
 void TFormPrincipal::FormKeyDown(QKeyEvent* event, bool& tratada) {
     const auto exatos = Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier;
@@ -401,6 +447,17 @@ std::string TFormPrincipal::CarregaTempoResposta() {
 }
 
 void TFormPrincipal::ParaTimer1() { Timer1_->stop(); }
+
+std::vector<EntradaAgenda> TFormPrincipal::CarregaAgenda() {
+    return modrevo::CarregaAgenda(CaminhoPreferencias());
+}
+
+void TFormPrincipal::MostraDuplicados(int modulos) {
+    const std::string texto = TextoDuplicados(modulos);
+    painelDuplicados_->setText(T(texto));
+    painelDuplicados_->setVisible(!texto.empty());
+    DBGridEh1_->viewport()->update();
+}
 
 void TFormPrincipal::Pausa(int milissegundos) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milissegundos));

@@ -22,6 +22,7 @@ class DbGrid;
 
 namespace modrevo {
 
+class TFormAgenda;
 class TFormConfigura;
 class TfrmTempo;
 
@@ -43,6 +44,10 @@ class TFormPrincipal : public QMainWindow, public IJanelaGerente {
     TFormConfigura* FormConfigura() const { return formConfigura_; }
     // The response-time window, made when it is first opened (null before).
     TfrmTempo* FrmTempo() const { return frmTempo_; }
+    // The address-book window, made when it is first opened (null before).
+    TFormAgenda* FormAgenda() const { return formAgenda_; }
+    // The first list shows this row marked: its address is another module's too.
+    bool LinhaMarcada(int linha) const;
     // Tests put a fake in place of the desktop; null puts the desktop back.
     void DefineAbridor(IAbridor* abridor) { abridor_ = abridor ? abridor : &abridorDesktop_; }
     TUDPEndpoint& UDPClient() { return udpClient_; }
@@ -72,11 +77,15 @@ class TFormPrincipal : public QMainWindow, public IJanelaGerente {
     void IniciaTimer1() override;
     void Pausa(int milissegundos) override;
     void MensagemSimples(const std::string& texto) override;
+    std::vector<EntradaAgenda> CarregaAgenda() override;
+    void MostraDuplicados(int modulos) override;
 
     // Handlers of the toolbar and the lists.
     void ToolButtonConfigurarClick();
     void DBGridEh1DblClick();
     void DBGridEh2DblClick();
+    // "Endere\xE7os": the address book; a book stored there is searched at once.
+    void ToolButtonAgendaClick();
     // Ctrl+Shift+Alt+T, and nothing else, opens the response-time window.
     void FormKeyDown(QKeyEvent* event, bool& tratada);
 
@@ -105,6 +114,7 @@ class TFormPrincipal : public QMainWindow, public IJanelaGerente {
     std::unique_ptr<TAtualizacao> atualizacao_;
     TFormConfigura* formConfigura_ = nullptr;
     TfrmTempo* frmTempo_ = nullptr;
+    TFormAgenda* formAgenda_ = nullptr;
     TAbridorDesktop abridorDesktop_;
     IAbridor* abridor_ = &abridorDesktop_;
     // Forwards to whatever opener is in force.
@@ -127,11 +137,13 @@ class TFormPrincipal : public QMainWindow, public IJanelaGerente {
     common::qt::DbGrid* DBGridEh2_ = nullptr;
     QToolButton* ToolButton2_ = nullptr;
     QToolButton* ToolButtonConfigurar_ = nullptr;
+    QToolButton* ToolButtonAgenda_ = nullptr;
     QToolButton* ToolButton5_ = nullptr;
     QToolButton* btnUDPSafe_ = nullptr;
     QPlainTextEdit* Memo1_ = nullptr;
     QPlainTextEdit* Memo2_ = nullptr;
     QLabel* painelContagem_ = nullptr;
+    QLabel* painelDuplicados_ = nullptr;
     QLabel* painelEndereco_ = nullptr;
     QTimer* Timer1_ = nullptr;
 };

@@ -1,10 +1,14 @@
 // Puts a test process into a network namespace of its own, where broadcasts stay on loopback.
 #pragma once
 
+#include <fcntl.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -85,5 +89,78 @@ inline std::string SemServidorDeNomes() {
     }
     return {};
 }
+
+// A further network namespace inside a test's private one, for a router or a segment behind
+// it: a child process of ours makes it and only holds it, the test moves veth ends into it by
+// the child's id and runs commands or code there. It goes, with its interfaces, when this
+// object does.
+class OutraRede {
+  public:
+    OutraRede() {
+        int canal[2];
+        if (::pipe2(canal, O_CLOEXEC) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            // Never outlives the test, however the test ends.
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            const char pronta = ::unshare(CLONE_NEWNET) == 0 ? 1 : 0;
+            (void)!::write(canal[1], &pronta, 1);
+            for (;;) ::pause();
+        }
+        ::close(canal[1]);
+        char pronta = 0;
+        if (pid_ > 0 && ::read(canal[0], &pronta, 1) == 1 && pronta)
+            fd_ = ::open(Caminho().c_str(), O_RDONLY | O_CLOEXEC);
+        ::close(canal[0]);
+        if (fd_ >= 0 && Executa("ip link set lo up") != 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~OutraRede() {
+        if (fd_ >= 0) ::close(fd_);
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    OutraRede(const OutraRede&) = delete;
+    OutraRede& operator=(const OutraRede&) = delete;
+
+    bool Pronta() const { return fd_ >= 0; }
+    // What `ip link set DEV netns ...` takes.
+    std::string Id() const { return std::to_string(pid_); }
+    std::string Caminho() const { return "/proc/" + Id() + "/ns/net"; }
+    // A shell command run inside it; its exit status.
+    int Executa(const std::string& comando) const {
+        const std::string linha = "nsenter --net=" + Caminho() + " sh -c '" + comando + "'";
+        return std::system(linha.c_str());
+    }
+    // Runs `f` on the calling thread inside it: sockets made there, and threads started
+    // there, belong to it for good. Returns false when the thread could not go in or back.
+    template <class F>
+    bool Dentro(F f) const {
+        const int meu = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+        if (meu < 0) return false;
+        if (::setns(fd_, CLONE_NEWNET) != 0) {
+            ::close(meu);
+            return false;
+        }
+        // Back home even when `f` throws: the rest of the test must not run in there.
+        struct Volta {
+            int fd;
+            ~Volta() {
+                if (::setns(fd, CLONE_NEWNET) != 0) std::abort();
+                ::close(fd);
+            }
+        } volta{meu};
+        f();
+        return true;
+    }
+
+  private:
+    pid_t pid_ = -1;
+    int fd_ = -1;
+};
 
 }  // namespace lumora::teste

@@ -218,6 +218,38 @@ TEST_F(ModuleSimNet, AddressCommandMovesOnlyTheModuleWithThatMac) {
     EXPECT_EQ(now.tibbo[2].ip, "127.0.0.7");
 }
 
+TEST_F(ModuleSimNet, RoutedModuleHearsOnlyWhatIsSentToIt) {
+    Modules ms = ThreeTibbo();
+    ms.tibbo[2].routed = true;
+    ModuleSim sim(ms);
+    sim.Start();
+    Client manager;
+    const std::string mover = "A0.36.119.87.8.26/581947/127.0.0.30";
+    EXPECT_EQ(manager.Ask("255.255.255.255", 65535, "X").size(), 2u);
+    EXPECT_TRUE(manager.Ask("255.255.255.255", 65535, mover).empty());
+    EXPECT_EQ(sim.Snapshot().tibbo[2].ip, "127.0.0.7");
+    EXPECT_EQ(Texts(manager.Ask("127.0.0.7", 65535, "X")),
+              std::vector<std::string>{"A0.36.119.87.8.26/1001/ABCI/x/Owner/Castrell 3"});
+    EXPECT_EQ(Texts(manager.Ask("127.0.0.7", 65535, mover)), std::vector<std::string>{"A"});
+    EXPECT_EQ(sim.Snapshot().tibbo[2].ip, "127.0.0.30");
+}
+
+// A namespace this process made counts as private with veth ends in it (a test's routed
+// segment), never with an interface of another kind, which could lead anywhere.
+TEST_F(ModuleSimNet, NamespaceMadeHereHoldsOnlyLoopbackAndVeth) {
+    EXPECT_TRUE(InNamespaceMadeHere());
+    if (std::system("ip link add msA type veth peer name msB 2>/dev/null") != 0)
+        GTEST_SKIP() << "cannot make veth pairs here";
+    EXPECT_TRUE(InNamespaceMadeHere());
+    // A bridge, as a container's own network has: it could join a real segment.
+    const bool ponte = std::system("ip link add msP type bridge 2>/dev/null") == 0;
+    if (ponte) {
+        EXPECT_FALSE(InNamespaceMadeHere());
+    }
+    (void)std::system("ip link del msA; ip link del msP 2>/dev/null");
+    if (!ponte) GTEST_SKIP() << "no bridges here";
+}
+
 TEST_F(ModuleSimNet, SettersWaitForEAndNeedALogin) {
     ModuleSim sim(ThreeTibbo());
     sim.Start();
@@ -407,6 +439,8 @@ TEST(ModuleSimArgs, ModulesAndBehavioursFromTheCommandLine) {
     EXPECT_EQ(DiscoveryReply(t), "A0.36.119.87.8.24/1001/ABCM/x/Owner/Vexa, gate 1");
     EXPECT_EQ(t.netmask, "255.255.255.000");
     EXPECT_EQ(t.destino, "127.0.0.44");
+    EXPECT_FALSE(t.routed);
+    EXPECT_TRUE(ParseTibbo("ip=127.0.1.5,routed=1").routed);
 
     const auto b = ParseBrivant("ip=127.0.0.9,name=Gate 7,form=lines,mac=00-04-A3-00-00-07");
     EXPECT_EQ(BrivantReply(b), "Gate 7\r\n00-04-A3-00-00-07\r\n");
@@ -434,6 +468,7 @@ TEST(ModuleSimArgs, ModulesAndBehavioursFromTheCommandLine) {
         {"loopback network address", [] { ParseTibbo("ip=127.0.0.0"); }},
         {"unknown key", [] { ParseTibbo("ip=127.0.0.5,colour=red"); }},
         {"dhcp 2", [] { ParseTibbo("ip=127.0.0.5,dhcp=2"); }},
+        {"routed yes", [] { ParseTibbo("ip=127.0.0.5,routed=yes"); }},
         {"bad escape", [] { ParseTibbo("ip=127.0.0.5,rest=\\q"); }},
         {"short hex escape", [] { ParseTibbo("ip=127.0.0.5,rest=\\x4"); }},
         {"unknown form", [] { ParseBrivant("ip=127.0.0.9,form=round"); }},

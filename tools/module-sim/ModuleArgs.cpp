@@ -90,6 +90,9 @@ TibboModule ParseTibbo(std::string_view desc) {
         } else if (key == "dhcp") {
             if (value != "1" && value != "0") throw SimError("dhcp takes 1 or 0");
             dhcp = value == "1";
+        } else if (key == "routed") {
+            if (value != "1" && value != "0") throw SimError("routed takes 1 or 0");
+            m.routed = value == "1";
         } else if (!SetText(m, kTextos, key, value)) {
             throw SimError("unknown module key '" + key + "'");
         }

@@ -12,7 +12,7 @@ namespace modsim {
 // Comma-separated key=value items; values take the escapes of Unescape (write a comma as
 // \x2C). "ip" is required and must be a loopback address. Throw SimError on anything else.
 //   first family:  ip mac port flags field4 field5 rest netmask gateway dest password
-//                  discovery dhcp(1|0)
+//                  discovery dhcp(1|0) routed(1|0)
 //   second family: ip name mac form(found|lines|bare) sep reply
 TibboModule ParseTibbo(std::string_view desc);
 BrivantModule ParseBrivant(std::string_view desc);

@@ -80,6 +80,9 @@ uint16_t LocalPort(int fd) {
     return ntohs(at.sin_port);
 }
 
+// An address a module may answer from: loopback, or a veth end of a private namespace.
+bool Answerable(const std::string& ip) { return IsLoopbackHost(ip) || IsPrivateSegmentAddress(ip); }
+
 // The behaviour key of a first-family text.
 std::string TibboKey(const std::string& text) {
     if (text == "X" || text == "E" || text == "GNM" || text == "GGI" || text == "GDI") return text;
@@ -123,7 +126,7 @@ std::optional<std::string> AnswerTibbo(TibboModule& m, const std::string& key,
     if (key == "GDI") return "A" + m.destino;
     if (key == "A") {
         // The module keeps only addresses it could answer from.
-        if (readdress->password != m.password || !IsLoopbackHost(readdress->ip)) return "D";
+        if (readdress->password != m.password || !Answerable(readdress->ip)) return "D";
         m.ip = readdress->ip;
         return "A";
     }
@@ -192,11 +195,9 @@ void ModuleSim::Start() {
     {
         std::lock_guard lock(mutex_);
         for (const auto& m : modules_.tibbo)
-            if (!IsLoopbackHost(m.ip))
-                throw SimError("module address '" + m.ip + "' is not loopback");
+            if (!Answerable(m.ip)) throw SimError("module address '" + m.ip + "' is not loopback");
         for (const auto& m : modules_.brivant)
-            if (!IsLoopbackHost(m.ip))
-                throw SimError("module address '" + m.ip + "' is not loopback");
+            if (!Answerable(m.ip)) throw SimError("module address '" + m.ip + "' is not loopback");
     }
     auto impl = std::make_unique<Impl>();
     impl->tibbo = OpenSocket(options_.tibboPort);
@@ -251,8 +252,8 @@ void ModuleSim::Loop() {
         Behaviour plain;
         if (!b) b = &plain;
         in_addr from{};
-        if (!IsLoopbackHost(fromIp) || ::inet_pton(AF_INET, fromIp.c_str(), &from) != 1) {
-            print("not answering from non-loopback address " + fromIp);
+        if (!Answerable(fromIp) || ::inet_pton(AF_INET, fromIp.c_str(), &from) != 1) {
+            print("not answering from address " + fromIp + ", which is no module's");
             return;
         }
         const auto at = SteadyClock::now() + b->delay;
@@ -283,6 +284,7 @@ void ModuleSim::Loop() {
             const std::string key = TibboKey(text);
             for (auto& m : modules_.tibbo) {
                 if (!broadcast && m.ip != to) continue;
+                if (broadcast && m.routed) continue;
                 const std::string replyFrom = m.ip;  // a new address applies after this reply
                 const Behaviour* b = FindBehaviour(m.behaviours, key);
                 auto reply = AnswerTibbo(m, key, text, broadcast, b && b->deny);

@@ -78,6 +78,26 @@ Modules DefaultModules() {
     return m;
 }
 
+Modules BookDemoModules() {
+    Modules m;
+    TibboModule anexo;
+    anexo.ip = "127.0.1.5";
+    anexo.mac = "0.36.119.87.9.5";
+    anexo.rest = "Vexa anexo 5";
+    anexo.gateway = "127.0.1.1";
+    anexo.routed = true;
+    m.tibbo.push_back(anexo);
+    for (const char* mac : {"0.36.119.87.8.27", "0.36.119.87.8.28"}) {
+        TibboModule gemeo;
+        gemeo.ip = "127.0.0.7";
+        gemeo.mac = mac;
+        gemeo.flags = "ABCM";
+        gemeo.rest = "Torvane turnstile 7";
+        m.tibbo.push_back(gemeo);
+    }
+    return m;
+}
+
 std::string DiscoveryReply(const TibboModule& m) {
     if (!m.discovery.empty()) return m.discovery;
     return "A" + m.mac + "/" + m.port + "/" + m.flags + "/" + m.field4 + "/" + m.field5 + "/" +

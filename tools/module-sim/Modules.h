@@ -71,6 +71,9 @@ struct TibboModule {
     std::string destino = "127.0.0.1";
     std::string password = kPassword;
     std::string discovery;  // when not empty, sent verbatim as the reply to "X"
+    // Behind a router: no broadcast reaches it, so it answers only what is sent to its own
+    // address ("X" and "A" included).
+    bool routed = false;
     Behaviours behaviours;
 
     // Run-time state, shown in snapshots.
@@ -108,6 +111,9 @@ struct Modules {
 // Two first-family modules (a Vexa gate and a Torvane turnstile) and two second-family
 // modules, one of each reply form: what the CLI plays when given no module.
 Modules DefaultModules();
+// What the CLI's --book-demo adds: a Vexa gate behind a router at 127.0.1.5 (found only
+// through the address book) and two Torvane turnstiles sharing 127.0.0.7.
+Modules BookDemoModules();
 
 std::string DiscoveryReply(const TibboModule& module);
 std::string BrivantReply(const BrivantModule& module);

@@ -17,8 +17,19 @@ bool DiffersFromMachineNamespace(const std::string& own = "/proc/thread-self/ns/
 // 1's namespace even from root, and then this is what tells a private namespace.
 bool OnlyLoopbackInterfaces();
 
-// Either of the above.
+// True when the calling thread's network namespace differs from its parent process's and
+// every interface in it is loopback or a veth end: a namespace that this process (a test)
+// made and wired to further namespaces of its own, as a segment behind a simulated router.
+// Running the program from a shell never passes this.
+bool InNamespaceMadeHere();
+
+// Any of the above.
 bool InPrivateNetwork();
+
+// True for an IPv4 address of a non-loopback interface (a veth end) of this namespace, when
+// the namespace is certainly not the machine's (see above): a module of a routed segment that
+// a test builds out of namespaces answers from such an address.
+bool IsPrivateSegmentAddress(const std::string& ip);
 
 // What to do about it, for error messages.
 constexpr char kPrivateNetworkHint[] =

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "ModuleSim.h"
 #include "ModuleArgs.h"
+#include "ModuleSim.h"
 #include "PrivateNetwork.h"
 
 using namespace modsim;
@@ -18,7 +18,8 @@ namespace {
 constexpr int kExitUsage = 2;
 constexpr int kExitNetwork = 3;
 
-const char kHelp[] = R"(Usage: module-sim [--tibbo DESC]... [--brivant DESC]... [--behave RULE]...
+const char kHelp[] = R"(Usage: module-sim [--tibbo DESC]... [--brivant DESC]... [--book-demo]
+                  [--behave RULE]...
 
 Plays Ethernet modules for the module manager: first-family modules on UDP port
 65535, second-family modules on UDP port 30303, each on its own loopback
@@ -32,13 +33,18 @@ is \x2C):
   --tibbo DESC      a first-family module; keys: ip (required, 127.x.y.z), mac,
                     port, flags, field4, field5, rest, netmask, gateway, dest,
                     password, dhcp (1|0: sets the fourth flag to I|M),
-                    discovery (verbatim reply to X)
+                    discovery (verbatim reply to X), routed (1: behind a
+                    router, no broadcast reaches it; it answers only what is
+                    sent to its own address, "X" and "A" included)
                     Its discovery reply: A mac/port/flags/field4/field5/rest
   --brivant DESC    a second-family module; keys: ip (required), name, mac,
                     form (found|lines|bare), sep (found form's separator),
                     reply (verbatim reply)
   Without modules: 127.0.0.5 (Vexa gate, DHCP on), 127.0.0.6 (Torvane, DHCP
   off), 127.0.0.9 (found form, ';'), 127.0.0.10 (lines form).
+  --book-demo       adds a Vexa gate behind a router at 127.0.1.5 (put it in the
+                    manager's address book to find it) and two Torvane
+                    turnstiles that share 127.0.0.7
 
 Behaviours:
   --behave IP:COMMAND=ITEMS
@@ -91,7 +97,7 @@ void PrintModules(const Modules& modules, const SimOptions& o) {
     for (const auto& m : modules.tibbo)
         std::cout << "module " << m.ip << ":" << o.tibboPort << "  " << Escape(DiscoveryReply(m))
                   << "  netmask " << m.netmask << " gateway " << m.gateway << " dest " << m.destino
-                  << "\n";
+                  << (m.routed ? "  routed (unicast only)" : "") << "\n";
     for (const auto& m : modules.brivant)
         std::cout << "module " << m.ip << ":" << o.brivantPort << "  " << FormName(m.form) << "  "
                   << Escape(BrivantReply(m)) << "\n";
@@ -110,6 +116,7 @@ int main(int argc, char** argv) {
     Modules modules;
     SimOptions options;
     std::vector<std::string> rules;
+    bool bookDemo = false;
     try {
         for (int i = 1; i < argc; ++i) {
             const std::string arg = argv[i];
@@ -124,6 +131,8 @@ int main(int argc, char** argv) {
                 modules.tibbo.push_back(ParseTibbo(value()));
             } else if (arg == "--brivant") {
                 modules.brivant.push_back(ParseBrivant(value()));
+            } else if (arg == "--book-demo") {
+                bookDemo = true;
             } else if (arg == "--behave") {
                 rules.push_back(value());
             } else if (arg == "--tibbo-port") {
@@ -135,6 +144,8 @@ int main(int argc, char** argv) {
             }
         }
         if (modules.tibbo.empty() && modules.brivant.empty()) modules = DefaultModules();
+        if (bookDemo)
+            for (auto& m : BookDemoModules().tibbo) modules.tibbo.push_back(std::move(m));
         for (const auto& rule : rules) ApplyBehave(rule, modules);
     } catch (const std::exception& e) {
         std::cerr << "module-sim: " << e.what() << "\n";

@@ -20,6 +20,8 @@ class JanelaFalsa : public IJanelaGerente {
     int processamentos = 0;
     int timerIniciado = 0;
     std::vector<int> pausas;
+    std::vector<EntradaAgenda> agenda;
+    int duplicados = -1;  // what the status bar last showed; -1 never set
 
     void ProcessaMensagens() override {
         ++processamentos;
@@ -42,6 +44,18 @@ class JanelaFalsa : public IJanelaGerente {
     }
     void MensagemSimples(const std::string& t) override { simples.push_back(t); }
     void Pausa(int ms) override { pausas.push_back(ms); }
+    std::vector<EntradaAgenda> CarregaAgenda() override { return agenda; }
+    void MostraDuplicados(int n) override { duplicados = n; }
 };
+
+// A book of entries that must read.
+inline std::vector<EntradaAgenda> Agenda(const std::vector<std::string>& textos) {
+    std::vector<EntradaAgenda> agenda;
+    for (const std::string& t : textos) {
+        std::string motivo;
+        if (auto e = LeEntradaAgenda(t, motivo)) agenda.push_back(*e);
+    }
+    return agenda;
+}
 
 }  // namespace modrevo::teste

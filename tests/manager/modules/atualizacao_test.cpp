@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <map>
 
@@ -23,6 +24,7 @@ using teste::JanelaFalsa;
 struct Modulo {
     std::string ip, resposta, netmask, gateway, destino;
     bool mudo = false;
+    bool roteado = false;  // behind a router: the broadcast does not reach it
 };
 
 class AtualizacaoTest : public ::testing::Test {
@@ -36,7 +38,9 @@ class AtualizacaoTest : public ::testing::Test {
         client.responde = [this](const Envio& e) {
             std::vector<Datagrama> r;
             if (e.texto == "X")
-                for (const Modulo& m : modulos) r.push_back(De(m.ip, m.resposta));
+                for (const Modulo& m : modulos)
+                    if (e.broadcast ? !m.roteado : m.ip == e.host)
+                        r.push_back(De(m.ip, m.resposta));
             return r;
         };
         aux.responde = [this](const Envio& e) {
@@ -263,6 +267,74 @@ TEST_F(AtualizacaoTest, CliqueNaListaDuranteAsLeiturasNaoPulaModulo) {
               (std::map<std::string, int>{{"10.0.0.1", 1}, {"10.0.0.2", 1}, {"10.0.0.3", 1}}));
     EXPECT_EQ(Coluna(atualizacao.tbmColetores, cNetmask),
               (std::vector<std::string>{"255.255.255.0", "255.255.0.0", "255.0.0.0"}));
+}
+
+TEST_F(AtualizacaoTest, AgendaProcuraPorUnicastQuemNaoRespondeuAoBroadcast) {
+    modulos.push_back({"10.9.0.5", "A0.9/1001/ABCI/x/Anexo/Vexa 9", "255.255.255.0", "10.9.0.1",
+                       "10.0.0.100", false, true});
+    // The same module as 10.0.0.1 (its MAC), also answering from behind the router.
+    modulos.push_back({"10.9.0.6", "A0.1/1001/ABCI/x/P/Vexa 1", "", "", "", false, true});
+    // An address that answered the broadcast and one written twice are searched no more.
+    janela.agenda = teste::Agenda({"10.0.0.1", "10.9.0.4-10.9.0.6", "10.9.0.5"});
+    std::vector<std::chrono::steady_clock::time_point> quando;
+    client.responde = [&, base = client.responde](const Envio& e) {
+        if (!e.broadcast) quando.push_back(std::chrono::steady_clock::now());
+        return base(e);
+    };
+    atualizacao.AtualizaListas(false);
+
+    std::vector<std::string> enviados;
+    for (const Envio& e : client.envios)
+        enviados.push_back(e.host + (e.broadcast ? " broadcast " : " ") + e.texto);
+    EXPECT_EQ(enviados, (std::vector<std::string>{"255.255.255.255 broadcast X", "10.9.0.4 X",
+                                                  "10.9.0.5 X", "10.9.0.6 X"}));
+    ASSERT_EQ(quando.size(), 3u);
+    EXPECT_GE(quando.back() - quando.front(), std::chrono::milliseconds(2));  // paced
+    // Listed once each; the one found by unicast comes last, so it is listed (and read) first.
+    auto& t = atualizacao.tbmColetores;
+    EXPECT_EQ(Coluna(t, cIp),
+              (std::vector<std::string>{"10.9.0.5", "10.0.0.3", "10.0.0.2", "10.0.0.1"}));
+    EXPECT_EQ(HostsLidos().front(), "10.9.0.5 L581947");
+    EXPECT_EQ(Coluna(t, cGateway).front(), "10.9.0.1");
+    EXPECT_TRUE(atualizacao.SoPorUnicast("0.9"));
+    EXPECT_FALSE(atualizacao.SoPorUnicast("0.1"));
+    EXPECT_EQ(janela.memo1.size(), 5u);  // every reply of both collections
+    EXPECT_EQ(client.esgotados, 2);      // one silence ends each collection
+    EXPECT_EQ(janela.duplicados, 0);
+
+    // A book address that cannot be sent to is a log line; the search and the reads go on.
+    client.envios.clear();
+    client.falhaNoEnvio = 2;  // the unicast to 10.9.0.4
+    atualizacao.AtualizaListas(false);
+    EXPECT_TRUE(janela.avisos.empty());
+    EXPECT_EQ(client.envios.size(), 4u);
+    EXPECT_NE(std::find(janela.memo1.begin(), janela.memo1.end(),
+                        "10.9.0.4: Socket Error # 10065\r\nNo route to host"),
+              janela.memo1.end());
+    EXPECT_EQ(t.RecordCount(), 4);
+    client.falhaNoEnvio = 0;
+
+    // Two modules (two MACs) on one address: both rows marked, counted once each; a module
+    // listed twice with its one MAC is no duplicate.
+    modulos = {{"10.0.0.1", "A0.1/1001/ABCI/x/P/Vexa 1", "", "", ""},
+               {"10.0.0.1", "A0.2/1001/ABCI/x/Q/Vexa 2", "", "", ""},
+               {"10.0.0.4", "A0.4/1001/ABCI/x/S/Vexa 4", "", "", ""},
+               {"10.0.0.4", "A0.4/1001/ABCI/x/S/Vexa 4", "", "", ""},
+               {"10.0.0.3", "A0.3/1001/ABCI/x/R/Vexa 3", "", "", ""}};
+    janela.agenda.clear();
+    client.envios.clear();
+    atualizacao.AtualizaListas(false);
+    EXPECT_EQ(client.envios.size(), 1u);  // an empty book: the broadcast alone
+    EXPECT_EQ(janela.duplicados, 2);
+    std::vector<bool> marcadas;
+    for (int i = 0; i < t.RecordCount(); ++i) marcadas.push_back(atualizacao.IpRepetido(i));
+    EXPECT_EQ(marcadas, (std::vector<bool>{false, false, false, true, true}));
+    EXPECT_EQ(atualizacao.EnderecosDeOutros("0.1"),
+              (std::vector<std::string>{"10.0.0.3", "10.0.0.4", "10.0.0.4", "10.0.0.1"}));
+    EXPECT_EQ(TextoDuplicados(2),
+              " 2 m\xF3"
+              "dulos com o mesmo IP");
+    EXPECT_EQ(TextoDuplicados(0), "");
 }
 
 TEST_F(AtualizacaoTest, CortaNaLarguraDosCampos) {

@@ -53,6 +53,8 @@ class DialogoFalso : public IDialogoConfigura {
         return ok;
     }
     CamposConfiguracao Le() const override { return campos; }
+    std::vector<std::string> outros;
+    void DefineEnderecosDeOutros(const std::vector<std::string>& e) override { outros = e; }
 };
 
 class AbridorFalso : public IAbridor {
@@ -67,9 +69,9 @@ class ConfiguracaoTest : public ::testing::Test {
         atualizacao.FormCreate();
         client.responde = [this](const Envio& e) {
             std::vector<Datagrama> r;
-            if (e.texto == "X")
-                r.push_back(De(hostX, resposta));
-            else if (!e.broadcast || e.texto[0] == 'A')
+            if (e.texto == "X") {
+                if (e.broadcast ? !roteado : e.host == hostX) r.push_back(De(hostX, resposta));
+            } else if (!e.broadcast || e.texto[0] == 'A')
                 r.push_back(De(e.host, "A"));
             return r;
         };
@@ -102,6 +104,7 @@ class ConfiguracaoTest : public ::testing::Test {
     std::string hostX = "10.0.0.5";
     std::string resposta = "A0.36.119.87.8.24/1001/ABCM/x/Dono/Vexa 1";
     std::string netmask = "255.255.255.0";  // empty: none of the three values is read
+    bool roteado = false;  // behind a router: only "X" sent to its address reaches it
     JanelaFalsa janela;
     EndpointFalso client, aux, safe;
     TAtualizacao atualizacao{janela, client, aux, safe};
@@ -187,6 +190,23 @@ TEST_F(ConfiguracaoTest, SequenciasDeComandos) {
         EXPECT_FALSE(janela.ampulheta);
         EXPECT_EQ(janela.pausas.back(), 100);
     }
+}
+
+TEST_F(ConfiguracaoTest, ModuloAtrasDeRoteadorRecebeOATambemPorUnicast) {
+    using V = std::vector<std::string>;
+    janela.agenda = teste::Agenda({"10.0.0.0/24"});
+    roteado = true;
+    dialogo.operador = [](CamposConfiguracao& c) { c.ip = "10.0.0.77"; };
+    // The broadcast as ever, then the same command to the address the module has now; what
+    // follows goes to the new address.
+    EXPECT_EQ(Configura(), (V{"255.255.255.255 A0.36.119.87.8.24/581947/10.0.0.77",
+                              "10.0.0.5 A0.36.119.87.8.24/581947/10.0.0.77", "10.0.0.77 L581947",
+                              "10.0.0.77 E"}));
+    // The same module found by the broadcast too: the broadcast alone, as documented.
+    roteado = false;
+    EXPECT_EQ(Configura(), (V{"255.255.255.255 A0.36.119.87.8.24/581947/10.0.0.77",
+                              "10.0.0.77 L581947", "10.0.0.77 E"}));
+    EXPECT_TRUE(dialogo.outros.empty());  // no other module listed
 }
 
 TEST_F(ConfiguracaoTest, ODialogoMostraALinha) {

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "common/Exception.h"
+#include "manager/modules/Agenda.h"
 
 namespace modrevo {
 namespace {
@@ -111,6 +112,108 @@ TEST_F(PreferenciasTest, FalhasDeLeituraEEscrita) {
         FAIL() << "saved";
     } catch (const common::EFileError& e) {
         EXPECT_EQ(std::string(e.what()), "Unable to write to " + arquivo.string());
+    }
+}
+
+TEST_F(PreferenciasTest, AgendaIdaEVoltaAoLadoDoTempo) {
+    Escreve("[TfrmTempo]\r\nFormVersion=0\r\nEditTempo_Text=300\r\n");
+    std::vector<EntradaAgenda> agenda;
+    for (const char* t : {"10.1.2.30", " 10.1.3.0/24 ", "10.1.4.10 - 10.1.4.50"}) {
+        std::string motivo;
+        agenda.push_back(*LeEntradaAgenda(t, motivo));
+    }
+    SalvaAgenda(arquivo, agenda);
+    const std::string tres = Le();
+    EXPECT_EQ(tres,
+              "[TfrmTempo]\r\nFormVersion=0\r\nEditTempo_Text=300\r\n\r\n[AgendaEnderecos]\r\n"
+              "Itens=3\r\nItem1=10.1.2.30\r\nItem2=10.1.3.0/24\r\n"
+              "Item3=10.1.4.10 - 10.1.4.50\r\n");
+    const auto lida = CarregaAgenda(arquivo);
+    ASSERT_EQ(lida.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(lida[i].texto, agenda[i].texto);
+        EXPECT_EQ(lida[i].primeiro, agenda[i].primeiro);
+        EXPECT_EQ(lida[i].ultimo, agenda[i].ultimo);
+    }
+    EXPECT_EQ(CarregaTempoResposta(arquivo, "2000"), "300");
+    SalvaTempoResposta(arquivo, "400");
+    EXPECT_EQ(CarregaAgenda(arquivo).size(), 3u);
+
+    // A shorter book empties the entries past its end; an empty one reads as none.
+    SalvaAgenda(arquivo, {agenda[1]});
+    EXPECT_NE(Le().find("Itens=1\r\nItem1=10.1.3.0/24\r\nItem2=\r\nItem3=\r\n"), std::string::npos);
+    ASSERT_EQ(CarregaAgenda(arquivo).size(), 1u);
+    SalvaAgenda(arquivo, {});
+    EXPECT_TRUE(CarregaAgenda(arquivo).empty());
+
+    // Written by hand: what does not read is skipped, the rest is searched.
+    Escreve(
+        "[agendaenderecos]\nItens=4\nItem1=10.1.2.3\nItem2=banana\nItem3=10.0.0.0/8\n"
+        "Item4=10.1.2.9\n");
+    const auto mao = CarregaAgenda(arquivo);
+    ASSERT_EQ(mao.size(), 2u);
+    EXPECT_EQ(mao[1].texto, "10.1.2.9");
+    fs::remove(arquivo);
+    EXPECT_TRUE(CarregaAgenda(arquivo).empty());
+    EXPECT_FALSE(fs::exists(arquivo));
+}
+
+TEST(Agenda, EntradasAceitasERecusadas) {
+    struct Caso {
+        std::string texto;
+        std::size_t enderecos;  // 0: refused
+        std::string primeiro, ultimo;
+    };
+    const Caso casos[] = {
+        {"10.1.2.30", 1, "10.1.2.30", "10.1.2.30"},
+        {"10.1.2.0/24", 254, "10.1.2.1", "10.1.2.254"},
+        {"10.1.0.0/22", 1022, "10.1.0.1", "10.1.3.254"},
+        {"10.1.2.4/30", 2, "10.1.2.5", "10.1.2.6"},
+        {"10.1.2.4/31", 2, "10.1.2.4", "10.1.2.5"},
+        {"10.1.2.4/32", 1, "10.1.2.4", "10.1.2.4"},
+        {"10.1.2.10-10.1.2.12", 3, "10.1.2.10", "10.1.2.12"},
+        {"10.1.2.250-10.1.6.249", 1024, "10.1.2.250", "10.1.6.249"},
+        {"10.1.2.250-10.1.6.250", 0, "", ""},  // more than 1024
+        {"10.1.2.12-10.1.2.10", 0, "", ""},
+        {"10.1.0.0/21", 0, "", ""},
+        {"10.1.2.0/2x", 0, "", ""},
+        {"10.1.2.5/24", 0, "", ""},  // not the start of a network
+        {"10.1.2", 0, "", ""},
+        {"010.1.2.3", 0, "", ""},
+        {"gate.local", 0, "", ""},
+        {"", 0, "", ""},
+        {"255.255.255.255", 0, "", ""},
+        {"224.0.0.1", 0, "", ""},
+        {"0.0.0.9", 0, "", ""},
+    };
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(c.texto);
+        std::string motivo;
+        const auto e = LeEntradaAgenda(c.texto, motivo);
+        ASSERT_EQ(e.has_value(), c.enderecos > 0) << motivo;
+        EXPECT_EQ(motivo.empty(), c.enderecos > 0);
+        if (!e) continue;
+        const auto enderecos = EnderecosDaAgenda({*e});
+        ASSERT_EQ(enderecos.size(), c.enderecos);
+        EXPECT_EQ(enderecos.front(), c.primeiro);
+        EXPECT_EQ(enderecos.back(), c.ultimo);
+    }
+    std::string motivo;
+    LeEntradaAgenda("10.1.2.5/24", motivo);
+    EXPECT_EQ(motivo,
+              "10.1.2.5 n\xE3o \xE9 o in\xED"
+              "cio de uma rede /24: use 10.1.2.0/24.");
+
+    // Overlapping entries search each address once; the book has a ceiling.
+    std::vector<EntradaAgenda> agenda{*LeEntradaAgenda("10.1.2.0/24", motivo)};
+    EXPECT_EQ(MotivoRecusaNaAgenda(agenda, agenda[0]), "10.1.2.0/24 j\xE1 est\xE1 na agenda.");
+    agenda.push_back(*LeEntradaAgenda("10.1.2.5", motivo));
+    agenda.push_back(*LeEntradaAgenda("10.1.2.250-10.1.3.3", motivo));
+    EXPECT_EQ(EnderecosDaAgenda(agenda).size(), 254u + 5u);
+    for (int i = 0; i < 4; ++i) {
+        const auto e = LeEntradaAgenda("10." + std::to_string(20 + i) + ".0.0/22", motivo);
+        EXPECT_EQ(MotivoRecusaNaAgenda(agenda, *e).empty(), i < 3) << i;
+        if (i < 3) agenda.push_back(*e);
     }
 }
 

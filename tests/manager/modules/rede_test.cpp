@@ -14,11 +14,13 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <set>
 #include <thread>
 
 #include "JanelaFalsa.h"
 #include "ModuleSim.h"
 #include "manager/modules/Atualizacao.h"
+#include "manager/modules/Configuracao.h"
 #include "manager/modules/EndpointUDP.h"
 #include "manager/modules/Listas.h"
 #include "manager/modules/RegrasResposta.h"
@@ -377,6 +379,114 @@ TEST(RedeAdaptadores, BroadcastSaiPorCadaAdaptador) {
         }
         EXPECT_TRUE(janela.memo1.empty());  // no adapter refused it
     }
+}
+
+// An office PC and a gate network behind a router: the router namespace forwards between its
+// two veth segments, and no broadcast passes it. The module behind it is found only through
+// the address book, read, and re-addressed.
+TEST(RedeRoteada, ModuloAtrasDoRoteadorSoPelaAgenda) {
+    EXIGE_REDE_PRIVADA();
+    lumora::teste::OutraRede roteador, anexo;
+    if (!roteador.Pronta() || !anexo.Pronta()) GTEST_SKIP() << "cannot make more namespaces";
+    const std::string montagem =
+        "ip link add rtA type veth peer name rtA2 && ip link set rtA2 netns " + roteador.Id() +
+        " && ip addr add 10.93.1.1/24 dev rtA && ip link set rtA up && "
+        "ip route add 10.93.2.0/24 via 10.93.1.254";
+    if (std::system(montagem.c_str()) != 0) GTEST_SKIP() << "cannot make veth pairs here";
+    struct Limpa {
+        ~Limpa() { (void)std::system("ip link del rtA 2>/dev/null"); }
+    } limpa;
+    ASSERT_EQ(roteador.Executa("ip addr add 10.93.1.254/24 dev rtA2 && ip link set rtA2 up && "
+                               "ip link add rtB type veth peer name rtB2 && "
+                               "ip link set rtB2 netns " +
+                               anexo.Id() +
+                               " && ip addr add 10.93.3.254/24 dev rtB && ip link set rtB up && "
+                               "ip route add 10.93.2.0/24 dev rtB && "
+                               "echo 1 > /proc/sys/net/ipv4/ip_forward"),
+              0);
+    // The far segment takes every address of its /24, so that the simulator sees each "X" of
+    // the search, module or not; the module's own two addresses sit on its interface. The
+    // router's side of it lies outside that /24, or its ARP would come from a "local" source.
+    ASSERT_EQ(anexo.Executa("ip addr add 10.93.2.5/24 dev rtB2 && ip addr add 10.93.2.6/24 dev "
+                            "rtB2 && ip link set rtB2 up && ip route add 10.93.3.254 dev rtB2 && "
+                            "ip route add default via 10.93.3.254 && "
+                            "ip route add local 10.93.2.0/24 dev lo"),
+              0);
+
+    modsim::Modules modulos;
+    modulos.tibbo.push_back(Tibbo("10.93.2.5", "0.93.2.5", "Vexa anexo"));
+    modulos.tibbo[0].gateway = "10.93.3.254";
+    std::unique_ptr<modsim::ModuleSim> sim;
+    ASSERT_TRUE(anexo.Dentro([&] {
+        sim = std::make_unique<modsim::ModuleSim>(modulos);
+        sim->Start();  // its sockets and its thread stay behind the router
+    }));
+    const auto recebidos = [&](const std::string& texto) {
+        std::vector<modsim::Received> r;
+        for (const auto& d : sim->Log())
+            if (d.text == texto) r.push_back(d);
+        return r;
+    };
+
+    teste::JanelaFalsa janela;
+    janela.tempo = "250";
+    TUDPEndpoint client(8192), aux(8192), safe(512);
+    TAtualizacao a(janela, client, aux, safe);
+    a.FormCreate();
+
+    // Without the book: nothing passes the router, nothing is listed.
+    a.AtualizaListas(false);
+    EXPECT_EQ(a.tbmColetores.RecordCount(), 0);
+    EXPECT_TRUE(sim->Log().empty());
+    EXPECT_EQ(client.Esgotados(), 1);  // the broadcast's collection and nothing more
+
+    // With it: every address of the /24 once, paced, and the module found and read.
+    janela.agenda = teste::Agenda({"10.93.2.0/24"});
+    a.AtualizaListas(false);
+    const auto busca = recebidos("X");
+    ASSERT_EQ(busca.size(), 254u);
+    std::set<std::string> destinos;
+    for (const auto& d : busca) destinos.insert(d.to);
+    EXPECT_EQ(destinos.size(), 254u);
+    EXPECT_EQ(destinos.count("10.93.2.0") + destinos.count("10.93.2.255"), 0u);
+    // Sent 1 ms apart; what arrives may bunch up a little behind the router's address
+    // resolution, but a burst would take a few milliseconds, not a quarter of a second.
+    EXPECT_GE(busca.back().at - busca.front().at, 200ms);
+    ASSERT_EQ(a.tbmColetores.RecordCount(), 1);
+    a.tbmColetores.MoveTo(0);
+    EXPECT_EQ(a.tbmColetores.AsString(cIp), "10.93.2.5");
+    EXPECT_EQ(a.tbmColetores.AsString(cGateway), "10.93.3.254");
+    EXPECT_EQ(a.tbmColetores.AsString(cNetmask), "255.255.255.0");
+    EXPECT_TRUE(a.SoPorUnicast("0.93.2.5"));
+
+    // Re-addressed: "A" by broadcast (lost at the router) and by unicast to where it is now;
+    // the closing refresh finds it at its new address.
+    struct Dialogo : IDialogoConfigura {
+        CamposConfiguracao campos;
+        void Preenche(const CamposConfiguracao& c, bool) override { campos = c; }
+        bool Executa() override {
+            campos.ip = "10.93.2.6";
+            return true;
+        }
+        CamposConfiguracao Le() const override { return campos; }
+    } dialogo;
+    struct : IAbridor {
+        void AbreEAguarda(const std::string&) override {}
+    } abridor;
+    TConfiguracao configuracao(janela, a, dialogo, abridor, "10.93.1.1");
+    sim->ClearLog();
+    configuracao.ConfiguraColetor();
+    const auto enderecamento = recebidos("A0.93.2.5/581947/10.93.2.6");
+    ASSERT_EQ(enderecamento.size(), 1u);
+    EXPECT_EQ(enderecamento[0].to, "10.93.2.5");
+    EXPECT_EQ(recebidos("E").at(0).to, "10.93.2.6");
+    EXPECT_EQ(sim->Snapshot().tibbo[0].ip, "10.93.2.6");
+    ASSERT_EQ(a.tbmColetores.RecordCount(), 1);
+    a.tbmColetores.MoveTo(0);
+    EXPECT_EQ(a.tbmColetores.AsString(cIp), "10.93.2.6");
+    EXPECT_EQ(a.tbmColetores.AsString(cGateway), "10.93.3.254");
+    EXPECT_TRUE(janela.avisos.empty());
+    sim->Stop();
 }
 
 }  // namespace

@@ -41,18 +41,19 @@ constexpr int kTempo = 150;
 
 inline const std::string kConsulta = "Discovery: Who is out there?";
 
-// Records every box; questions are never asked by this program.
+// Records every box; questions are answered as the test says.
 struct DialogosFalsos : common::qt::IOperatorDialogs {
     struct Chamada {
         std::string tipo;
         std::string texto;
     };
     std::vector<Chamada> chamadas;
+    bool respostaPergunta = true;  // Yes
 
     void Notice(const std::string& t) override { chamadas.push_back({"Notice", t}); }
     bool Question(const std::string& t) override {
         chamadas.push_back({"Question", t});
-        return true;
+        return respostaPergunta;
     }
     bool Confirm(const std::string& t) override {
         chamadas.push_back({"Confirm", t});

@@ -1,5 +1,6 @@
 // Takes the pictures of Modrevo's windows for the documentation: the main window with both
-// lists filled by simulated modules, the configuration dialog and the response-time window.
+// lists filled by simulated modules, the configuration dialog, the address book and the
+// response-time window.
 // Not a test; it runs in a private network namespace of its own, under a display
 // (scripts/screenshots.sh starts a virtual one).
 #include <QApplication>
@@ -15,6 +16,7 @@
 
 #include "ModuleSim.h"
 #include "manager/modules/Listas.h"
+#include "manager/shell/uAgenda.h"
 #include "manager/shell/uConfigura.h"
 #include "manager/shell/uPrincipal.h"
 #include "manager/shell/uTempo.h"
@@ -92,6 +94,15 @@ int main(int argc, char* argv[]) {
     dialogo.show();
     Salva(dialogo, pasta + "/modrevo-configuracao.png");
     dialogo.hide();
+
+    std::ofstream(configuracao.path().toStdString() + "/Modrevo.INI", std::ios::app)
+        << "\n[AgendaEnderecos]\nItens=3\nItem1=10.1.2.30\nItem2=10.1.3.0/24\n"
+           "Item3=10.1.4.10-10.1.4.50\n";
+    modrevo::TFormAgenda agenda(configuracao.path().toStdString() + "/Modrevo.INI", &principal);
+    agenda.Carrega();
+    agenda.show();
+    Salva(agenda, pasta + "/modrevo-agenda-janela.png");
+    agenda.hide();
 
     modrevo::TfrmTempo tempo(configuracao.path().toStdString() + "/Modrevo.INI", &principal);
     tempo.EditTempo()->setText(QStringLiteral("2000"));

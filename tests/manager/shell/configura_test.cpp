@@ -354,6 +354,26 @@ TEST_F(ConfiguraTest, EnterAndAnEmptyOctetDoNotConfirm) {
     EXPECT_TRUE(dialogos.chamadas.empty());
 }
 
+TEST_F(ConfiguraTest, OkAsksBeforeTakingAnotherModulesAddress) {
+    IniciaSim(SoTibbo({Vexa(), Torvane()}));
+    Abre("127.0.0.1");
+    dialogos.respostaPergunta = false;
+    Configura("127.0.0.6", Via::DuploClique, [&](TFormConfigura& d) {
+        Campo("IPEdit")->SetText("127.0.0.5");
+        Ok(d);
+        EXPECT_TRUE(d.isVisible()) << "No keeps the dialog";
+        EXPECT_EQ(dialogos.Textos("Question"),
+                  (std::vector<std::string>{modrevo::TextoEnderecoEmUso("127.0.0.5")}));
+        EXPECT_EQ(QApplication::focusWidget(), Campo("IPEdit")->Octeto(3));
+        Campo("IPEdit")->SetText("127.0.0.9");
+        dialogos.chamadas.clear();
+        Ok(d);
+    });
+    EXPECT_TRUE(dialogos.chamadas.empty());  // a free address asks nothing
+    EXPECT_EQ(ComandosDaConfiguracao().front(),
+              Para("255.255.255.255", "A0.36.119.87.8.25/581947/127.0.0.9"));
+}
+
 // A module whose values were not read, configured after one whose values were: the dialog
 // shows nothing of the first, and only what the operator changed goes out.
 TEST_F(ConfiguraTest, NothingOfThePreviousModuleIsSent) {

@@ -1,5 +1,6 @@
 // The real Modrevo executable, started in this test's private network namespace without a
-// display: its first refresh reaches the simulated modules, and SIGTERM ends it cleanly.
+// display: its first refresh reaches the simulated modules, those behind a router through the
+// address book of its settings file, and SIGTERM ends it cleanly.
 #include <signal.h>
 #include <sys/stat.h>
 
@@ -73,6 +74,28 @@ TEST_F(ProgramaTest, RefreshesAtStartAndEndsOnSigterm) {
     EXPECT_EQ(Le(Preferencias()), Preferencia(std::to_string(kTempo)));
 
     // Let the refresh's last collection end, then ask the program to stop.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2 * kTempo));
+    ASSERT_TRUE(programa.Sinal(SIGTERM));
+    EXPECT_EQ(programa.Termino(3s), 0) << Le(pasta / "stderr.txt");
+}
+
+// The real program reads the address book from its settings file: the gate that no
+// broadcast reaches is sent "X" at its own address, then read like the others.
+TEST_F(ProgramaTest, SearchesTheAddressBookFromItsSettingsFile) {
+    modsim::Modules modulos;
+    modulos.tibbo.push_back(modsim::BookDemoModules().tibbo.front());  // routed, 127.0.1.5
+    IniciaSim(modulos);
+    Grava(Preferencias(), Preferencia(std::to_string(kTempo)) +
+                              "[AgendaEnderecos]\r\nItens=1\r\nItem1=127.0.1.4-127.0.1.6\r\n");
+    Inicia();
+    const auto limite = std::chrono::steady_clock::now() + 15s;
+    while (std::chrono::steady_clock::now() < limite && Consultas() == 0)
+        std::this_thread::sleep_for(20ms);
+    ASSERT_EQ(Consultas(), 1) << Le(pasta / "stderr.txt");
+    const std::vector<Comando> esperados{
+        {"255.255.255.255", "X"}, {"127.0.1.4", "X"},   {"127.0.1.5", "X"},   {"127.0.1.6", "X"},
+        {"127.0.1.5", "L581947"}, {"127.0.1.5", "GNM"}, {"127.0.1.5", "GGI"}, {"127.0.1.5", "GDI"}};
+    EXPECT_EQ(Comandos(), esperados);
     std::this_thread::sleep_for(std::chrono::milliseconds(2 * kTempo));
     ASSERT_TRUE(programa.Sinal(SIGTERM));
     EXPECT_EQ(programa.Termino(3s), 0) << Le(pasta / "stderr.txt");

@@ -4,10 +4,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QToolButton>
 
 #include "ApoioModrevo.h"
+#include "manager/shell/uAgenda.h"
 
 using namespace apoio;
 using namespace std::chrono_literals;
@@ -339,6 +341,65 @@ TEST_F(PrincipalTest, ResponseTimeWindowClosesWhenTheFileCannotBeWritten) {
     EXPECT_EQ(falhas[0].rfind("Unable to write to " + (arquivo / "Modrevo.INI").string(), 0), 0u)
         << falhas[0];
     EXPECT_EQ(Le(arquivo), "x");
+}
+
+// A gate behind a router (it answers only what is sent to its own address) and two modules
+// on one address: the twins are marked and counted; the gate is listed once it is in the book.
+TEST_F(PrincipalTest, AddressBookFindsTheRoutedGateAndTwinsAreMarked) {
+    IniciaSim(modsim::BookDemoModules());
+    Abre("127.0.0.1");
+    EXPECT_EQ(Coluna(Grade(1), 1), (std::vector<std::string>{"127.0.0.7", "127.0.0.7"}));
+    EXPECT_TRUE(janela->LinhaMarcada(0));
+    EXPECT_TRUE(janela->LinhaMarcada(1));
+    auto* duplicados = Controle<QLabel>("StatusPanelDuplicados");
+    EXPECT_TRUE(duplicados->isVisible());
+    EXPECT_EQ(common::qt::FromQString(duplicados->text()),
+              " 2 m\xF3"
+              "dulos com o mesmo IP");
+
+    auto* botao = Botao("ToolButtonAgenda");
+    EXPECT_EQ(common::qt::FromQString(botao->text()), "Endere\xE7os");
+    const int antes = Consultas();
+    Quando(
+        [this] {
+            return janela->FormAgenda() && janela->FormAgenda()->isVisible() &&
+                   janela->FormAgenda()->isActiveWindow();
+        },
+        [this] {
+            auto& d = *janela->FormAgenda();
+            auto* campo = d.findChild<QLineEdit*>(QStringLiteral("edEndereco"));
+            auto* adicionar = d.findChild<QPushButton*>(QStringLiteral("btAdicionar"));
+            QTest::keyClicks(campo, "127.0.1.0/16");
+            QTest::mouseClick(adicionar, Qt::LeftButton);
+            EXPECT_EQ(
+                dialogos.Textos("Notice"),
+                (std::vector<std::string>{"O prefixo vai de /22 (1024 endere\xE7os) a /32."}));
+            campo->clear();
+            QTest::keyClicks(campo, "127.0.1.0/24");
+            QTest::keyClick(campo, Qt::Key_Return);  // adds; never closes the window
+            EXPECT_TRUE(d.isVisible());
+            QTest::keyClicks(campo, "10.0.0.1");
+            QTest::mouseClick(adicionar, Qt::LeftButton);
+            EXPECT_EQ(d.Agenda().size(), 2u);
+            // The entry just added is the one selected, and goes.
+            QTest::mouseClick(d.findChild<QPushButton*>(QStringLiteral("btRemover")),
+                              Qt::LeftButton);
+            ASSERT_EQ(d.Agenda().size(), 1u);
+            EXPECT_EQ(d.Agenda()[0].texto, "127.0.1.0/24");
+            QTest::mouseClick(d.findChild<QPushButton*>(QStringLiteral("btOK")), Qt::LeftButton);
+        });
+    QTest::mouseClick(botao, Qt::LeftButton);
+    ASSERT_TRUE(AguardaAtualizacoes(antes + 1));
+    Desarma();
+    EXPECT_NE(Le(Preferencias()).find("[AgendaEnderecos]\r\nItens=1\r\nItem1=127.0.1.0/24\r\n"),
+              std::string::npos)
+        << Le(Preferencias());
+    EXPECT_EQ(Linha(1, "127.0.1.5"), 0);  // found last, listed first
+    EXPECT_EQ(Grade(1)->model()->rowCount(), 3);
+    EXPECT_FALSE(janela->LinhaMarcada(0));
+    int unicast = 0;
+    for (const auto& c : Comandos()) unicast += c.texto == "X" && c.para != "255.255.255.255";
+    EXPECT_EQ(unicast, 254);
 }
 
 // Closing while a refresh runs hides the window at once; the program ends once the refresh
