@@ -35,7 +35,10 @@ int TSincronizaArquivo::Pede(const std::string& caminho) {
 
 int TSincronizaArquivo::Aguarda() {
     std::unique_lock<std::mutex> trava(mutex_);
+    ++esperando_;
+    pedido_.notify_one();  // nobody else is coming to share the sync: it runs at once
     feito_.wait(trava, [this] { return feitos_ == pedidos_; });
+    --esperando_;
     const int erro = erro_;
     erro_ = 0;
     return erro;
@@ -53,6 +56,7 @@ void TSincronizaArquivo::Laco() {
     for (;;) {
         pedido_.wait(trava, [this] { return fim_ || feitos_ != pedidos_; });
         if (feitos_ == pedidos_ && fim_) return;
+        pedido_.wait_for(trava, kJanela, [this] { return fim_ || esperando_ > 0; });
         const unsigned long atendidos = pedidos_;
         const std::string caminho = caminho_;
         trava.unlock();
