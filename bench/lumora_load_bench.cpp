@@ -455,7 +455,7 @@ struct Amostra {
 };
 
 // Takes a sample when the cycles begin and every period after, on a thread of its own, until
-// stopped (which takes a last one).
+// stopped: none after the load, whose end closes every terminal.
 class Amostrador {
   public:
     Amostrador(seconds periodo, std::function<Amostra()> le)
@@ -481,7 +481,6 @@ class Amostrador {
         }
         cv_.notify_all();
         fio_.join();
-        amostras_.push_back(Toma());
     }
     const std::vector<Amostra>& Amostras() const { return amostras_; }
 
