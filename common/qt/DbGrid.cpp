@@ -58,6 +58,7 @@ void DbGrid::Bind(DataSource& source, std::vector<GridColumn> columns, bool read
     // Before the model's own refresh, so that what traffic changes is not painted at once.
     connect(&source, &DataSource::changed, this, &DbGrid::BeforeViews);
     model_ = std::make_unique<TableModel>(source, std::move(columns));
+    model_->SetShown(isVisible());
     setModel(model_.get());
     for (int i = 0; i < static_cast<int>(model_->Columns().size()); ++i) {
         setColumnWidth(i, model_->Columns()[i].width);
@@ -74,7 +75,13 @@ void DbGrid::Bind(DataSource& source, std::vector<GridColumn> columns, bool read
 
 void DbGrid::showEvent(QShowEvent* event) {
     QTableView::showEvent(event);
+    if (model_) model_->SetShown(true);
     if (!updatesEnabled() || behind_) ShowPaced();
+}
+
+void DbGrid::hideEvent(QHideEvent* event) {
+    QTableView::hideEvent(event);
+    if (model_) model_->SetShown(false);
 }
 
 void DbGrid::changeEvent(QEvent* event) {
@@ -105,9 +112,10 @@ void DbGrid::FitIndicatorColumn() {
         option.orientation = Qt::Vertical;
         option.text = QString::fromLatin1(mark);
         option.textAlignment = Qt::AlignCenter;
-        width = std::max(
-            width, header->style()->sizeFromContents(QStyle::CT_HeaderSection, &option, {}, header)
-                       .width());
+        width =
+            std::max(width, header->style()
+                                ->sizeFromContents(QStyle::CT_HeaderSection, &option, {}, header)
+                                .width());
     }
     header->setFixedWidth(width);
 }

@@ -1,6 +1,7 @@
 // Table model over a MemTable: display texts, the record indicator, editing through the table.
 #include "common/qt/TableModel.h"
 
+#include "common/TrafficChanges.h"
 #include "common/Unhandled.h"
 #include "common/qt/Text1252Qt.h"
 
@@ -20,8 +21,30 @@ int TableModel::LiveRowCount() const {
     return t.RecordCount() + (t.State() == TableState::Insert ? 1 : 0);
 }
 
+void TableModel::SetShown(bool shown) {
+    shown_ = shown;
+    if (shown_ && behind_) CatchUp();
+}
+
+void TableModel::CatchUp() {
+    beginResetModel();
+    rows_ = LiveRowCount();
+    seenChanges_ = Table().ChangeCount();
+    behind_ = false;
+    endResetModel();
+    indicatorRow_ = CurrentRow();
+}
+
 void TableModel::Refresh() {
     const MemTable& t = Table();
+    if (!shown_ && common::TrafficChanges::Active()) {
+        behind_ = behind_ || t.ChangeCount() != seenChanges_ || LiveRowCount() != rows_;
+        return;
+    }
+    if (behind_) {
+        CatchUp();
+        return;
+    }
     const int live = LiveRowCount();
     if (t.ChangeCount() == seenChanges_) {
         // A change of state alone (a record opened for editing, or the state that comes just

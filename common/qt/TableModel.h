@@ -58,6 +58,12 @@ class TableModel : public QAbstractTableModel {
     int PositionOf(const Row* row) const;
     // Text width limit of a column's field (0 = none).
     int FieldWidth(int column) const;
+    // Whether a view shows the rows. While none does, the model does not follow traffic's
+    // changes one by one (every row a view is told of costs it work on all rows it holds: a
+    // night's history, newest first, moves them all for each new row): it keeps its rows as
+    // they were and catches up with one reset when shown again. Any other change is followed
+    // at once, catching up first, so the operator never meets a model that is behind.
+    void SetShown(bool shown);
 
   public slots:
     void Refresh();
@@ -74,6 +80,7 @@ class TableModel : public QAbstractTableModel {
     FieldValue ValueAt(int row, int field) const;
     QString Text(int row, const GridColumn& column) const;
     int LiveRowCount() const;
+    void CatchUp();
 
     // Shows the record indicator again where it was and where it is.
     void ShowIndicator();
@@ -83,6 +90,8 @@ class TableModel : public QAbstractTableModel {
     int rows_ = 0;
     uint64_t seenChanges_ = 0;  // the table's change count last followed
     int indicatorRow_ = -1;     // the row whose header shows the indicator
+    bool shown_ = true;
+    bool behind_ = false;  // traffic's changes not followed while hidden
 };
 
 }  // namespace common::qt

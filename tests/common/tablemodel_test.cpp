@@ -16,7 +16,6 @@
 #include <random>
 
 #include "common/TrafficChanges.h"
-
 #include "common/qt/DataSource.h"
 #include "common/qt/DbGrid.h"
 
@@ -172,6 +171,33 @@ TEST(DbGrid, AGridNotShownCatchesUpWhenShown) {
     grade.show();
     EXPECT_EQ(grade.currentIndex().row(), 0);
     EXPECT_TRUE(grade.selectionModel()->isRowSelected(0, {}));
+
+    // Traffic's new rows while nobody looks: the view hears nothing of them one by one...
+    grade.hide();
+    const int antes = grade.verticalHeader()->count();
+    {
+        const common::TrafficChanges trafego;
+        for (const char* k : {"1", "2", "3"}) {
+            t.Insert();
+            t.SetString(0, k);
+            t.Post();
+        }
+    }
+    EXPECT_EQ(grade.verticalHeader()->count(), antes);
+    // ...but any other change finds the model caught up, and so does the view when shown.
+    t.MoveTo(1);
+    EXPECT_EQ(grade.verticalHeader()->count(), t.RecordCount());
+    EXPECT_EQ(Mostrado(*grade.Model()), Esperado(t));
+    {
+        const common::TrafficChanges trafego;
+        t.Insert();
+        t.SetString(0, "4");
+        t.Post();
+    }
+    grade.show();
+    EXPECT_EQ(grade.verticalHeader()->count(), t.RecordCount());
+    EXPECT_EQ(Mostrado(*grade.Model()), Esperado(t));
+    EXPECT_EQ(grade.currentIndex().row(), t.RecNo());
 }
 
 // Counts the paint events a widget gets and the rows of area they cover.
@@ -250,10 +276,12 @@ TEST(DbGrid, TheIndicatorRepaintsItsTwoSectionsOnly) {
     EXPECT_EQ(celulas.inteiras, 0);
     EXPECT_GE(cabecalho.vezes, 1);
     EXPECT_EQ(cabecalho.inteiras, 0);
-    EXPECT_EQ(grade.Model()->headerData(3, Qt::Vertical, Qt::DisplayRole).toString(), QStringLiteral(">"));
+    EXPECT_EQ(grade.Model()->headerData(3, Qt::Vertical, Qt::DisplayRole).toString(),
+              QStringLiteral(">"));
     t.Edit();
     QCoreApplication::processEvents();
-    EXPECT_EQ(grade.Model()->headerData(3, Qt::Vertical, Qt::DisplayRole).toString(), QStringLiteral("I"));
+    EXPECT_EQ(grade.Model()->headerData(3, Qt::Vertical, Qt::DisplayRole).toString(),
+              QStringLiteral("I"));
     EXPECT_EQ(celulas.inteiras, 0);
     t.Cancel();
     EXPECT_EQ(grade.verticalHeader()->width(), largura);
