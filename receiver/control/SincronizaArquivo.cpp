@@ -22,14 +22,19 @@ TSincronizaArquivo::~TSincronizaArquivo() {
 
 int TSincronizaArquivo::Pede(const std::string& caminho) {
     int erro = 0;
+    bool ocioso = false;
     {
         std::lock_guard<std::mutex> trava(mutex_);
         caminho_ = caminho;
+        ocioso = feitos_ == pedidos_;
         ++pedidos_;
         erro = erro_;
         erro_ = 0;
     }
-    pedido_.notify_one();
+    // Only a thread with nothing to do sleeps until told: one that waits for others to join
+    // or is syncing finds this request when it looks next, and waking it for each row of a
+    // busy gate would cost a switch of threads per row.
+    if (ocioso) pedido_.notify_one();
     return erro;
 }
 
