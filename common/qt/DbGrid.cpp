@@ -146,6 +146,7 @@ void DbGrid::BeforeViews() {
         return;
     }
     if (updatesEnabled()) setUpdatesEnabled(false);
+    if (model_) model_->SetHeld(true);
     if (!paceTimer_.isActive())
         paceTimer_.start(static_cast<int>(kTrafficPaceMs - lastShown_.elapsed()));
 }
@@ -153,6 +154,7 @@ void DbGrid::BeforeViews() {
 void DbGrid::ShowPaced() {
     paceTimer_.stop();
     lastShown_.start();
+    if (model_) model_->SetHeld(false);
     if (behind_ && isVisible()) FollowNow();
     if (updatesEnabled()) return;
     setUpdatesEnabled(true);
@@ -246,6 +248,8 @@ void DbGrid::currentChanged(const QModelIndex& current, const QModelIndex& previ
 }
 
 void DbGrid::keyPressEvent(QKeyEvent* event) {
+    // The operator's keys act on the rows as they are, never on rows held back.
+    if (!updatesEnabled() || behind_) ShowPaced();
     if (model_ && !readOnly_ && state() != QAbstractItemView::EditingState) {
         MemTable& t = model_->Table();
         const bool ctrl = event->modifiers() & Qt::ControlModifier;

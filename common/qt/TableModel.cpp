@@ -23,8 +23,31 @@ int TableModel::LiveRowCount() const {
 
 void TableModel::SetShown(bool shown) {
     shown_ = shown;
-    if (shown_ && behind_) CatchUp();
+    if (shown_ && !held_ && behind_) CatchUp();
 }
+
+void TableModel::SetHeld(bool held) {
+    held_ = held;
+    if (shown_ && !held_ && behind_) CatchUp();
+}
+
+namespace {
+
+// A change that a view answers with work on every row it holds.
+bool MovesRows(const TableChange& c) {
+    switch (c.kind) {
+        case TableChange::Kind::Shown:
+        case TableChange::Kind::Gone:
+        case TableChange::Kind::Reset:
+            return true;
+        case TableChange::Kind::Moved:
+            return c.from != c.to;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
 
 void TableModel::CatchUp() {
     beginResetModel();
@@ -37,9 +60,13 @@ void TableModel::CatchUp() {
 
 void TableModel::Refresh() {
     const MemTable& t = Table();
-    if (!shown_ && common::TrafficChanges::Active()) {
-        behind_ = behind_ || t.ChangeCount() != seenChanges_ || LiveRowCount() != rows_;
-        return;
+    if (common::TrafficChanges::Active() && (!shown_ || held_)) {
+        const bool nova = t.ChangeCount() != seenChanges_;
+        // A view that is shown but held still follows the cursor and values cheaply.
+        if (!shown_ || behind_ || (nova && MovesRows(t.LastChange()))) {
+            behind_ = behind_ || nova || LiveRowCount() != rows_;
+            return;
+        }
     }
     if (behind_) {
         CatchUp();

@@ -64,6 +64,10 @@ class TableModel : public QAbstractTableModel {
     // they were and catches up with one reset when shown again. Any other change is followed
     // at once, catching up first, so the operator never meets a model that is behind.
     void SetShown(bool shown);
+    // While a view holds traffic's changes back from the screen, rows that traffic adds,
+    // removes or moves are not told to it one by one either: the model catches up with one
+    // reset when the view lets go.
+    void SetHeld(bool held);
 
   public slots:
     void Refresh();
@@ -91,6 +95,7 @@ class TableModel : public QAbstractTableModel {
     uint64_t seenChanges_ = 0;  // the table's change count last followed
     int indicatorRow_ = -1;     // the row whose header shows the indicator
     bool shown_ = true;
+    bool held_ = false;
     bool behind_ = false;  // traffic's changes not followed while hidden
 };
 

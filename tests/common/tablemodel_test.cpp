@@ -326,6 +326,10 @@ TEST(DbGrid, TrafficRowsArePaintedAtACalmPace) {
     common::qt::DbGrid grade;
     Mostra(grade, fonte);
     ContaPinturas celulas(grade.viewport());
+    // Each row a view is told of costs it work on every row it holds: the rows are told at
+    // the pace of the painting too.
+    QSignalSpy inseridas(grade.model(), &QAbstractItemModel::rowsInserted);
+    QSignalSpy refeitas(grade.model(), &QAbstractItemModel::modelReset);
     const Rajada r = SobTrafego([&](int n) {
         t.Insert();
         t.SetString(0, std::to_string(100000 + n));
@@ -334,6 +338,7 @@ TEST(DbGrid, TrafficRowsArePaintedAtACalmPace) {
     const int linhas = r.mudancas;
     ASSERT_GT(linhas, 20);
     EXPECT_LE(celulas.vezes, 2 * (r.passos + 1)) << linhas << " rows";
+    EXPECT_LE(inseridas.count() + refeitas.count(), 2 * (r.passos + 1)) << linhas << " rows";
     // ...but painted while the traffic lasts, not only once it stops.
     EXPECT_GE(celulas.vezes, 1);
     QTest::qWait(common::qt::DbGrid::kTrafficPaceMs + 50);
