@@ -152,7 +152,6 @@ void MemTable::Load(std::vector<Row> rows) {
     entry_ = std::move(records);
     nextSeq_ = seq;
     order_.clear();
-    order_.reserve(entry_.size());
     for (const auto& rec : entry_) order_.push_back(rec.get());
     // The order is total (key, then entry), so a plain sort is as good as a stable one.
     if (Sorted()) {

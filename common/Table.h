@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <deque>
 #include <variant>
 #include <vector>
 
@@ -204,7 +205,8 @@ class MemTable {
     // search on its seq.
     std::vector<std::unique_ptr<Record>> entry_;
     // The same records in sort order (or in placed order when unsorted).
-    std::vector<Record*> order_;
+    // A deque: the history table, newest first, takes every new record at the front.
+    std::deque<Record*> order_;
     uint64_t nextSeq_ = 0;
 
     int cur_ = -1;

@@ -58,6 +58,7 @@ void DbGrid::Bind(DataSource& source, std::vector<GridColumn> columns, bool read
     // Before the model's own refresh, so that what traffic changes is not painted at once.
     connect(&source, &DataSource::changed, this, &DbGrid::BeforeViews);
     model_ = std::make_unique<TableModel>(source, std::move(columns));
+    model_->SetShown(isVisible());
     setModel(model_.get());
     for (int i = 0; i < static_cast<int>(model_->Columns().size()); ++i) {
         setColumnWidth(i, model_->Columns()[i].width);
@@ -74,7 +75,13 @@ void DbGrid::Bind(DataSource& source, std::vector<GridColumn> columns, bool read
 
 void DbGrid::showEvent(QShowEvent* event) {
     QTableView::showEvent(event);
+    if (model_) model_->SetShown(true);
     if (!updatesEnabled() || behind_) ShowPaced();
+}
+
+void DbGrid::hideEvent(QHideEvent* event) {
+    QTableView::hideEvent(event);
+    if (model_) model_->SetShown(false);
 }
 
 void DbGrid::changeEvent(QEvent* event) {
@@ -105,9 +112,10 @@ void DbGrid::FitIndicatorColumn() {
         option.orientation = Qt::Vertical;
         option.text = QString::fromLatin1(mark);
         option.textAlignment = Qt::AlignCenter;
-        width = std::max(
-            width, header->style()->sizeFromContents(QStyle::CT_HeaderSection, &option, {}, header)
-                       .width());
+        width =
+            std::max(width, header->style()
+                                ->sizeFromContents(QStyle::CT_HeaderSection, &option, {}, header)
+                                .width());
     }
     header->setFixedWidth(width);
 }
@@ -138,6 +146,7 @@ void DbGrid::BeforeViews() {
         return;
     }
     if (updatesEnabled()) setUpdatesEnabled(false);
+    if (model_) model_->SetHeld(true);
     if (!paceTimer_.isActive())
         paceTimer_.start(static_cast<int>(kTrafficPaceMs - lastShown_.elapsed()));
 }
@@ -145,6 +154,7 @@ void DbGrid::BeforeViews() {
 void DbGrid::ShowPaced() {
     paceTimer_.stop();
     lastShown_.start();
+    if (model_) model_->SetHeld(false);
     if (behind_ && isVisible()) FollowNow();
     if (updatesEnabled()) return;
     setUpdatesEnabled(true);
@@ -238,6 +248,8 @@ void DbGrid::currentChanged(const QModelIndex& current, const QModelIndex& previ
 }
 
 void DbGrid::keyPressEvent(QKeyEvent* event) {
+    // The operator's keys act on the rows as they are, never on rows held back.
+    if (!updatesEnabled() || behind_) ShowPaced();
     if (model_ && !readOnly_ && state() != QAbstractItemView::EditingState) {
         MemTable& t = model_->Table();
         const bool ctrl = event->modifiers() & Qt::ControlModifier;

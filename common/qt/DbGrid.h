@@ -38,6 +38,7 @@ class DbGrid : public QTableView {
     void keyPressEvent(QKeyEvent* event) override;
     void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     bool viewportEvent(QEvent* event) override;
 
@@ -54,7 +55,7 @@ class DbGrid : public QTableView {
     std::unique_ptr<TableModel> model_;
     bool readOnly_ = true;
     bool following_ = false;
-    bool behind_ = false;  // the cursor moved and the grid has not followed yet
+    bool behind_ = false;      // the cursor moved and the grid has not followed yet
     QElapsedTimer lastShown_;  // when a change was last let through to the screen
     QTimer paceTimer_;         // the showing that traffic's changes wait for
 };

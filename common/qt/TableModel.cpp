@@ -1,6 +1,7 @@
 // Table model over a MemTable: display texts, the record indicator, editing through the table.
 #include "common/qt/TableModel.h"
 
+#include "common/TrafficChanges.h"
 #include "common/Unhandled.h"
 #include "common/qt/Text1252Qt.h"
 
@@ -20,8 +21,57 @@ int TableModel::LiveRowCount() const {
     return t.RecordCount() + (t.State() == TableState::Insert ? 1 : 0);
 }
 
+void TableModel::SetShown(bool shown) {
+    shown_ = shown;
+    if (shown_ && !held_ && behind_) CatchUp();
+}
+
+void TableModel::SetHeld(bool held) {
+    held_ = held;
+    if (shown_ && !held_ && behind_) CatchUp();
+}
+
+namespace {
+
+// A change that a view answers with work on every row it holds.
+bool MovesRows(const TableChange& c) {
+    switch (c.kind) {
+        case TableChange::Kind::Shown:
+        case TableChange::Kind::Gone:
+        case TableChange::Kind::Reset:
+            return true;
+        case TableChange::Kind::Moved:
+            return c.from != c.to;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+void TableModel::CatchUp() {
+    beginResetModel();
+    rows_ = LiveRowCount();
+    seenChanges_ = Table().ChangeCount();
+    behind_ = false;
+    endResetModel();
+    indicatorRow_ = CurrentRow();
+}
+
 void TableModel::Refresh() {
     const MemTable& t = Table();
+    if (common::TrafficChanges::Active() && (!shown_ || held_)) {
+        const bool nova = t.ChangeCount() != seenChanges_;
+        // A view that is shown but held still follows the cursor and values cheaply.
+        if (!shown_ || behind_ || (nova && MovesRows(t.LastChange()))) {
+            behind_ = behind_ || nova || LiveRowCount() != rows_;
+            return;
+        }
+    }
+    if (behind_) {
+        CatchUp();
+        return;
+    }
     const int live = LiveRowCount();
     if (t.ChangeCount() == seenChanges_) {
         // A change of state alone (a record opened for editing, or the state that comes just

@@ -58,6 +58,16 @@ class TableModel : public QAbstractTableModel {
     int PositionOf(const Row* row) const;
     // Text width limit of a column's field (0 = none).
     int FieldWidth(int column) const;
+    // Whether a view shows the rows. While none does, the model does not follow traffic's
+    // changes one by one (every row a view is told of costs it work on all rows it holds: a
+    // night's history, newest first, moves them all for each new row): it keeps its rows as
+    // they were and catches up with one reset when shown again. Any other change is followed
+    // at once, catching up first, so the operator never meets a model that is behind.
+    void SetShown(bool shown);
+    // While a view holds traffic's changes back from the screen, rows that traffic adds,
+    // removes or moves are not told to it one by one either: the model catches up with one
+    // reset when the view lets go.
+    void SetHeld(bool held);
 
   public slots:
     void Refresh();
@@ -74,6 +84,7 @@ class TableModel : public QAbstractTableModel {
     FieldValue ValueAt(int row, int field) const;
     QString Text(int row, const GridColumn& column) const;
     int LiveRowCount() const;
+    void CatchUp();
 
     // Shows the record indicator again where it was and where it is.
     void ShowIndicator();
@@ -83,6 +94,9 @@ class TableModel : public QAbstractTableModel {
     int rows_ = 0;
     uint64_t seenChanges_ = 0;  // the table's change count last followed
     int indicatorRow_ = -1;     // the row whose header shows the indicator
+    bool shown_ = true;
+    bool held_ = false;
+    bool behind_ = false;  // traffic's changes not followed while hidden
 };
 
 }  // namespace common::qt

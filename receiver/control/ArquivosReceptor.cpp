@@ -52,6 +52,19 @@ bool Identifica(const fs::path& arquivo, Identidade& id) {
 // moment we read the file cannot be shared by a later write.
 constexpr time_t kGranularidadeSegura = 3;
 
+// A descriptor kept open for as long as it names the file we write.
+struct Descritor {
+    int fd = -1;
+    Descritor() = default;
+    Descritor(const Descritor&) = delete;
+    Descritor& operator=(const Descritor&) = delete;
+    ~Descritor() { Fecha(); }
+    void Fecha() {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+    }
+};
+
 bool AntesDe(const timespec& t, const timespec& limite) {
     return t.tv_sec < limite.tv_sec || (t.tv_sec == limite.tv_sec && t.tv_nsec < limite.tv_nsec);
 }
@@ -84,6 +97,10 @@ struct TArquivosReceptor::Estado {
     bool historicoConfirmado = false;
     // What the start-up repair of the history did, for the start-up line; empty when none.
     std::string reparo;
+    // The history file as we last wrote it, open: an addition per turnstile result must not
+    // cost an open and a close besides its write. Let go whenever the file is written whole
+    // (a new file takes the name) or is no longer the one we wrote.
+    Descritor historicoAberto;
     // Syncs the additions to disk without holding up the event loop.
     TSincronizaArquivo sincroniza;
 };
@@ -299,6 +316,7 @@ void TArquivosReceptor::SalvaHistorico(bool fechando) {
         return;
     }
     e.historicoConhecido = false;
+    e.historicoAberto.Fecha();
     SaveTableToFile(historico, historico_.string(), &e.extrasHistorico);
     if (Identifica(historico_, e.identidadeHistorico)) {
         e.historicoConhecido = true;
@@ -339,8 +357,11 @@ void TArquivosReceptor::AcrescentaHistorico() {
     const off_t tamanho = e.identidadeHistorico.tamanho;
     const off_t inicio = tamanho - static_cast<off_t>(kDataPacketTail.size());
     const std::string caminho = historico_.string();
-    const int fd = ::open(caminho.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) FalhaGravacao(caminho, errno);
+    if (e.historicoAberto.fd < 0) {
+        e.historicoAberto.fd = ::open(caminho.c_str(), O_WRONLY | O_CLOEXEC);
+        if (e.historicoAberto.fd < 0) FalhaGravacao(caminho, errno);
+    }
+    const int fd = e.historicoAberto.fd;
     // The new records and the closing tags go over the old closing tags. A crash in between
     // leaves every record written before and at most a part of the new ones, which the next
     // start cuts off (ReparaHistorico).
@@ -362,13 +383,14 @@ void TArquivosReceptor::AcrescentaHistorico() {
             (void)::pwrite(fd, kDataPacketTail.data(), kDataPacketTail.size(), inicio);
             (void)::fdatasync(fd);
         }
-        (void)::close(fd);  // the write's own error is the one to show
+        e.historicoAberto.Fecha();  // the write's own error is the one to show
         FalhaGravacao(caminho, erro);
     }
     struct stat st {};
     const bool identificado = ::fstat(fd, &st) == 0;
-    // Network file systems may report a write that failed only here.
-    if (::close(fd) != 0) FalhaGravacao(caminho, errno);
+    // A write that a network file system fails only later (at its close, or at the sync) is
+    // reported by the sync thread, and the file is then written whole.
+    if (!identificado) e.historicoAberto.Fecha();
     // The rows are in the file now: no crash of the program can lose them. Keeping them through
     // a power cut is the sync thread's part; the event loop goes on meanwhile.
     if (e.sincroniza.Pede(caminho) != 0) {
@@ -490,6 +512,7 @@ bool TArquivosReceptor::ReparaHistorico() {
         if (lixoAntes > 0) e.reparo += ", and " + std::to_string(lixoAntes) + " unreadable bytes";
         e.reparo += "; the original is kept as \"" + copia.string() + "\"";
     }
+    e.historicoAberto.Fecha();
     common::ReplaceFileContents(historico_, reparado);
     return true;
 }
@@ -526,6 +549,7 @@ void TArquivosReceptor::Fecha() {
             SalvaHistorico(true);
         }
         tabelas_.cdsHistorico.Close();
+        estado_->historicoAberto.Fecha();
     } catch (...) {
         // The rows stay in memory: the caller may try again.
         if (!primeira) primeira = std::current_exception();

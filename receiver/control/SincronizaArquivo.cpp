@@ -22,20 +22,28 @@ TSincronizaArquivo::~TSincronizaArquivo() {
 
 int TSincronizaArquivo::Pede(const std::string& caminho) {
     int erro = 0;
+    bool ocioso = false;
     {
         std::lock_guard<std::mutex> trava(mutex_);
         caminho_ = caminho;
+        ocioso = feitos_ == pedidos_;
         ++pedidos_;
         erro = erro_;
         erro_ = 0;
     }
-    pedido_.notify_one();
+    // Only a thread with nothing to do sleeps until told: one that waits for others to join
+    // or is syncing finds this request when it looks next, and waking it for each row of a
+    // busy gate would cost a switch of threads per row.
+    if (ocioso) pedido_.notify_one();
     return erro;
 }
 
 int TSincronizaArquivo::Aguarda() {
     std::unique_lock<std::mutex> trava(mutex_);
+    ++esperando_;
+    pedido_.notify_one();  // nobody else is coming to share the sync: it runs at once
     feito_.wait(trava, [this] { return feitos_ == pedidos_; });
+    --esperando_;
     const int erro = erro_;
     erro_ = 0;
     return erro;
@@ -53,6 +61,7 @@ void TSincronizaArquivo::Laco() {
     for (;;) {
         pedido_.wait(trava, [this] { return fim_ || feitos_ != pedidos_; });
         if (feitos_ == pedidos_ && fim_) return;
+        pedido_.wait_for(trava, kJanela, [this] { return fim_ || esperando_ > 0; });
         const unsigned long atendidos = pedidos_;
         const std::string caminho = caminho_;
         trava.unlock();

@@ -6,6 +6,7 @@
 #include <netdb.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -303,29 +304,74 @@ void TSock::ApplyBlocking() {
         return;
     }
     SetDescriptorBlocking(fd_, false);
-    if (!readNotifier_) {
-        readNotifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
-        connect(readNotifier_, &QSocketNotifier::activated, this, [this] { ReadReady(); });
+    if (listen_) {
+        // One descriptor: the set would only add a hop to the accept event.
+        if (!readNotifier_) {
+            readNotifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
+            connect(readNotifier_, &QSocketNotifier::activated, this, [this] { ReadReady(); });
+        }
+        readNotifier_->setEnabled(true);
+        return;
     }
-    readNotifier_->setEnabled(listen_ || !readPaused_);
-    if (!listen_ && !writeNotifier_) {
-        // Writability is wanted only while the platform has refused part of the output;
-        // otherwise the notifier would fire on every pass of the loop.
-        writeNotifier_ = new QSocketNotifier(fd_, QSocketNotifier::Write, this);
-        writeNotifier_->setEnabled(false);
-        connect(writeNotifier_, &QSocketNotifier::activated, this, [this] { WriteReady(); });
+    if (readinessToken_ == 0 && !readNotifier_) {
+        readiness_ = TSockReadiness::ForThisThread();
+        readinessToken_ = readiness_->Add(fd_, this);
+        if (readinessToken_ == 0) {
+            readiness_.reset();
+            MakeNotifiers();
+        }
     }
+    UpdateReadiness();
 }
 
-// Deleting a notifier from its own activation is safe: it guards itself after emitting.
+void TSock::MakeNotifiers() {
+    readNotifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
+    connect(readNotifier_, &QSocketNotifier::activated, this, [this] { ReadReady(); });
+    writeNotifier_ = new QSocketNotifier(fd_, QSocketNotifier::Write, this);
+    writeNotifier_->setEnabled(false);
+    connect(writeNotifier_, &QSocketNotifier::activated, this, [this] { WriteReady(); });
+}
+
+// Writability is wanted only while the platform has refused part of the output; otherwise it
+// would be reported on every pass of the loop.
+void TSock::UpdateReadiness() {
+    if (readinessToken_ != 0) {
+        const uint32_t events =
+            (readPaused_ ? 0u : uint32_t{EPOLLIN}) | (wantWrite_ ? uint32_t{EPOLLOUT} : 0u);
+        if (readiness_->Watch(readinessToken_, events)) return;
+        // The set refused (out of kernel memory): this connection falls back to notifiers.
+        readiness_->Remove(readinessToken_);
+        readinessToken_ = 0;
+        readiness_.reset();
+        MakeNotifiers();
+    }
+    if (readNotifier_) readNotifier_->setEnabled(!readPaused_);
+    if (writeNotifier_) writeNotifier_->setEnabled(wantWrite_);
+}
+
+void TSock::ReadinessReady(uint32_t events) {
+    const auto life = life_;
+    if (events & EPOLLIN) {
+        ReadReady();
+        if (!*life) return;
+    }
+    // The read event may have closed the connection or sent the rest meanwhile.
+    if ((events & EPOLLOUT) && fd_ >= 0 && wantWrite_) WriteReady();
+}
+
+// Deleting a notifier from its own activation is safe: it guards itself after emitting; the
+// readiness set likewise outlives the pass that reports to this socket.
 void TSock::DropNotifiers() {
     delete std::exchange(readNotifier_, nullptr);
     delete std::exchange(writeNotifier_, nullptr);
+    if (readinessToken_ != 0) readiness_->Remove(std::exchange(readinessToken_, 0));
+    readiness_.reset();
+    wantWrite_ = false;
 }
 
 void TSock::PauseReading(bool paused) {
     readPaused_ = paused;
-    if (readNotifier_ && !listen_) readNotifier_->setEnabled(!paused);
+    if (!listen_) UpdateReadiness();
 }
 
 std::string TSock::TakeUnread(size_t limit) {
@@ -342,7 +388,9 @@ std::string TSock::TakeUnread(size_t limit) {
 }
 
 void TSock::UpdateWriteNotifier(bool platformFull) {
-    if (writeNotifier_) writeNotifier_->setEnabled(platformFull && !pendingOutput_.empty());
+    if (listen_ || (readinessToken_ == 0 && !writeNotifier_)) return;
+    wantWrite_ = platformFull && !pendingOutput_.empty();
+    UpdateReadiness();
 }
 
 bool TSock::ReleaseHandle() {

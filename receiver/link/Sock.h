@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/Exception.h"
+#include "receiver/link/SockReadiness.h"
 
 class QSocketNotifier;
 class TSock;
@@ -40,7 +41,8 @@ using TNotifyInfoEvent =
 // creates, or one of those connection sockets. All platform events are turned into events of the
 // component on the thread that owns it (the program's main thread), one at a time.
 //
-// Non-blocking mode (the one the receiver uses): readiness comes from QSocketNotifiers on the
+// Non-blocking mode (the one the receiver uses): readiness of a connection comes from the
+// thread's one epoll set (TSockReadiness), that of a listener from a QSocketNotifier on its
 // descriptor; nothing waits. Blocking mode: a listener still accepts from the event loop, but each
 // connection is served on its own TSockThread whose OnAutoAccept handler calls Receive (waiting up
 // to BlockingTimeout seconds) and Send (waiting until everything is taken).
@@ -54,7 +56,7 @@ using TNotifyInfoEvent =
 // the handler may still ask it for its address. In blocking mode a connection socket belongs to
 // its thread: handlers must not delete it. Destroying a listener destroys the connection sockets
 // it still owns (closing them raises their "Socket Closed" notices), waiting for their threads.
-class TSock : public QObject {
+class TSock : public QObject, private TSockReadiness::Client {
   public:
     explicit TSock(QObject* parent = nullptr);
     ~TSock() override;
@@ -170,6 +172,10 @@ class TSock : public QObject {
     void ApplyBlocking();
     void DropNotifiers();
     void UpdateWriteNotifier(bool platformFull);
+    // Asks the readiness set (or, where it refused, the notifiers) for what is wanted now.
+    void UpdateReadiness();
+    void MakeNotifiers();
+    void ReadinessReady(uint32_t events) override;
     // Closes the descriptor (under the lock that a destructor on another thread also takes).
     bool ReleaseHandle();
 
@@ -225,6 +231,11 @@ class TSock : public QObject {
 
     QSocketNotifier* readNotifier_ = nullptr;  // accept event on a listener, read/close otherwise
     QSocketNotifier* writeNotifier_ = nullptr;
+    // A connection's place in the readiness set (token 0: none); where the set refused it,
+    // the two notifiers above serve instead.
+    std::shared_ptr<TSockReadiness> readiness_;
+    uint64_t readinessToken_ = 0;
+    bool wantWrite_ = false;
     bool loading_ = false;
 
     // Re-entrancy: events of this component running now, a destruction waiting for them to

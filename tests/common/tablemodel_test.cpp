@@ -16,7 +16,6 @@
 #include <random>
 
 #include "common/TrafficChanges.h"
-
 #include "common/qt/DataSource.h"
 #include "common/qt/DbGrid.h"
 
@@ -172,6 +171,33 @@ TEST(DbGrid, AGridNotShownCatchesUpWhenShown) {
     grade.show();
     EXPECT_EQ(grade.currentIndex().row(), 0);
     EXPECT_TRUE(grade.selectionModel()->isRowSelected(0, {}));
+
+    // Traffic's new rows while nobody looks: the view hears nothing of them one by one...
+    grade.hide();
+    const int antes = grade.verticalHeader()->count();
+    {
+        const common::TrafficChanges trafego;
+        for (const char* k : {"1", "2", "3"}) {
+            t.Insert();
+            t.SetString(0, k);
+            t.Post();
+        }
+    }
+    EXPECT_EQ(grade.verticalHeader()->count(), antes);
+    // ...but any other change finds the model caught up, and so does the view when shown.
+    t.MoveTo(1);
+    EXPECT_EQ(grade.verticalHeader()->count(), t.RecordCount());
+    EXPECT_EQ(Mostrado(*grade.Model()), Esperado(t));
+    {
+        const common::TrafficChanges trafego;
+        t.Insert();
+        t.SetString(0, "4");
+        t.Post();
+    }
+    grade.show();
+    EXPECT_EQ(grade.verticalHeader()->count(), t.RecordCount());
+    EXPECT_EQ(Mostrado(*grade.Model()), Esperado(t));
+    EXPECT_EQ(grade.currentIndex().row(), t.RecNo());
 }
 
 // Counts the paint events a widget gets and the rows of area they cover.
@@ -250,10 +276,12 @@ TEST(DbGrid, TheIndicatorRepaintsItsTwoSectionsOnly) {
     EXPECT_EQ(celulas.inteiras, 0);
     EXPECT_GE(cabecalho.vezes, 1);
     EXPECT_EQ(cabecalho.inteiras, 0);
-    EXPECT_EQ(grade.Model()->headerData(3, Qt::Vertical, Qt::DisplayRole).toString(), QStringLiteral(">"));
+    EXPECT_EQ(grade.Model()->headerData(3, Qt::Vertical, Qt::DisplayRole).toString(),
+              QStringLiteral(">"));
     t.Edit();
     QCoreApplication::processEvents();
-    EXPECT_EQ(grade.Model()->headerData(3, Qt::Vertical, Qt::DisplayRole).toString(), QStringLiteral("I"));
+    EXPECT_EQ(grade.Model()->headerData(3, Qt::Vertical, Qt::DisplayRole).toString(),
+              QStringLiteral("I"));
     EXPECT_EQ(celulas.inteiras, 0);
     t.Cancel();
     EXPECT_EQ(grade.verticalHeader()->width(), largura);
@@ -298,6 +326,10 @@ TEST(DbGrid, TrafficRowsArePaintedAtACalmPace) {
     common::qt::DbGrid grade;
     Mostra(grade, fonte);
     ContaPinturas celulas(grade.viewport());
+    // Each row a view is told of costs it work on every row it holds: the rows are told at
+    // the pace of the painting too.
+    QSignalSpy inseridas(grade.model(), &QAbstractItemModel::rowsInserted);
+    QSignalSpy refeitas(grade.model(), &QAbstractItemModel::modelReset);
     const Rajada r = SobTrafego([&](int n) {
         t.Insert();
         t.SetString(0, std::to_string(100000 + n));
@@ -306,6 +338,7 @@ TEST(DbGrid, TrafficRowsArePaintedAtACalmPace) {
     const int linhas = r.mudancas;
     ASSERT_GT(linhas, 20);
     EXPECT_LE(celulas.vezes, 2 * (r.passos + 1)) << linhas << " rows";
+    EXPECT_LE(inseridas.count() + refeitas.count(), 2 * (r.passos + 1)) << linhas << " rows";
     // ...but painted while the traffic lasts, not only once it stops.
     EXPECT_GE(celulas.vezes, 1);
     QTest::qWait(common::qt::DbGrid::kTrafficPaceMs + 50);

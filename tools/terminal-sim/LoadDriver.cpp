@@ -201,6 +201,7 @@ class Driver {
             }
         }
         ++slot.cycles;
+        if (config_.cyclesSoFar) config_.cyclesSoFar->fetch_add(1, std::memory_order_relaxed);
         bool more = config_.duration.count() > 0 ? SteadyClock::now() - start_ < config_.duration
                                                  : slot.cycles < config_.cycles;
         if (RandomMoments()) {

@@ -2,6 +2,7 @@
 // card read -> reply -> turnstile result, with the latency of every reply.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -55,6 +56,9 @@ struct LoadConfig {
     // Called once every terminal is connected (and greeted), just before the first card read,
     // so a benchmark can read the server's counters over the cycles alone.
     std::function<void()> onCyclesStart;
+    // Non-null: counts the cycles as they complete, for a benchmark that samples the run
+    // from another thread while it lasts.
+    std::atomic<long>* cyclesSoFar = nullptr;
 };
 
 struct LoadSummary {

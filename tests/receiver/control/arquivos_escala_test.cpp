@@ -490,3 +490,24 @@ TEST(SincronizaArquivo, FalhasChegamAoProgramaUmaVez) {
     EXPECT_EQ(s.Aguarda(), 0);
     ::unlink(modelo);
 }
+
+// Requests that come close together share one sync; a wait does not sit out the window.
+TEST(SincronizaArquivo, PedidosProximosDividemUmaSincronia) {
+    std::atomic<int> sincronias{0};
+    TSincronizaArquivo s;
+    s.TrocaChamada([&](int) {
+        ++sincronias;
+        return 0;
+    });
+    char modelo[] = "/tmp/lumora-sync-XXXXXX";
+    ::close(::mkstemp(modelo));
+    for (int rodada = 0; rodada < 5; ++rodada) {
+        const int antes = sincronias;
+        for (int i = 0; i < 20; ++i) EXPECT_EQ(s.Pede(modelo), 0);
+        EXPECT_EQ(s.Aguarda(), 0);
+        // One, or two when the first had already begun before the others came.
+        EXPECT_GE(sincronias - antes, 1);
+        EXPECT_LE(sincronias - antes, 2);
+    }
+    ::unlink(modelo);
+}

@@ -18,8 +18,8 @@
 #include <algorithm>
 #include <mutex>
 
-#include "common/Unhandled.h"
 #include "common/SockErrors.h"
+#include "common/Unhandled.h"
 #include "receiver/link/SockStream.h"
 #include "tests/support/PortaLivre.h"
 
@@ -382,6 +382,60 @@ TEST_F(SockTest, PeerCloseAndResetEndTheConnectionAndLaterIndexesMoveDown) {
     EXPECT_TRUE(accepted[3].isNull());
     EXPECT_EQ(sock->ConnectionCount(), 0);
     EXPECT_TRUE(SpinUntil([&] { return !d.Drain(); }));
+}
+
+// A venue's 256 terminals share the one readiness set: each one's bytes reach its own read
+// event, a paused connection hears nothing (not even its peer's reset) until it reads again,
+// and every way a connection ends takes it out of the set.
+TEST_F(SockTest, TwoHundredFiftySixConnectionsShareOneReadinessSet) {
+    sock->OnInfo = nullptr;
+    sock->StartListen();
+    constexpr int kTerminais = 256;
+    std::vector<std::unique_ptr<Client>> clientes;
+    for (int i = 0; i < kTerminais; ++i) {
+        clientes.push_back(std::make_unique<Client>(port));
+        ASSERT_TRUE(clientes.back()->connected) << i;
+        // Accepted as they come, or the listen queue fills and the next connect waits.
+        if (i % 32 == 31) {
+            ASSERT_TRUE(SpinUntil([&] { return sock->ConnectionCount() == i + 1; }));
+        }
+    }
+    const auto conjunto = TSockReadiness::ForThisThread();
+    EXPECT_EQ(conjunto->Size(), size_t{kTerminais});
+    Take();
+
+    std::vector<std::string> lido(kTerminais);
+    for (int i = 0; i < kTerminais; ++i) {
+        accepted[size_t(i)]->OnRead = [&lido, i](TSock* s, int) {
+            lido[size_t(i)] += s->Receive();
+        };
+    }
+    accepted[7]->PauseReading(true);
+    for (int i = 0; i < kTerminais; ++i) clientes[size_t(i)]->Send("m" + std::to_string(i) + "\r");
+    ASSERT_TRUE(SpinUntil([&] {
+        for (int i = 0; i < kTerminais; ++i)
+            if (i != 7 && lido[size_t(i)] != "m" + std::to_string(i) + "\r") return false;
+        return true;
+    }));
+    clientes[7]->Reset();
+    Spin(50);
+    EXPECT_EQ(lido[7], "");
+    EXPECT_FALSE(accepted[7].isNull());
+    accepted[7]->PauseReading(false);
+    // Once it reads again, the reset ends it.
+    ASSERT_TRUE(SpinUntil([&] { return accepted[7].isNull(); }));
+    EXPECT_TRUE(Logged("disconnect 7 127.0.0.1"));
+
+    // Peers closing, peers resetting, the program closing: all leave the set.
+    for (int i = 0; i < kTerminais; ++i) {
+        if (i == 7) continue;
+        if (i % 3 == 0) clientes[size_t(i)]->Close();
+        if (i % 3 == 1) clientes[size_t(i)]->Reset();
+        if (i % 3 == 2) accepted[size_t(i)]->Close();
+    }
+    ASSERT_TRUE(SpinUntil([&] { return sock->ConnectionCount() == 0; }));
+    EXPECT_EQ(conjunto->Size(), 0u);
+    for (int i = 0; i < kTerminais; i += 3) EXPECT_TRUE(accepted[size_t(i)].isNull()) << i;
 }
 
 TEST_F(SockTest, OperationsInTheWrongStateRaise) {
