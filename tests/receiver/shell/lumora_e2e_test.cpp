@@ -385,7 +385,9 @@ TEST_F(ProgramaTest, ReportsTheDayBesideTheServingReceiverAndWritesNothingInItsF
         EXPECT_EQ(s, esperado) << argumentos[0] << " " << argumentos[1] << ": " << e;
         EXPECT_EQ(o, "");
         EXPECT_TRUE(e.starts_with("Lumora: ")) << e;
-        if (esperado == 1) EXPECT_EQ(std::count(e.begin(), e.end(), '\n'), 1) << e;
+        if (esperado == 1) {
+            EXPECT_EQ(std::count(e.begin(), e.end(), '\n'), 1) << e;
+        }
     }
     EXPECT_EQ(retrato(), antesDanificado);
     fs::remove(pasta / "Historicos" / "Historico_20000102.xml");
