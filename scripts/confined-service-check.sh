@@ -60,6 +60,7 @@ check "no new privileges" 'grep -qP "^NoNewPrivs:\t1" /proc/$pid/status'
 # In its mount namespace even root may not write outside the state folder.
 check "system read-only in its view" '! nsenter -t "$pid" -m test -w /usr/bin && ! nsenter -t "$pid" -m test -w /etc'
 check "state folder writable in its view" 'nsenter -t "$pid" -m test -w /var/lib/lumora'
+check "state folder set-group-ID for the venue's files" '[ "$(stat -c %a /var/lib/lumora)" = 2770 ]'
 systemd-analyze security lumora.service | tail -n1
 
 check "card read and turnstile result of a registered terminal" \
