@@ -29,7 +29,7 @@ void Add(MemTable& t, const std::string& key, const std::string& tag = "") {
 Strings Column(const MemTable& t, int field) {
     Strings out;
     for (int i = 0; i < t.RecordCount(); ++i) {
-        const FieldValue& v = t.RowAt(i)[field];
+        const FieldValue v = t.ValueAt(i, field);
         out.push_back(std::holds_alternative<std::string>(v) ? std::get<std::string>(v) : "<>");
     }
     return out;
@@ -37,7 +37,7 @@ Strings Column(const MemTable& t, int field) {
 
 Strings EntryTags(const MemTable& t) {
     Strings out;
-    for (const Row* r : t.RowsInEntryOrder()) out.push_back(std::get<std::string>((*r)[1]));
+    for (const Row& r : t.RowsInEntryOrder()) out.push_back(std::get<std::string>(r[1]));
     return out;
 }
 
@@ -305,7 +305,7 @@ TEST(MemTable, EntryOrderFollowsLoadsAndStores) {
     EXPECT_EQ(Column(t, 0), (Strings{"0", "c", "m", "y", "z"}));
 
     std::vector<Row> rows;
-    for (const Row* r : t.RowsInEntryOrder()) rows.insert(rows.begin(), *r);
+    for (const Row& r : t.RowsInEntryOrder()) rows.insert(rows.begin(), r);
     t.Load(rows);  // a reload starts a new entry order
     EXPECT_EQ(EntryTags(t), (Strings{"new3", "new2", "new1", "a", "c"}));
 }
