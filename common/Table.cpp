@@ -48,29 +48,178 @@ std::string StoreText(std::string_view text, int width) {
     return std::string(text);
 }
 
-int CompareValues(const FieldValue& a, const FieldValue& b) {
+namespace {
+
+// The key order of CompareValues, on values read in place.
+template <class View>
+int CompareViews(const View& a, const View& b) {
     // Nothing has index 0, so it sorts ahead of every value.
-    if (a.index() != b.index()) return a.index() < b.index() ? -1 : 1;
-    if (const auto* s = std::get_if<std::string>(&a)) {
-        const auto& t = std::get<std::string>(b);
+    if (a.index != b.index) return a.index < b.index ? -1 : 1;
+    if (a.index == 1) {
         // memcmp compares unsigned bytes, which is the order the keys are meant to have.
-        const int c = std::memcmp(s->data(), t.data(), std::min(s->size(), t.size()));
+        const std::size_t common = std::min(a.text.size(), b.text.size());
+        const int c = common == 0 ? 0 : std::memcmp(a.text.data(), b.text.data(), common);
         if (c != 0) return c < 0 ? -1 : 1;
-        return s->size() < t.size() ? -1 : (s->size() > t.size() ? 1 : 0);
+        return a.text.size() < b.text.size() ? -1 : (a.text.size() > b.text.size() ? 1 : 0);
     }
-    if (const auto* i = std::get_if<int32_t>(&a)) {
-        const int32_t j = std::get<int32_t>(b);
-        return *i < j ? -1 : (*i > j ? 1 : 0);
-    }
-    if (const auto* d = std::get_if<DateTime>(&a)) {
-        const DateTime e = std::get<DateTime>(b);
-        return *d < e ? -1 : (*d > e ? 1 : 0);
+    return a.number < b.number ? -1 : (a.number > b.number ? 1 : 0);
+}
+
+struct ValueView {
+    std::size_t index = 0;
+    std::string_view text;
+    int64_t number = 0;
+};
+
+ValueView ViewOf(const FieldValue& v) {
+    ValueView out;
+    out.index = v.index();
+    if (const auto* s = std::get_if<std::string>(&v)) out.text = *s;
+    if (const auto* i = std::get_if<int32_t>(&v)) out.number = *i;
+    if (const auto* d = std::get_if<DateTime>(&v)) out.number = d->Ms();
+    return out;
+}
+
+constexpr std::size_t kIndexText = 1;
+constexpr std::size_t kIndexInteger = 2;
+constexpr std::size_t kIndexDateTime = 3;
+
+constexpr uint32_t SlotSize(FieldType type) {
+    switch (type) {
+        case FieldType::Integer:
+            return sizeof(int32_t);
+        case FieldType::DateTime:
+            return sizeof(int64_t);
+        case FieldType::Text:
+            return sizeof(uint32_t);
     }
     return 0;
 }
 
+template <class T>
+T ReadAt(const unsigned char* at) {
+    T v;
+    std::memcpy(&v, at, sizeof v);
+    return v;
+}
+
+template <class T>
+void WriteAt(unsigned char* at, T v) {
+    std::memcpy(at, &v, sizeof v);
+}
+
+}  // namespace
+
+int CompareValues(const FieldValue& a, const FieldValue& b) {
+    return CompareViews(ViewOf(a), ViewOf(b));
+}
+
 MemTable::MemTable(std::string name, std::vector<FieldDef> fields)
-    : name_(std::move(name)), fields_(std::move(fields)), sortField_(fields_.empty() ? -1 : 0) {}
+    : name_(std::move(name)), fields_(std::move(fields)), sortField_(fields_.empty() ? -1 : 0) {
+    uint32_t at = sizeof(uint64_t) + static_cast<uint32_t>((fields_.size() + 7) / 8);
+    slot_.reserve(fields_.size());
+    for (const FieldDef& f : fields_) {
+        slot_.push_back(at);
+        at += SlotSize(f.type);
+    }
+    fixedSize_ = at;
+}
+
+// ---- packed records ----
+
+// The row's values must already be of their fields' types (or nothing).
+MemTable::Packed MemTable::Pack(const Row& row, uint64_t seq) const {
+    std::size_t size = fixedSize_;
+    for (std::size_t f = 0; f < fields_.size(); ++f) {
+        if (const auto* s = std::get_if<std::string>(&row[f])) size += s->size();
+    }
+    // Not value-initialised for the texts' bytes, which are all written below.
+    Packed p(new Record[size]);
+    std::memset(p.get(), 0, fixedSize_);
+    WriteAt<uint64_t>(p.get(), seq);
+    unsigned char* text = p.get() + fixedSize_;
+    for (std::size_t f = 0; f < fields_.size(); ++f) {
+        unsigned char* slot = p.get() + slot_[f];
+        const FieldValue& v = row[f];
+        if (std::holds_alternative<std::monostate>(v)) {
+            p[sizeof(uint64_t) + f / 8] |= static_cast<unsigned char>(1U << (f % 8));
+        } else if (const auto* s = std::get_if<std::string>(&v)) {
+            WriteAt<uint32_t>(slot, static_cast<uint32_t>(s->size()));
+            if (!s->empty()) std::memcpy(text, s->data(), s->size());
+            text += s->size();
+        } else if (const auto* i = std::get_if<int32_t>(&v)) {
+            WriteAt<int32_t>(slot, *i);
+        } else if (const auto* d = std::get_if<DateTime>(&v)) {
+            WriteAt<int64_t>(slot, d->Ms());
+        }
+    }
+    return p;
+}
+
+uint64_t MemTable::SeqOf(const Record* record) { return ReadAt<uint64_t>(record); }
+
+MemTable::CellView MemTable::Cell(const Record* record, int field) const {
+    CellView v;
+    if (record[sizeof(uint64_t) + field / 8] & (1U << (field % 8))) return v;
+    const unsigned char* slot = record + slot_[field];
+    switch (fields_[field].type) {
+        case FieldType::Integer:
+            v.index = kIndexInteger;
+            v.number = ReadAt<int32_t>(slot);
+            break;
+        case FieldType::DateTime:
+            v.index = kIndexDateTime;
+            v.number = ReadAt<int64_t>(slot);
+            break;
+        case FieldType::Text: {
+            // A null text's length slot stays zero, so all earlier texts can be summed.
+            std::size_t at = fixedSize_;
+            for (int f = 0; f < field; ++f) {
+                if (fields_[f].type == FieldType::Text) at += ReadAt<uint32_t>(record + slot_[f]);
+            }
+            v.index = kIndexText;
+            v.text = std::string_view(reinterpret_cast<const char*>(record) + at,
+                                      ReadAt<uint32_t>(slot));
+            break;
+        }
+    }
+    return v;
+}
+
+FieldValue MemTable::Unpack(const Record* record, int field) const {
+    const CellView v = Cell(record, field);
+    switch (v.index) {
+        case kIndexText:
+            return std::string(v.text);
+        case kIndexInteger:
+            return static_cast<int32_t>(v.number);
+        case kIndexDateTime:
+            return DateTime::FromMs(v.number);
+        default:
+            return {};
+    }
+}
+
+Row MemTable::UnpackRow(const Record* record) const {
+    Row row;
+    row.reserve(fields_.size());
+    for (int f = 0; f < static_cast<int>(fields_.size()); ++f) row.push_back(Unpack(record, f));
+    return row;
+}
+
+const MemTable::Record* MemTable::Entry(int position) const {
+    if (position < 0 || position >= EntryCount()) {
+        Fail("Record position out of range (" + std::to_string(position) + ")");
+    }
+    return entry_[position].get();
+}
+
+std::size_t MemTable::EntryIndexOf(uint64_t seq) const {
+    const auto it =
+        std::lower_bound(entry_.begin(), entry_.end(), seq,
+                         [](const Packed& r, uint64_t s) { return SeqOf(r.get()) < s; });
+    return static_cast<std::size_t>(it - entry_.begin());
+}
 
 MemTable::~MemTable() = default;
 
@@ -112,7 +261,7 @@ bool MemTable::Active() const { return state_ != TableState::Inactive; }
 
 void MemTable::Load(std::vector<Row> rows) {
     Close();
-    std::vector<std::unique_ptr<Record>> records;
+    std::vector<Packed> records;
     records.reserve(rows.size());
     // Entry numbers are never given twice in the table's life: they identify records.
     uint64_t seq = nextSeq_;
@@ -146,7 +295,10 @@ void MemTable::Load(std::vector<Row> rows) {
                      std::to_string(r + 1) + " of " + name_);
             }
         }
-        records.push_back(std::make_unique<Record>(Record{std::move(row), seq++}));
+        records.push_back(Pack(row, seq++));
+        // The packed copy is all that stays: let the row's own storage go now, so that a
+        // large load does not hold both at once for long.
+        Row().swap(row);
     }
 
     entry_ = std::move(records);
@@ -192,17 +344,17 @@ bool MemTable::Sorted() const { return sortField_ >= 0; }
 int MemTable::SortField() const { return sortField_; }
 bool MemTable::SortDescending() const { return descending_; }
 
-int MemTable::KeyCompare(const FieldValue& a, const FieldValue& b) const {
-    const int c = CompareValues(a, b);
+int MemTable::KeyCompare(const CellView& a, const CellView& b) const {
+    const int c = CompareViews(a, b);
     return descending_ ? -c : c;
 }
 
 // Equal keys fall back to entry order in either direction, so the order is total and a
 // record's place can be found by binary search.
 bool MemTable::Before(const Record* a, const Record* b) const {
-    const int c = KeyCompare(a->row[sortField_], b->row[sortField_]);
+    const int c = KeyCompare(Cell(a, sortField_), Cell(b, sortField_));
     if (c != 0) return c < 0;
-    return a->seq < b->seq;
+    return SeqOf(a) < SeqOf(b);
 }
 
 int MemTable::PlaceFor(const Record* record) const {
@@ -327,17 +479,12 @@ void MemTable::MoveTo(int position) {
 
 // ---- fields ----
 
-const Row* MemTable::CurrentRow() const {
-    if (state_ == TableState::Insert || state_ == TableState::Edit) return &buffer_;
-    if (cur_ < 0) return nullptr;
-    return &order_[cur_]->row;
-}
-
 FieldValue MemTable::Value(int field) const {
     CheckActive();
     CheckField(field);
-    const Row* row = CurrentRow();
-    return row ? (*row)[field] : FieldValue{};
+    if (state_ == TableState::Insert || state_ == TableState::Edit) return buffer_[field];
+    if (cur_ < 0) return {};
+    return Unpack(order_[cur_], field);
 }
 
 bool MemTable::IsNull(int field) const {
@@ -460,7 +607,7 @@ void MemTable::Edit() {
     CheckActive();
     if (state_ == TableState::Insert || state_ == TableState::Edit) return;
     if (order_.empty()) Fail("Cannot perform this operation on an empty dataset");
-    buffer_ = order_[cur_]->row;
+    buffer_ = UnpackRow(order_[cur_]);
     bufferTouched_ = false;
     SetState(TableState::Edit);
 }
@@ -474,14 +621,18 @@ void MemTable::Post() {
     }
     TableChange change{TableChange::Kind::Moved, state_ == TableState::Insert ? insertPos_ : cur_};
     if (state_ == TableState::Insert) {
-        entry_.push_back(std::make_unique<Record>(Record{std::move(buffer_), nextSeq_++}));
-        Record* rec = entry_.back().get();
+        entry_.push_back(Pack(buffer_, nextSeq_++));
+        const Record* rec = entry_.back().get();
         const int pos = Sorted() ? PlaceFor(rec) : std::min(insertPos_, RecordCount());
         order_.insert(order_.begin() + pos, rec);
         cur_ = pos;
     } else {
-        Record* rec = order_[cur_];
-        rec->row = std::move(buffer_);
+        // The changed record replaces the old one in place: same entry number, same places.
+        const uint64_t seq = SeqOf(order_[cur_]);
+        Packed& slot = entry_[EntryIndexOf(seq)];
+        slot = Pack(buffer_, seq);
+        const Record* rec = slot.get();
+        order_[cur_] = rec;
         ++revision_;
         if (Sorted()) {
             order_.erase(order_.begin() + cur_);
@@ -524,12 +675,9 @@ void MemTable::Delete() {
     bufferTouched_ = false;
 
     const TableChange change{TableChange::Kind::Gone, cur_};
-    const Record* rec = order_[cur_];
+    const uint64_t seq = SeqOf(order_[cur_]);
     order_.erase(order_.begin() + cur_);
-    const auto it = std::lower_bound(
-        entry_.begin(), entry_.end(), rec->seq,
-        [](const std::unique_ptr<Record>& r, uint64_t seq) { return r->seq < seq; });
-    entry_.erase(it);  // frees rec
+    entry_.erase(entry_.begin() + static_cast<std::ptrdiff_t>(EntryIndexOf(seq)));
     ++revision_;
 
     cur_ = std::min(cur_, RecordCount() - 1);
@@ -573,11 +721,13 @@ bool MemTable::FindExactKey(const std::string& key) {
 
 bool MemTable::Seek(const FieldValue& wanted) {
     CheckBrowseMode();
-    const auto it = std::lower_bound(order_.begin(), order_.end(), wanted,
-                                     [this](const Record* r, const FieldValue& k) {
-                                         return KeyCompare(r->row[sortField_], k) < 0;
+    const ValueView w = ViewOf(wanted);
+    const CellView key{w.index, w.text, w.number};
+    const auto it = std::lower_bound(order_.begin(), order_.end(), key,
+                                     [this](const Record* r, const CellView& k) {
+                                         return KeyCompare(Cell(r, sortField_), k) < 0;
                                      });
-    if (it == order_.end() || KeyCompare((*it)->row[sortField_], wanted) != 0) return false;
+    if (it == order_.end() || KeyCompare(Cell(*it, sortField_), key) != 0) return false;
     cur_ = static_cast<int>(it - order_.begin());
     eof_ = false;
     bof_ = false;
@@ -587,22 +737,58 @@ bool MemTable::Seek(const FieldValue& wanted) {
 
 // ---- views and files ----
 
-const Row& MemTable::RowAt(int position) const {
-    if (position < 0 || position >= RecordCount()) {
-        Fail("Record position out of range (" + std::to_string(position) + ")");
-    }
-    return order_[position]->row;
+namespace {
+
+[[noreturn]] void OutOfRange(int position) {
+    Fail("Record position out of range (" + std::to_string(position) + ")");
 }
 
-std::vector<const Row*> MemTable::RowsInEntryOrder() const {
-    std::vector<const Row*> rows;
+}  // namespace
+
+Row MemTable::RowAt(int position) const {
+    if (position < 0 || position >= RecordCount()) OutOfRange(position);
+    return UnpackRow(order_[position]);
+}
+
+FieldValue MemTable::ValueAt(int position, int field) const {
+    if (position < 0 || position >= RecordCount()) OutOfRange(position);
+    CheckField(field);
+    return Unpack(order_[position], field);
+}
+
+uint64_t MemTable::IdAt(int position) const {
+    if (position < 0 || position >= RecordCount()) OutOfRange(position);
+    return SeqOf(order_[position]);
+}
+
+int MemTable::PositionOfId(uint64_t id) const {
+    const std::size_t i = EntryIndexOf(id);
+    if (i >= entry_.size() || SeqOf(entry_[i].get()) != id) return -1;
+    const Record* rec = entry_[i].get();
+    if (Sorted()) {
+        const int pos = PlaceFor(rec);
+        if (pos < RecordCount() && order_[pos] == rec) return pos;
+    }
+    const auto it = std::find(order_.begin(), order_.end(), rec);
+    return it == order_.end() ? -1 : static_cast<int>(it - order_.begin());
+}
+
+std::vector<Row> MemTable::RowsInEntryOrder() const {
+    std::vector<Row> rows;
     rows.reserve(entry_.size());
-    for (const auto& rec : entry_) rows.push_back(&rec->row);
+    for (const auto& rec : entry_) rows.push_back(UnpackRow(rec.get()));
     return rows;
 }
 
-const Row& MemTable::EntryRow(int position) const { return entry_.at(position)->row; }
-uint64_t MemTable::EntryId(int position) const { return entry_.at(position)->seq; }
+Row MemTable::EntryRow(int position) const { return UnpackRow(Entry(position)); }
+
+FieldValue MemTable::EntryValue(int position, int field) const {
+    const Record* rec = Entry(position);
+    CheckField(field);
+    return Unpack(rec, field);
+}
+
+uint64_t MemTable::EntryId(int position) const { return SeqOf(Entry(position)); }
 
 bool MemTable::Modified() const { return modified_; }
 void MemTable::ClearModified() { modified_ = false; }

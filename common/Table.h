@@ -2,11 +2,11 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <deque>
 #include <variant>
 #include <vector>
 
@@ -145,10 +145,17 @@ class MemTable {
     // and what follows a NUL count, so a key that the store rule would change finds nothing.
     bool FindExactKey(const std::string& key);
 
-    const Row& RowAt(int position) const;  // record at a position in sort order (views)
-    std::vector<const Row*> RowsInEntryOrder()
-        const;  // for writing files: loaded rows in file order, then added ones in the order
-                // stored; a changed record keeps its place
+    // Records are kept packed, not as rows: these give copies. A view or a loop over many
+    // records reads single values with ValueAt / EntryValue, which build no row.
+    Row RowAt(int position) const;  // record at a position in sort order (views)
+    FieldValue ValueAt(int position, int field) const;
+    // The identity (see EntryId) of the record at a position in sort order, and the position
+    // of the record with an identity, -1 when it is gone.
+    uint64_t IdAt(int position) const;
+    int PositionOfId(uint64_t id) const;
+    // For writing files: loaded rows in file order, then added ones in the order stored; a
+    // changed record keeps its place.
+    std::vector<Row> RowsInEntryOrder() const;
     bool Modified() const;  // a stored insert, edit or deletion (or Empty) since Open/Load
     void ClearModified();
     // Rises with every change other than a new record stored: an edit stored, a deletion,
@@ -157,7 +164,8 @@ class MemTable {
     // can be brought up to date by adding the rest.
     uint64_t Revision() const { return revision_; }
     int EntryCount() const { return static_cast<int>(entry_.size()); }
-    const Row& EntryRow(int position) const;  // in entry order
+    Row EntryRow(int position) const;  // in entry order
+    FieldValue EntryValue(int position, int field) const;
     // The record's identity: no other record of this table ever has it, whatever was deleted,
     // emptied or loaded meanwhile.
     uint64_t EntryId(int position) const;
@@ -173,10 +181,27 @@ class MemTable {
     bool RecordModified() const;
 
   private:
-    struct Record {
-        Row row;
-        uint64_t seq;  // entry order: rises with every record that enters the table
+    // A stored record in one allocation: its entry number, a bit per field that holds nothing,
+    // a fixed slot per field (integer 4 bytes, date-time 8, text its length in 4), then the
+    // texts' bytes in field order. A night's history is hundreds of thousands of records of
+    // four small values each: a row of variants, with a card number too long for a string's
+    // own buffer, costs three times this.
+    using Record = unsigned char;
+    using Packed = std::unique_ptr<Record[]>;
+    // What a packed value is, without copying its text.
+    struct CellView {
+        std::size_t index = 0;  // as FieldValue's: 0 nothing, 1 text, 2 integer, 3 date-time
+        std::string_view text;
+        int64_t number = 0;
     };
+
+    Packed Pack(const Row& row, uint64_t seq) const;
+    static uint64_t SeqOf(const Record* record);
+    CellView Cell(const Record* record, int field) const;
+    FieldValue Unpack(const Record* record, int field) const;
+    Row UnpackRow(const Record* record) const;
+    const Record* Entry(int position) const;
+    std::size_t EntryIndexOf(uint64_t seq) const;
 
     void CheckActive() const;
     void CheckEditing() const;
@@ -187,9 +212,8 @@ class MemTable {
     void DataChanged(TableChange change = {});
     void SetValue(int field, FieldValue value);
     FieldValue TextToValue(int field, const std::string& text) const;
-    const Row* CurrentRow() const;
     bool Before(const Record* a, const Record* b) const;
-    int KeyCompare(const FieldValue& a, const FieldValue& b) const;
+    int KeyCompare(const CellView& a, const CellView& b) const;
     int PlaceFor(const Record* record) const;
     void ResetCursorFlags();
     void DropAll();
@@ -197,16 +221,18 @@ class MemTable {
 
     std::string name_;
     std::vector<FieldDef> fields_;
+    std::vector<uint32_t> slot_;  // where each field's fixed slot starts in a packed record
+    uint32_t fixedSize_ = 0;      // entry number, nothing bits and slots
     TableState state_ = TableState::Inactive;
     int sortField_ = -1;
     bool descending_ = false;
 
     // Owns the records, in entry order (ascending seq), so a record is found here by binary
     // search on its seq.
-    std::vector<std::unique_ptr<Record>> entry_;
+    std::vector<Packed> entry_;
     // The same records in sort order (or in placed order when unsorted).
     // A deque: the history table, newest first, takes every new record at the front.
-    std::deque<Record*> order_;
+    std::deque<const Record*> order_;
     uint64_t nextSeq_ = 0;
 
     int cur_ = -1;

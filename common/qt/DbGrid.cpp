@@ -224,7 +224,7 @@ void DbGrid::SelectColumn(int column) {
 void DbGrid::MoveCursorTo(int row) {
     MemTable& t = model_->Table();
     if (!t.Active() || row == model_->CurrentRow()) return;
-    const Row* target = model_->StoredRow(row);
+    const std::optional<uint64_t> target = model_->StoredId(row);
     if (!target) return;
     // Storing or dropping the open record may move records around: find the target again.
     if (t.State() == TableState::Insert || t.State() == TableState::Edit) {
@@ -234,7 +234,7 @@ void DbGrid::MoveCursorTo(int row) {
             t.Cancel();
         }
     }
-    const int pos = model_->PositionOf(target);
+    const int pos = model_->PositionOf(*target);
     if (pos >= 0) t.MoveTo(pos);
 }
 

@@ -158,19 +158,16 @@ int TableModel::StoredPosition(int row) const {
     return row;
 }
 
-const Row* TableModel::StoredRow(int row) const {
+std::optional<uint64_t> TableModel::StoredId(int row) const {
     const int pos = StoredPosition(row);
-    if (pos < 0 || pos >= Table().RecordCount()) return nullptr;
-    return &Table().RowAt(pos);
+    if (pos < 0 || pos >= Table().RecordCount()) return std::nullopt;
+    return Table().IdAt(pos);
 }
 
-int TableModel::PositionOf(const Row* row) const {
+int TableModel::PositionOf(uint64_t id) const {
     const MemTable& t = Table();
-    if (!row || !t.Active()) return -1;
-    for (int i = 0; i < t.RecordCount(); ++i) {
-        if (&t.RowAt(i) == row) return i;
-    }
-    return -1;
+    if (!t.Active()) return -1;
+    return t.PositionOfId(id);
 }
 
 int TableModel::CurrentRow() const {
@@ -192,7 +189,7 @@ FieldValue TableModel::ValueAt(int row, int field) const {
     if (open) return t.Value(field);
     const int pos = StoredPosition(row);
     if (pos < 0 || pos >= t.RecordCount()) return {};
-    return t.RowAt(pos)[field];
+    return t.ValueAt(pos, field);
 }
 
 QString TableModel::Text(int row, const GridColumn& column) const {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,10 +53,11 @@ class TableModel : public QAbstractTableModel {
     int CurrentRow() const;
     // The stored position a row shows, or -1 for the insert row.
     int StoredPosition(int row) const;
-    // The stored record a row shows (null for the insert row): stays valid while records move.
-    const Row* StoredRow(int row) const;
+    // The identity (MemTable::EntryId) of the stored record a row shows, none for the insert
+    // row: it stays the record's while records move.
+    std::optional<uint64_t> StoredId(int row) const;
     // Position of a stored record, or -1 when it is gone.
-    int PositionOf(const Row* row) const;
+    int PositionOf(uint64_t id) const;
     // Text width limit of a column's field (0 = none).
     int FieldWidth(int column) const;
     // Whether a view shows the rows. While none does, the model does not follow traffic's

@@ -75,7 +75,8 @@ std::string TextoDuplicados(int modulos) {
 namespace {
 
 std::string Texto(const common::MemTable& t, int linha, int campo) {
-    const auto* s = std::get_if<std::string>(&t.RowAt(linha)[campo]);
+    const common::FieldValue v = t.ValueAt(linha, campo);
+    const auto* s = std::get_if<std::string>(&v);
     return s ? *s : std::string();
 }
 

@@ -61,9 +61,10 @@ void TEstadoTerminais::ContaHistorico(const common::MemTable& historico) {
     contagens_.clear();
     if (historico.Active()) {
         for (int i = 0; i < historico.RecordCount(); ++i) {
-            const common::Row& r = historico.RowAt(i);
-            const auto* terminal = std::get_if<int32_t>(&r[campo::kTerminal]);
-            const auto* estado = std::get_if<std::string>(&r[campo::kEstado]);
+            const common::FieldValue t = historico.ValueAt(i, campo::kTerminal);
+            const common::FieldValue e = historico.ValueAt(i, campo::kEstado);
+            const auto* terminal = std::get_if<int32_t>(&t);
+            const auto* estado = std::get_if<std::string>(&e);
             if (!terminal || !estado) continue;
             if (*estado == estado::kLiberado) ++contagens_[*terminal].first;
             if (*estado == estado::kBloqueado) ++contagens_[*terminal].second;

@@ -66,15 +66,18 @@ DiaHistorico LeUmaVez(const std::filesystem::path& arquivo) {
         dia.linhas.reserve(static_cast<size_t>(n));
         std::map<std::string, uint16_t, std::less<>> indices;
         for (int i = 0; i < n; ++i) {
-            const common::Row& r = t.EntryRow(i);
+            const common::FieldValue dataHora = t.EntryValue(i, campo::kDataHora);
+            const common::FieldValue terminal = t.EntryValue(i, campo::kTerminal);
+            const common::FieldValue cracha = t.EntryValue(i, campo::kCracha);
+            const common::FieldValue estadoLido = t.EntryValue(i, campo::kEstado);
             LinhaHistorico l;
-            if (const auto* v = std::get_if<common::DateTime>(&r[campo::kDataHora])) l.ms = v->Ms();
-            if (const auto* v = std::get_if<int32_t>(&r[campo::kTerminal])) l.terminal = *v;
-            if (const auto* v = std::get_if<std::string>(&r[campo::kCracha])) {
+            if (const auto* v = std::get_if<common::DateTime>(&dataHora)) l.ms = v->Ms();
+            if (const auto* v = std::get_if<int32_t>(&terminal)) l.terminal = *v;
+            if (const auto* v = std::get_if<std::string>(&cracha)) {
                 l.tamanho = static_cast<uint8_t>(std::min(v->size(), l.cracha.size()));
                 std::copy_n(v->data(), l.tamanho, l.cracha.data());
             }
-            const std::string* estado = std::get_if<std::string>(&r[campo::kEstado]);
+            const std::string* estado = std::get_if<std::string>(&estadoLido);
             const std::string texto = estado ? *estado : std::string();
             auto it = indices.find(texto);
             if (it == indices.end()) {

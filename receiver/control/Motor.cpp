@@ -43,11 +43,12 @@ std::string TMotorSaida::RetornaIpEquipamento(const std::string& terminal) const
     const size_t largura = e.Fields()[campo::kNumEquipamento].width;
     const std::string chave = terminal.substr(0, largura);
     for (int i = 0; i < e.RecordCount(); ++i) {
-        const auto& linha = e.RowAt(i);
-        const auto* numero = std::get_if<std::string>(&linha[campo::kNumEquipamento]);
-        if (numero && *numero == chave) {
-            const auto* ip = std::get_if<std::string>(&linha[campo::kIP]);
-            return ip ? *ip : std::string();
+        const auto numero = e.ValueAt(i, campo::kNumEquipamento);
+        const auto* texto = std::get_if<std::string>(&numero);
+        if (texto && *texto == chave) {
+            const auto ip = e.ValueAt(i, campo::kIP);
+            const auto* guardado = std::get_if<std::string>(&ip);
+            return guardado ? *guardado : std::string();
         }
     }
     return kNaoCadastrado;
@@ -56,11 +57,12 @@ std::string TMotorSaida::RetornaIpEquipamento(const std::string& terminal) const
 std::string TMotorSaida::RetornaNumEquipamento(const std::string& ip) const {
     const auto& e = tabelas_.cdsEquipamentos;
     for (int i = 0; i < e.RecordCount(); ++i) {
-        const auto& linha = e.RowAt(i);
-        const auto* guardado = std::get_if<std::string>(&linha[campo::kIP]);
+        const auto valor = e.ValueAt(i, campo::kIP);
+        const auto* guardado = std::get_if<std::string>(&valor);
         if (guardado && *guardado == ip) {
-            const auto* numero = std::get_if<std::string>(&linha[campo::kNumEquipamento]);
-            return numero ? *numero : std::string();
+            const auto numero = e.ValueAt(i, campo::kNumEquipamento);
+            const auto* texto = std::get_if<std::string>(&numero);
+            return texto ? *texto : std::string();
         }
     }
     return {};

@@ -29,7 +29,7 @@ void Add(MemTable& t, const std::string& key, const std::string& tag = "") {
 Strings Column(const MemTable& t, int field) {
     Strings out;
     for (int i = 0; i < t.RecordCount(); ++i) {
-        const FieldValue& v = t.RowAt(i)[field];
+        const FieldValue v = t.ValueAt(i, field);
         out.push_back(std::holds_alternative<std::string>(v) ? std::get<std::string>(v) : "<>");
     }
     return out;
@@ -37,7 +37,7 @@ Strings Column(const MemTable& t, int field) {
 
 Strings EntryTags(const MemTable& t) {
     Strings out;
-    for (const Row* r : t.RowsInEntryOrder()) out.push_back(std::get<std::string>((*r)[1]));
+    for (const Row& r : t.RowsInEntryOrder()) out.push_back(std::get<std::string>(r[1]));
     return out;
 }
 
@@ -305,9 +305,76 @@ TEST(MemTable, EntryOrderFollowsLoadsAndStores) {
     EXPECT_EQ(Column(t, 0), (Strings{"0", "c", "m", "y", "z"}));
 
     std::vector<Row> rows;
-    for (const Row* r : t.RowsInEntryOrder()) rows.insert(rows.begin(), *r);
+    for (const Row& r : t.RowsInEntryOrder()) rows.insert(rows.begin(), r);
     t.Load(rows);  // a reload starts a new entry order
     EXPECT_EQ(EntryTags(t), (Strings{"new3", "new2", "new1", "a", "c"}));
+
+    // A record's identity follows it wherever edits and deletions move it.
+    ASSERT_TRUE(t.FindKey("c"));
+    const uint64_t c = t.IdAt(t.RecNo());
+    const uint64_t y = t.IdAt(3);
+    EXPECT_EQ(t.PositionOfId(c), 1);
+    t.Edit();
+    t.SetString(0, "zz");
+    t.Post();
+    EXPECT_EQ(t.PositionOfId(c), 4);
+    EXPECT_EQ(t.PositionOfId(y), 2);
+    t.Delete();
+    EXPECT_EQ(t.PositionOfId(c), -1);
+    t.SetUnsorted();
+    EXPECT_EQ(t.PositionOfId(y), 2);
+    Add(t, "a", "new4");
+    EXPECT_EQ(t.PositionOfId(y), 2);
+}
+
+// Stored records are packed: every kind of value, and nothing in each field, must come back as
+// it went in, whatever its neighbours hold, also after an edit changes a text's length.
+TEST(MemTable, ValuesComeBackAsStored) {
+    std::string longText(100'000, 'x');
+    for (size_t i = 0; i < longText.size(); ++i) longText[i] = static_cast<char>(1 + i % 255);
+    const DateTime withMs = *DateTime::FromParts(2024, 3, 15, 14, 30, 5, 123);
+    const std::vector<Row> rows = {
+        {std::monostate{}, std::monostate{}, std::monostate{}, std::monostate{}, std::monostate{}},
+        {std::string(), int32_t{0}, std::string(), DateTime{}, std::string()},
+        {longText, int32_t{INT32_MIN}, std::string("0000000000012345"), withMs,
+         std::string("N\xE3o Girou \xFF\x80")},
+        {std::string("\xE7"), int32_t{INT32_MAX}, std::monostate{}, DateTime::FromMs(-86'400'001),
+         std::string("Liberado")},
+        {std::monostate{}, int32_t{-1}, std::string("12345678901234567890"), std::monostate{},
+         longText.substr(0, 20)},
+    };
+    MemTable t("t", {{"Free", FieldType::Text, 0, ""},
+                     {"Number", FieldType::Integer, 0, ""},
+                     {"Card", FieldType::Text, 20, ""},
+                     {"When", FieldType::DateTime, 0, ""},
+                     {"State", FieldType::Text, 20, ""}});
+    t.SetUnsorted();
+    t.Load(rows);
+    EXPECT_EQ(t.RowsInEntryOrder(), rows);
+    for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
+        EXPECT_EQ(t.RowAt(i), rows[i]);
+        EXPECT_EQ(t.EntryRow(i), rows[i]);
+        for (int f = 0; f < 5; ++f) EXPECT_EQ(t.ValueAt(i, f), rows[i][f]) << i << " " << f;
+    }
+
+    // Inserted through the setters, then each text in turn grown and shrunk by an edit.
+    std::vector<Row> expected = rows;
+    t.Append();
+    for (int f = 0; f < 5; ++f) t.SetNull(f);
+    t.SetString(4, "x");
+    t.Post();
+    expected.push_back(
+        {std::monostate{}, std::monostate{}, std::monostate{}, std::monostate{}, std::string("x")});
+    for (const int f : {0, 2, 4}) {
+        for (const std::string& text : {std::string("\xE3\xE7\xF5 longer text"), std::string()}) {
+            t.MoveTo(2);
+            t.Edit();
+            t.SetString(f, text);
+            t.Post();
+            expected[2][f] = f == 0 ? text : text.substr(0, 20);
+            EXPECT_EQ(t.RowsInEntryOrder(), expected);
+        }
+    }
 }
 
 TEST(MemTable, StateChangesAndModified) {

@@ -69,7 +69,8 @@ class AtualizacaoTest : public ::testing::Test {
     std::vector<std::string> Coluna(common::MemTable& t, int campo) {
         std::vector<std::string> v;
         for (int i = 0; i < t.RecordCount(); ++i) {
-            const auto* texto = std::get_if<std::string>(&t.RowAt(i)[campo]);
+            const common::FieldValue valor = t.ValueAt(i, campo);
+            const auto* texto = std::get_if<std::string>(&valor);
             v.push_back(texto ? *texto : "");
         }
         return v;

@@ -139,8 +139,8 @@ TEST_F(TableFileTest, FieldsOfTheSameKindBindWhateverTheirExactType) {
     const common::Row first{*DateTime::FromDate(2024, 3, 16), std::string("0000000000012345"),
                             std::string("Bloqueado"), int32_t{7}};
     const common::Row second{std::monostate{}, std::monostate{}, std::string(), std::monostate{}};
-    EXPECT_EQ(*rows[0], first);
-    EXPECT_EQ(*rows[1], second);
+    EXPECT_EQ(rows[0], first);
+    EXPECT_EQ(rows[1], second);
 }
 
 TEST_F(TableFileTest, HistorySavesInEntryOrderAndLoadsBack) {
@@ -176,7 +176,7 @@ TEST_F(TableFileTest, HistorySavesInEntryOrderAndLoadsBack) {
     const TableFileExtras extras = LoadTableFromFile(*again, Path("Historico_20240315.xml"));
     ASSERT_EQ(again->RecordCount(), 3);
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(*again->RowsInEntryOrder()[i], *table->RowsInEntryOrder()[i]);
+        EXPECT_EQ(again->RowsInEntryOrder()[i], table->RowsInEntryOrder()[i]);
     again->First();
     EXPECT_EQ(again->AsString(2), "N\xE3o Girou");  // newest first
     SaveTableToFile(*again, Path("Historico_20240315.xml"), &extras);
