@@ -50,7 +50,8 @@ class TEstadoTerminais {
     // back.
     std::vector<AvisoTerminal> Verifica(common::DateTime agora);
 
-    const std::vector<EstadoTerminal>& Terminais() const { return terminais_; }
+    // As of this call: read it again after a change.
+    const std::vector<EstadoTerminal>& Terminais() const;
     int Conectados() const;
 
   private:
@@ -61,13 +62,18 @@ class TEstadoTerminais {
         bool avisado = false;  // reported away, not back yet
         bool voltou = false;   // back after the report, not reported yet
     };
-    void Atualiza();
+    // Brings the per-terminal view up to date with what changed since it was last read.
+    void Atualiza() const;
 
     bool escutando_ = false;
     common::DateTime inicio_;
     std::map<std::string, PorEndereco> enderecos_;
     std::map<int32_t, std::pair<int, int>> contagens_;
-    std::vector<EstadoTerminal> terminais_;
+    mutable std::vector<EstadoTerminal> terminais_;
+    mutable bool sujo_ = false;
+    const common::MemTable* contado_ = nullptr;
+    uint64_t revisaoContada_ = 0;
+    int linhasContadas_ = 0;
 };
 
 }  // namespace lumora

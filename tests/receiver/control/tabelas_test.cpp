@@ -214,12 +214,13 @@ TEST(EstadoTerminais, CountsTheDaysReleasedAndBlockedRowsOfEachRegisteredTermina
         {&estado::kLiberado, 1},  {&estado::kLiberado, 1},  {&estado::kBloqueado, 1},
         {&estado::kNaoGirou, 1},  {&estado::kLiberado, 12}, {&estado::kBloqueado, 7},
         {&estado::kBloqueado, 12}};
-    for (const auto& [texto, terminal] : linhas) {
+    const auto posta = [&](const std::string& texto, int terminal) {
         t.cdsHistorico.Insert();
-        t.cdsHistorico.SetString(campo::kEstado, *texto);
+        t.cdsHistorico.SetString(campo::kEstado, texto);
         t.cdsHistorico.SetInteger(campo::kTerminal, terminal);
         t.cdsHistorico.Post();
-    }
+    };
+    for (const auto& [texto, terminal] : linhas) posta(*texto, terminal);
     TEstadoTerminais e;
     e.DefineEquipamentos(t.cdsEquipamentos);
     e.ContaHistorico(t.cdsHistorico);
@@ -228,6 +229,26 @@ TEST(EstadoTerminais, CountsTheDaysReleasedAndBlockedRowsOfEachRegisteredTermina
     EXPECT_EQ(s[0].numero, "01");
     EXPECT_EQ(std::make_pair(s[0].liberados, s[0].bloqueados), std::make_pair(2, 1));
     EXPECT_EQ(std::make_pair(s[1].liberados, s[1].bloqueados), std::make_pair(1, 1));
+
+    // Rows added since the last count are counted once; an edit of an older row counts anew.
+    posta(estado::kLiberado, 1);
+    posta(estado::kBloqueado, 12);
+    e.ContaHistorico(t.cdsHistorico);
+    const auto& s2 = e.Terminais();
+    EXPECT_EQ(std::make_pair(s2[0].liberados, s2[0].bloqueados), std::make_pair(3, 1));
+    EXPECT_EQ(std::make_pair(s2[1].liberados, s2[1].bloqueados), std::make_pair(1, 2));
+    t.cdsHistorico.First();
+    const auto antes = std::get<std::string>(t.cdsHistorico.ValueAt(0, campo::kEstado));
+    const auto terminal = std::get<int32_t>(t.cdsHistorico.ValueAt(0, campo::kTerminal));
+    t.cdsHistorico.Edit();
+    t.cdsHistorico.SetString(campo::kEstado, estado::kNaoGirou);
+    t.cdsHistorico.Post();
+    e.ContaHistorico(t.cdsHistorico);
+    const EstadoTerminal& editado = e.Terminais()[terminal == 1 ? 0 : 1];
+    const std::pair<int, int> esperado =
+        terminal == 1 ? std::make_pair(3, 1) : std::make_pair(1, 2);
+    EXPECT_EQ(editado.liberados, esperado.first - (antes == estado::kLiberado ? 1 : 0));
+    EXPECT_EQ(editado.bloqueados, esperado.second - (antes == estado::kBloqueado ? 1 : 0));
     t.cdsHistorico.Empty();
     e.ContaHistorico(t.cdsHistorico);
     EXPECT_EQ(e.Terminais()[0].liberados, 0);
