@@ -325,6 +325,18 @@ std::vector<Registro> Noite(DateTime inicio, int n) {
     return r;
 }
 
+void PostaNoHistorico(TabelasReceptor& tabelas, const std::vector<Registro>& registros) {
+    auto& h = tabelas.cdsHistorico;
+    for (const Registro& r : registros) {
+        h.Insert();
+        h.SetDateTime(campo::kDataHora, r.quando);
+        h.SetString(campo::kCracha, r.cracha);
+        h.SetString(campo::kEstado, r.estado);
+        h.SetInteger(campo::kTerminal, r.terminal);
+        h.Post();
+    }
+}
+
 std::map<std::string, fs::file_time_type> Retrato(const fs::path& pasta) {
     std::map<std::string, fs::file_time_type> r;
     for (const auto& e : fs::recursive_directory_iterator(pasta))
@@ -338,15 +350,7 @@ TEST_F(ArquivosTest, PastNightsAreReadOnlyAndFilteredAndTotalledAsCountedHere) {
     // Today's file as the receiver writes it ...
     ASSERT_TRUE(arquivos().Inicia(agora));
     const std::vector<Registro> hoje = Noite(*DateTime::FromParts(2024, 3, 31, 18, 0, 0), 700);
-    for (const Registro& r : hoje) {
-        auto& h = tabelas.cdsHistorico;
-        h.Insert();
-        h.SetDateTime(campo::kDataHora, r.quando);
-        h.SetString(campo::kCracha, r.cracha);
-        h.SetString(campo::kEstado, r.estado);
-        h.SetInteger(campo::kTerminal, r.terminal);
-        h.Post();
-    }
+    PostaNoHistorico(tabelas, hoje);
     arquivos().Fecha();
     // ... and a day written by another producer: its own columns and parameters, rows in its
     // own order, a row without a terminal.
@@ -449,15 +453,7 @@ TEST_F(ArquivosTest, PastNightsAreReadOnlyAndFilteredAndTotalledAsCountedHere) {
 TEST_F(ArquivosTest, ExportedRowsAndTotalsComeBackThroughACsvParser) {
     ASSERT_TRUE(arquivos().Inicia(agora));
     const std::vector<Registro> hoje = Noite(*DateTime::FromParts(2024, 3, 31, 18, 0, 0), 200);
-    for (const Registro& r : hoje) {
-        auto& h = tabelas.cdsHistorico;
-        h.Insert();
-        h.SetDateTime(campo::kDataHora, r.quando);
-        h.SetString(campo::kCracha, r.cracha);
-        h.SetString(campo::kEstado, r.estado);
-        h.SetInteger(campo::kTerminal, r.terminal);
-        h.Post();
-    }
+    PostaNoHistorico(tabelas, hoje);
     arquivos().Fecha();
     const DiaHistorico dia = LeDiaHistorico(arquivos().ArquivoHistorico());
     const auto todas = FiltraHistorico(dia, {});
