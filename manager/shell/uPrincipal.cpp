@@ -338,7 +338,10 @@ void TFormPrincipal::Encerra() {
     if (frmTempo_ && frmTempo_->isVisible()) frmTempo_->close();
     if (formAgenda_ && formAgenda_->isVisible()) formAgenda_->reject();
     // Nobody may be there to answer a notice an operation is waiting on: it is taken as read,
-    // and the operation goes on to its end (a configuration still sends its "E").
+    // and the operation goes on to its end (a configuration still sends its "E"); what it
+    // reports on its way out is a line on stderr, not a box that would hold the end.
+    common::qt::SetNobodyAnswers(true);
+    common::qt::CloseOpenBoxes();
     for (QWidget* w : QApplication::topLevelWidgets()) {
         auto* caixa = qobject_cast<QMessageBox*>(w);
         if (!caixa || !caixa->isVisible()) continue;

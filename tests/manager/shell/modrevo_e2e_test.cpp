@@ -22,11 +22,18 @@ class ProgramaTest : public ModrevoTest {
         ModrevoTest::TearDown();
     }
 
-    void Inicia() {
+    // `semRede`: in a network namespace of its own with loopback only and no route, where
+    // every send fails.
+    void Inicia(bool semRede = false) {
         std::filesystem::create_directories(pasta / "run");
         ::chmod((pasta / "run").c_str(), 0700);
         lumora::teste::Execucao e;
         e.executavel = MODREVO_EXE;
+        if (semRede) {
+            e.executavel = "/usr/bin/unshare";
+            e.argumentos = {"-n", "sh", "-c",
+                            std::string("ip link set lo up && exec ") + MODREVO_EXE};
+        }
         e.ambiente = {"XDG_CONFIG_HOME=" + configuracao.string(),
                       "XDG_RUNTIME_DIR=" + (pasta / "run").string(), "QT_QPA_PLATFORM=offscreen"};
         e.erros = pasta / "stderr.txt";
@@ -77,6 +84,16 @@ TEST_F(ProgramaTest, RefreshesAtStartAndEndsOnSigterm) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2 * kTempo));
     ASSERT_TRUE(programa.Sinal(SIGTERM));
     EXPECT_EQ(programa.Termino(3s), 0) << Le(pasta / "stderr.txt");
+}
+
+// With no network at all, the refresh fails and says so; asked to stop while it says so,
+// the program ends at once, the failure that follows a line on stderr, not a box that waits.
+TEST_F(ProgramaTest, EndsOnSigtermWhileTheFailedRefreshIsReported) {
+    Inicia(/*semRede=*/true);
+    std::this_thread::sleep_for(3s);
+    ASSERT_TRUE(programa.Sinal(SIGTERM));
+    EXPECT_EQ(programa.Termino(3s), 0) << Le(pasta / "stderr.txt");
+    EXPECT_NE(Le(pasta / "stderr.txt").find("Erro: "), std::string::npos);
 }
 
 // The real program reads the address book from its settings file: the gate that no
