@@ -165,6 +165,8 @@ class ModrevoTest : public ::testing::Test {
     // The window, shown and active, once its first refresh has ended.
     modrevo::TFormPrincipal& Abre(const std::string& ipComputador) {
         const int antes = Consultas();
+        // A new window is a new program: the last one's end let no box wait any more.
+        common::qt::SetNobodyAnswers(false);
         janela = std::make_unique<modrevo::TFormPrincipal>(ipComputador);
         janela->DefineAbridor(&abridor);
         janela->show();
