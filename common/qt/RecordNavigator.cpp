@@ -63,7 +63,20 @@ void RecordNavigator::SetDataSource(DataSource* source) {
     UpdateButtons();
 }
 
+void RecordNavigator::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (stale_) UpdateButtons();
+}
+
 void RecordNavigator::UpdateButtons() {
+    // Buttons nobody sees (another tab, the window in the notification area) catch up when
+    // shown: a busy gate adds a history row every few milliseconds, and each row flips the
+    // buttons' states twice on its way in.
+    if (!isVisible()) {
+        stale_ = true;
+        return;
+    }
+    stale_ = false;
     const MemTable* t = source_ ? &source_->Table() : nullptr;
     const bool active = t && t->Active();
     const bool editing =

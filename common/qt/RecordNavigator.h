@@ -30,11 +30,15 @@ class RecordNavigator : public QWidget {
     // After the button's action, when it did not fail and was not declined.
     void clicked(common::qt::RecordNavigator::Button button);
 
+  protected:
+    void showEvent(QShowEvent* event) override;
+
   private:
     void UpdateButtons();
 
     std::array<QToolButton*, kButtonCount> buttons_{};
     DataSource* source_ = nullptr;
+    bool stale_ = false;  // the table changed while nobody saw the buttons
 };
 
 }  // namespace common::qt

@@ -113,6 +113,13 @@ TFormPrincipal::TFormPrincipal(std::filesystem::path pastaPrograma, QWidget* par
     AjustaAbas();
     CriaBarraStatus();
     CriaJanelaTerminais();
+    for (QLineEdit* e : {edMsg1Lib_, edMsg2Lib_, edMsg1Blo_, edMsg2Blo_, edMsg1Aguardo_,
+                         edMsg2Aguardo_}) {
+        connect(e, &QLineEdit::textChanged, this, [this] { ajustesLidos_.reset(); });
+    }
+    for (QRadioButton* r : {rbListaBranca_, rbListaNegra_}) {
+        connect(r, &QRadioButton::toggled, this, [this] { ajustesLidos_.reset(); });
+    }
     // The folder in use, for whoever points the venue's card-list program at it.
     if (auto* painel = statusBar()->findChild<QLabel*>(QStringLiteral("StatusPanel1"))) {
         const QString caminho = QFile::decodeName(pasta_.c_str());
@@ -295,6 +302,12 @@ void TFormPrincipal::DefineEnderecoEscuta(const std::string& endereco) {
 }
 
 AjustesSaida TFormPrincipal::AjustesAtuais() const {
+    if (ajustesLidos_) {
+        AjustesSaida a = *ajustesLidos_;
+        a.tempoGiro = tempoGiro_;
+        a.tempoRele = tempoRele_;
+        return a;
+    }
     AjustesSaida a;
     if (rbListaNegra_->isChecked()) {
         a.modo = ModoOperacao::ListaNegra;
@@ -311,6 +324,7 @@ AjustesSaida TFormPrincipal::AjustesAtuais() const {
     a.msg2Blo = FromQString(edMsg2Blo_->text());
     a.msg1Aguardo = FromQString(edMsg1Aguardo_->text());
     a.msg2Aguardo = FromQString(edMsg2Aguardo_->text());
+    ajustesLidos_ = a;
     return a;
 }
 

@@ -7,6 +7,7 @@
 #include <QWindow>
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 #include "common/qt/RecordNavigator.h"
 #include "receiver/control/ArquivosReceptor.h"
@@ -195,6 +196,9 @@ class TFormPrincipal : public QMainWindow,
     QLineEdit* edMsg2Lib_ = nullptr;
     QLineEdit* edMsg1Aguardo_ = nullptr;
     QLineEdit* edMsg2Aguardo_ = nullptr;
+    // The mode and the six texts as the engine takes them, read from the fields again only
+    // after one of them changed (every message asks for them).
+    mutable std::optional<AjustesSaida> ajustesLidos_;
     QLineEdit* edMsg1Blo_ = nullptr;
     QLineEdit* edMsg2Blo_ = nullptr;
     QListWidget* ListBoxTerminais_ = nullptr;

@@ -69,7 +69,9 @@ void TFormPrincipal::CriaJanelaTerminais() {
     grdTerminais_->verticalHeader()->hide();
     grdTerminais_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grdTerminais_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    grdTerminais_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Widths fitted when the window opens and when gates come or go, not at every second's
+    // refresh: measuring every cell of a venue's gates each second costs more than serving them.
+    grdTerminais_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     grdTerminais_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     col->addWidget(grdTerminais_, 1);
 
@@ -88,8 +90,9 @@ void TFormPrincipal::CriaJanelaTerminais() {
 }
 
 void TFormPrincipal::MostraTerminais() {
-    AtualizaTerminais();
     janelaTerminais_->show();
+    AtualizaTerminais();
+    grdTerminais_->resizeColumnsToContents();
     janelaTerminais_->raise();
     janelaTerminais_->activateWindow();
 }
@@ -145,6 +148,9 @@ void TFormPrincipal::AtualizaTerminais() {
         painel->setStyleSheet(falta ? QStringLiteral("color: #a00000") : QString());
     }
     if (bandeja_) bandeja_->setToolTip(windowTitle() + QStringLiteral("\n") + ToQString(resumo));
+    // The table is filled for someone looking at it; opening the window fills it.
+    if (!janelaTerminais_->isVisible()) return;
+    const bool outrasLinhas = grdTerminais_->rowCount() != static_cast<int>(terminais.size());
     grdTerminais_->setRowCount(static_cast<int>(terminais.size()));
     for (int i = 0; i < static_cast<int>(terminais.size()); ++i) {
         const EstadoTerminal& t = terminais[static_cast<size_t>(i)];
@@ -167,6 +173,7 @@ void TFormPrincipal::AtualizaTerminais() {
             item->setBackground(t.conectado ? QBrush() : QBrush(QColor(255, 225, 225)));
         }
     }
+    if (outrasLinhas) grdTerminais_->resizeColumnsToContents();
 }
 
 void TFormPrincipal::AvisaTerminal(const AvisoTerminal& aviso) {

@@ -764,6 +764,11 @@ TEST_F(PrincipalTest, TheGatesStatusFollowsRealTrafficAndReportsAnAbsenceAndARet
     // Held until the terminal's clock message, a second after it connected.
     ASSERT_TRUE(Ate([&] { return historico.RecordCount() == 2; }, 5000));
     janela->AtualizaTerminais();
+    // Nobody looks at the table yet: it waits; the first status panel opens the window with it.
+    EXPECT_EQ(grade->rowCount(), 0);
+    EXPECT_FALSE(Controle<QWidget>("formTerminais")->isVisible());
+    QTest::mouseClick(painel, Qt::LeftButton);
+    EXPECT_TRUE(Controle<QWidget>("formTerminais")->isVisible());
     ASSERT_EQ(grade->rowCount(), 2);
     EXPECT_EQ(Celula(grade, 0, 0), "01");
     EXPECT_EQ(Celula(grade, 0, 1), "127.0.0.5");
@@ -816,10 +821,14 @@ TEST_F(PrincipalTest, TheGatesStatusFollowsRealTrafficAndReportsAnAbsenceAndARet
     EXPECT_EQ(avisos(ausente02), 1);
     EXPECT_EQ(Celula(grade, 0, 2), "Conectado");
 
-    // The first status panel opens the window with the table.
-    EXPECT_FALSE(Controle<QWidget>("formTerminais")->isVisible());
+    // Closed, the window shows where things stand when it opens again.
+    Controle<QWidget>("formTerminais")->hide();
+    deVolta.SendCardRead("0000000000007777");
+    ASSERT_TRUE(Ate([&] { return historico.RecordCount() == 3; }, 5000));
+    janela->AtualizaTerminais();
+    EXPECT_EQ(Celula(grade, 0, 6), "1");
     QTest::mouseClick(painel, Qt::LeftButton);
-    EXPECT_TRUE(Controle<QWidget>("formTerminais")->isVisible());
+    EXPECT_EQ(Celula(grade, 0, 6), "2");
 }
 
 TEST_F(PrincipalTest, ThePastNightsWindowFiltersTotalsAndExportsADayWithoutWritingIt) {
