@@ -18,11 +18,13 @@ namespace common::qt {
 // and deletes the current record. Typing into a text cell is limited to its field's width.
 // What terminal traffic changes is shown at most every kTrafficPaceMs (the last change
 // always): the grid's painting waits, and so do its following of the cursor; the operator's
-// own changes and moves are shown at once.
+// own changes and moves are shown at once. Twice a second is as often as anyone reads a grid
+// that changes under a busy night's traffic, and each showing costs as much as serving a
+// dozen gates' messages.
 class DbGrid : public QTableView {
     Q_OBJECT
   public:
-    static constexpr int kTrafficPaceMs = 200;
+    static constexpr int kTrafficPaceMs = 500;
 
     explicit DbGrid(QWidget* parent = nullptr);
 
