@@ -51,6 +51,10 @@ TEST_F(ConfigIniTest, FirstRunShowsTheDesignValuesAndCloseWritesTheTwelveKeysInO
     EXPECT_TRUE(Controle<QRadioButton>("rbListaBranca")->isChecked());
     EXPECT_FALSE(Controle<QRadioButton>("rbListaNegra")->isChecked());
     EXPECT_EQ(janela->AjustesAtuais().modo, ModoOperacao::ListaBranca);
+    Controle<QRadioButton>("rbListaNegra")->click();
+    EXPECT_EQ(janela->AjustesAtuais().modo, ModoOperacao::ListaNegra);
+    Controle<QRadioButton>("rbListaBranca")->click();
+    EXPECT_EQ(janela->AjustesAtuais().modo, ModoOperacao::ListaBranca);
     EXPECT_FALSE(Controle<QTimer>("tmrAutoCom")->isActive());
     EXPECT_FALSE(Controle<QTimer>("tmrAutoMinimize")->isActive());
     EXPECT_FALSE(std::filesystem::exists(Config()));
@@ -129,6 +133,8 @@ TEST_F(ConfigIniTest, TextsAndTimesRoundTripAndTheRestOfTheFileStays) {
     EXPECT_EQ(ajustes.tempoGiro, 7);
 
     Controle<QLineEdit>("edMsg2Blo")->setText(QStringLiteral("Volte"));
+    // The engine's next message takes what the fields say now.
+    EXPECT_EQ(janela->AjustesAtuais().msg2Blo, "Volte");
     FechaComSim();
     EXPECT_EQ(Le(Config()),
               "; mantido\n"
