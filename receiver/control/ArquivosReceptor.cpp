@@ -1,7 +1,10 @@
 #include "receiver/control/ArquivosReceptor.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -65,6 +68,79 @@ struct Descritor {
     }
 };
 
+// The system's notices of writes to one file (inotify), where they can be believed: on a
+// local file system every write to the file, by any program on this computer, is noticed. On
+// a network share another computer's writes are not, and nothing is believed.
+class AvisosDeEscrita {
+  public:
+    AvisosDeEscrita() = default;
+    AvisosDeEscrita(const AvisosDeEscrita&) = delete;
+    AvisosDeEscrita& operator=(const AvisosDeEscrita&) = delete;
+    ~AvisosDeEscrita() { Solta(); }
+
+    // Called just before the file's bytes are read: from now on any write to it is noticed.
+    void Arma(const fs::path& arquivo) {
+        Solta();
+        if (!ligados_ || !SistemaLocal(arquivo)) return;
+        fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (fd_ < 0) return;
+        if (::inotify_add_watch(fd_, arquivo.c_str(),
+                                IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_DELETE_SELF |
+                                    IN_MOVE_SELF) < 0) {
+            Solta();
+            return;
+        }
+        escrito_ = false;
+    }
+    // True when notices are believed and none came since Arma: the bytes read then are the
+    // file's bytes now. Once a notice came it stays until the next Arma.
+    bool Quieto() {
+        if (fd_ < 0) return false;
+        alignas(inotify_event) char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+            if (n > 0) {
+                escrito_ = true;  // every event of this watch is about the file itself
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno == EAGAIN) break;
+            Solta();  // the notices themselves failed: believe nothing
+            return false;
+        }
+        return !escrito_;
+    }
+    // A test takes the way of a network share.
+    void Liga(bool ligados) {
+        ligados_ = ligados;
+        if (!ligados_) Solta();
+    }
+
+  private:
+    static bool SistemaLocal(const fs::path& arquivo) {
+        struct statfs sf {};
+        if (::statfs(arquivo.c_str(), &sf) != 0) return false;
+        switch (static_cast<unsigned long>(sf.f_type)) {
+            case EXT4_SUPER_MAGIC:  // also ext2 and ext3
+            case XFS_SUPER_MAGIC:
+            case BTRFS_SUPER_MAGIC:
+            case TMPFS_MAGIC:
+            case F2FS_SUPER_MAGIC:
+                return true;
+            default:
+                return false;
+        }
+    }
+    void Solta() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+    int fd_ = -1;
+    bool escrito_ = false;
+    bool ligados_ = true;
+};
+
 bool AntesDe(const timespec& t, const timespec& limite) {
     return t.tv_sec < limite.tv_sec || (t.tv_sec == limite.tv_sec && t.tv_nsec < limite.tv_nsec);
 }
@@ -83,6 +159,10 @@ struct TArquivosReceptor::Estado {
     // file had not been modified for a while then, so any later write changes the identity.
     Identidade identidadeComandas;
     bool identidadeConfiavel = false;
+    // Until the identity can be trusted (the venue's program may rewrite the list every few
+    // seconds at a busy exit), the system's notices say whether the file was written since
+    // its bytes were read; without them the bytes are read and compared at every card read.
+    AvisosDeEscrita avisosComandas;
 
     // The history file as we last wrote it: while the table's revision stays the one written
     // and the file is still the one we wrote, new records are added in front of its closing
@@ -213,12 +293,15 @@ void TArquivosReceptor::RecarregaComandas() {
     const bool identificada = Identifica(comandas_, antes);
     // The usual case, at every card read: the file is the one loaded, and nothing has
     // written it since.
-    if (carregada && identificada && e.identidadeConfiavel && antes == e.identidadeComandas) return;
+    if (carregada && identificada && antes == e.identidadeComandas &&
+        (e.identidadeConfiavel || e.avisosComandas.Quieto()))
+        return;
 
     timespec leitura{};
     ::clock_gettime(CLOCK_REALTIME, &leitura);
     std::string bytes;
     try {
+        e.avisosComandas.Arma(comandas_);
         bytes = ReadWholeFile(comandas_.string());
         ++leiturasComandas_;
         if (!carregada || bytes != e.bytesComandas) {
@@ -251,6 +334,8 @@ void TArquivosReceptor::RecarregaComandas() {
 }
 
 void TArquivosReceptor::SalvaHistorico() { SalvaHistorico(false); }
+
+void TArquivosReceptor::UsaAvisosDeEscrita(bool usa) { estado_->avisosComandas.Liga(usa); }
 
 void TArquivosReceptor::AoFalharSincronia(std::function<void()> aviso) {
     estado_->sincroniza.AoFalhar(std::move(aviso));

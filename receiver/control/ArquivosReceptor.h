@@ -54,6 +54,10 @@ class TArquivosReceptor : public IArquivosMotor {
 
     // How often the card list file's bytes were read (diagnostics and tests).
     long LeiturasComandas() const { return leiturasComandas_; }
+    // Whether the system's notices of writes tell that a recently written card list is still
+    // as read (on a local file system); off, it is read and compared at every card read, as
+    // on a network share. On by default; a test turns it off.
+    void UsaAvisosDeEscrita(bool usa);
 
     const std::filesystem::path& ArquivoEquipamentos() const { return equip_; }
     const std::filesystem::path& ArquivoComandas() const { return comandas_; }

@@ -84,38 +84,59 @@ class EscalaTest : public ::testing::Test {
 
 }  // namespace
 
+// Two receivers, each on a folder of its own: one believes the system's notices of writes (a
+// local disk), the other cannot (as on a network share) and compares the bytes instead. Both
+// see every change at the next card read.
 TEST_F(EscalaTest, ListaDeCartoesSoERelidaQuandoPodeTerMudado) {
-    TabelasReceptor t;
-    TArquivosReceptor a(t, pasta);
-    const fs::path lista = pasta / "Comandas.xml";
-    std::ofstream(lista, std::ios::binary) << Comandas(500);
-    ASSERT_TRUE(a.Inicia(agora));
-    EXPECT_TRUE(TemCartao(t, 499));
-    // A file modified moments ago is compared at every read (not parsed again): a write within
-    // the file system's time granularity could leave its times as they were.
-    long leituras = a.LeiturasComandas();
-    a.RecarregaComandas();
-    a.RecarregaComandas();
-    EXPECT_EQ(a.LeiturasComandas(), leituras + 2);
+    struct Lado {
+        const char* nome;
+        bool avisos;
+        fs::path lista;
+        TabelasReceptor t;
+        std::unique_ptr<TArquivosReceptor> a;
+    } lados[] = {{"notices", true, {}, {}, {}}, {"no notices", false, {}, {}, {}}};
+    for (Lado& l : lados) {
+        const fs::path sua = pasta / (l.avisos ? "local" : "rede");
+        fs::create_directories(sua);
+        l.lista = sua / "Comandas.xml";
+        std::ofstream(l.lista, std::ios::binary) << Comandas(500);
+        l.a = std::make_unique<TArquivosReceptor>(l.t, sua);
+        l.a->UsaAvisosDeEscrita(l.avisos);
+        ASSERT_TRUE(l.a->Inicia(agora));
+        EXPECT_TRUE(TemCartao(l.t, 499));
+    }
+    // A file modified moments ago: a write within the file system's time granularity could
+    // leave its times as they were. Without notices it is compared at every read (not parsed
+    // again); with them it is read again only once one came (a busy exit's cashier may write
+    // the list every few seconds, and reading it at each card read was most of the work).
+    for (Lado& l : lados) {
+        SCOPED_TRACE(l.nome);
+        const long leituras = l.a->LeiturasComandas();
+        l.a->RecarregaComandas();
+        l.a->RecarregaComandas();
+        EXPECT_EQ(l.a->LeiturasComandas(), leituras + (l.avisos ? 0 : 2));
+    }
     // Once its times are old enough, an unchanged file is not read again.
     std::this_thread::sleep_for(std::chrono::milliseconds(3200));
-    a.RecarregaComandas();
-    leituras = a.LeiturasComandas();
-    for (int i = 0; i < 100; ++i) a.RecarregaComandas();
-    EXPECT_EQ(a.LeiturasComandas(), leituras);
-    EXPECT_TRUE(TemCartao(t, 499));
+    for (Lado& l : lados) {
+        SCOPED_TRACE(l.nome);
+        l.a->RecarregaComandas();
+        const long leituras = l.a->LeiturasComandas();
+        for (int i = 0; i < 100; ++i) l.a->RecarregaComandas();
+        EXPECT_EQ(l.a->LeiturasComandas(), leituras);
+        EXPECT_TRUE(TemCartao(l.t, 499));
+    }
 
     struct Mudanca {
         const char* nome;
-        std::function<void()> faz;
+        std::function<void(const fs::path&)> faz;
         int variante;
     };
-    const fs::path outra = pasta / "Comandas.novo";
     const Mudanca mudancas[] = {
         // Same size, in place, and its modification time put back as a copy that keeps times
         // would: the change time still tells.
         {"rewritten in place, same size and time",
-         [&] {
+         [&](const fs::path& lista) {
              struct stat st {};
              ::stat(lista.c_str(), &st);
              ReescreveNoLugar(lista, Comandas(500, 1));
@@ -124,28 +145,35 @@ TEST_F(EscalaTest, ListaDeCartoesSoERelidaQuandoPodeTerMudado) {
          },
          1},
         {"replaced by rename",
-         [&] {
+         [&](const fs::path& lista) {
+             const fs::path outra = lista.parent_path() / "Comandas.novo";
              std::ofstream(outra, std::ios::binary) << Comandas(500, 2);
              fs::rename(outra, lista);
          },
          2},
-        {"rewritten twice within a second", [&] { ReescreveNoLugar(lista, Comandas(500, 3)); }, 3},
-        {"and again", [&] { ReescreveNoLugar(lista, Comandas(500, 4)); }, 4},
-        {"truncated", [&] { ReescreveNoLugar(lista, Comandas(10, 5)); }, 5},
+        {"rewritten twice within a second",
+         [&](const fs::path& lista) { ReescreveNoLugar(lista, Comandas(500, 3)); }, 3},
+        {"and again", [&](const fs::path& lista) { ReescreveNoLugar(lista, Comandas(500, 4)); },
+         4},
+        {"unchanged, read twice", [](const fs::path&) {}, 4},
+        {"truncated", [&](const fs::path& lista) { ReescreveNoLugar(lista, Comandas(10, 5)); },
+         5},
     };
-    for (const Mudanca& m : mudancas) {
-        SCOPED_TRACE(m.nome);
-        m.faz();
-        a.RecarregaComandas();
-        EXPECT_TRUE(TemCartao(t, 5, m.variante));
-        EXPECT_FALSE(TemCartao(t, 5, m.variante - 1));
+    for (Lado& l : lados) {
+        for (const Mudanca& m : mudancas) {
+            SCOPED_TRACE(std::string(l.nome) + ": " + m.nome);
+            m.faz(l.lista);
+            l.a->RecarregaComandas();
+            EXPECT_TRUE(TemCartao(l.t, 5, m.variante));
+            EXPECT_FALSE(TemCartao(l.t, 5, m.variante - 1));
+        }
+        fs::remove(l.lista);
+        EXPECT_THROW(l.a->RecarregaComandas(), common::EFileError);
+        EXPECT_FALSE(l.t.cdsComandas.Active());
+        std::ofstream(l.lista, std::ios::binary) << Comandas(3, 6);
+        l.a->RecarregaComandas();
+        EXPECT_TRUE(TemCartao(l.t, 2, 6));
     }
-    fs::remove(lista);
-    EXPECT_THROW(a.RecarregaComandas(), common::EFileError);
-    EXPECT_FALSE(t.cdsComandas.Active());
-    std::ofstream(lista, std::ios::binary) << Comandas(3, 6);
-    a.RecarregaComandas();
-    EXPECT_TRUE(TemCartao(t, 2, 6));
 }
 
 TEST_F(EscalaTest, HistoricoIgualAoArquivoInteiroDepoisDeCadaMudanca) {
