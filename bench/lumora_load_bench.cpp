@@ -85,6 +85,7 @@ struct Opcoes {
     seconds amostra{60};     // how often a long run is sampled
     int minutos = 0;         // a long run of (b): this many minutes
     seconds duracaoPiso{0};  // the floor's run when shorter than the program's (0: the same)
+    seconds caixa{0};        // the venue's program saves the card list this often (0: never)
 };
 
 void Uso(FILE* saida) {
@@ -117,7 +118,11 @@ void Uso(FILE* saida) {
         "  --folder DIR           where the temporary program folders go (default /tmp;\n"
         "                         it must be on a disk for the write figures)\n"
         "  --seed N               seed of the random moments and cards\n"
-        "  --keep                 keep the temporary program folders\n");
+        "  --keep                 keep the temporary program folders\n"
+        "  --cashier S            the venue's program saves the card list again every S\n"
+        "                         seconds during the load, one card more each time, to a\n"
+        "                         new file renamed over the old (as at an exit whose\n"
+        "                         cashier adds each card paid)\n");
 }
 
 Opcoes LeOpcoes(int argc, char** argv) {
@@ -180,6 +185,8 @@ Opcoes LeOpcoes(int argc, char** argv) {
             o.duracaoSozinho = 3s;
         } else if (a == "--keep") {
             o.manter = true;
+        } else if (a == "--cashier") {
+            o.caixa = seconds(numero(i, a));
         } else if (a == "--hidden") {
             o.escondida = true;
         } else {
@@ -824,11 +831,36 @@ Medida MedeLumora(const Opcoes& o, const Cenario& c, const std::vector<std::stri
         antes = LeProc(prog.Pid());
         if (longa) amostrador.Comeca(feitos);
     };
+    // The venue's cashier, when asked for: the card list saved again while the gates run.
+    std::atomic<bool> cargaAcabou{false};
+    std::thread caixa;
+    const auto paraCaixa = [&] {
+        cargaAcabou = true;
+        if (caixa.joinable()) caixa.join();
+    };
+    if (o.caixa.count() > 0) {
+        const auto comeco = cfg.onCyclesStart;
+        cfg.onCyclesStart = [&, comeco] {
+            comeco();
+            caixa = std::thread([&] {
+                for (int k = 1; !cargaAcabou; ++k) {
+                    for (auto fim = steady_clock::now() + o.caixa;
+                         !cargaAcabou && steady_clock::now() < fim;)
+                        std::this_thread::sleep_for(20ms);
+                    if (cargaAcabou) break;
+                    bench::WriteFile(pasta / "Comandas.novo", bench::CardList(o.cartoes + k));
+                    fs::rename(pasta / "Comandas.novo", pasta / "Comandas.xml");
+                }
+            });
+        };
+    }
     try {
         m.s = termsim::RunLoad(cfg);
+        paraCaixa();
         amostrador.Para();
         m.amostras = amostrador.Amostras();
     } catch (const std::exception& e) {
+        paraCaixa();
         throw Falha(std::string("load against Lumora failed: ") + e.what() + "\n  its output:\n" +
                     Cauda(pasta / "output.log"));
     }
@@ -1118,6 +1150,9 @@ int main(int argc, char** argv) {
                         static_cast<long long>(c.duracao.count()));
             if (o.duracaoPiso.count() > 0 && o.duracaoPiso < c.duracao)
                 std::printf(" (the floor %lld s)", static_cast<long long>(o.duracaoPiso.count()));
+            if (o.caixa.count() > 0)
+                std::printf("; the card list saved again every %lld s, one card more each time",
+                            static_cast<long long>(o.caixa.count()));
             std::printf("; figures measured under whatever else this machine runs\n");
             const Medida l = MedeLumora(o, c, cartoes, sorteio);
             const Medida p = MedePiso(o, c, cartoes);
