@@ -373,6 +373,7 @@ bool TArquivosReceptor::HistoricoComoEscrito(bool mesmoRecente) {
     // the comparison waits for the first save after a pause (or the close).
     if (!assentado && !mesmoRecente) return true;
     auto& historico = tabelas_.cdsHistorico;
+    ++comparacoesHistorico_;
     std::string esperado = WriteTablePacket(historico, &e.extrasHistorico);
     const std::size_t novos =
         WriteTablePacketRows(historico, e.registrosHistorico, &e.extrasHistorico).size();
@@ -388,6 +389,19 @@ bool TArquivosReceptor::HistoricoComoEscrito(bool mesmoRecente) {
     e.historicoConfirmado =
         assentado && Identifica(historico_, depois) && depois == e.identidadeHistorico;
     return true;
+}
+
+void TArquivosReceptor::ConfirmaHistoricoEmRepouso() {
+    Estado& e = *estado_;
+    auto& historico = tabelas_.cdsHistorico;
+    if (!e.historicoConhecido || e.historicoConfirmado || !historico.Active() ||
+        historico.Revision() != e.revisaoHistorico ||
+        historico.EntryCount() < e.registrosHistorico)
+        return;
+    Identidade atual;
+    if (!Identifica(historico_, atual) || !(atual == e.identidadeHistorico)) return;
+    // Not as we wrote it: the next save writes it whole, as it would have found out itself.
+    if (!HistoricoComoEscrito(false)) e.historicoConhecido = false;
 }
 
 void TArquivosReceptor::SalvaHistorico(bool fechando) {

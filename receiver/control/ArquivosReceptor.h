@@ -52,8 +52,16 @@ class TArquivosReceptor : public IArquivosMotor {
     // line; empty when the history needed none.
     const std::string& ReparoHistorico() const;
 
+    // Called when the gates are quiet (a timer): once the history file's times have settled
+    // after our last addition, its bytes are compared with the table's now, instead of at
+    // the first turnstile result after the quiet spell, which would wait for it (a whole
+    // day's history is serialised and read for it).
+    void ConfirmaHistoricoEmRepouso();
+
     // How often the card list file's bytes were read (diagnostics and tests).
     long LeiturasComandas() const { return leiturasComandas_; }
+    // How often the history file's bytes were compared with the table's (the same).
+    long ComparacoesHistorico() const { return comparacoesHistorico_; }
     // Whether the system's notices of writes tell that a recently written card list is still
     // as read (on a local file system); off, it is read and compared at every card read, as
     // on a network share. On by default; a test turns it off.
@@ -83,6 +91,7 @@ class TArquivosReceptor : public IArquivosMotor {
     std::filesystem::path historico_;
     std::unique_ptr<Estado> estado_;
     long leiturasComandas_ = 0;
+    long comparacoesHistorico_ = 0;
 };
 
 }  // namespace lumora

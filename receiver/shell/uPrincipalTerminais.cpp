@@ -80,6 +80,13 @@ void TFormPrincipal::CriaJanelaTerminais() {
     tmrTerminais_->setInterval(1000);
     connect(tmrTerminais_, &QTimer::timeout, this,
             [this] { common::GuardEntryPoint([this] { AtualizaTerminais(); }); });
+    // The same tick checks the history file in the gates' quiet spells, so that the first
+    // turnstile result after one does not wait for the check.
+    connect(tmrTerminais_, &QTimer::timeout, this, [this] {
+        common::GuardEntryPoint([this] {
+            if (tabelasIniciadas_) arquivos_->ConfirmaHistoricoEmRepouso();
+        });
+    });
     servidor_->OnMensagem = [this](const std::string& ip) {
         estadoTerminais_.Mensagem(ip, common::Now());
     };

@@ -86,8 +86,9 @@ class EscalaTest : public ::testing::Test {
 
 // Two receivers, each on a folder of its own: one believes the system's notices of writes (a
 // local disk), the other cannot (as on a network share) and compares the bytes instead. Both
-// see every change at the next card read.
-TEST_F(EscalaTest, ListaDeCartoesSoERelidaQuandoPodeTerMudado) {
+// see every change of the card list at the next card read. And the history file, whose times
+// our own additions keep recent, is checked once they settle, in the quiet spell.
+TEST_F(EscalaTest, ArquivosSoSaoRelidosQuandoPodemTerMudado) {
     struct Lado {
         const char* nome;
         bool avisos;
@@ -115,11 +116,24 @@ TEST_F(EscalaTest, ListaDeCartoesSoERelidaQuandoPodeTerMudado) {
         l.a->RecarregaComandas();
         l.a->RecarregaComandas();
         EXPECT_EQ(l.a->LeiturasComandas(), leituras + (l.avisos ? 0 : 2));
+        Linha(l.t, 1);
+        l.a->SalvaHistorico();
+        l.a->ConfirmaHistoricoEmRepouso();  // too recent to settle anything
     }
     // Once its times are old enough, an unchanged file is not read again.
     std::this_thread::sleep_for(std::chrono::milliseconds(3200));
     for (Lado& l : lados) {
         SCOPED_TRACE(l.nome);
+        // The quiet spell's tick compares the history once; the next addition does not wait
+        // for a comparison.
+        const long comparacoes = l.a->ComparacoesHistorico();
+        l.a->ConfirmaHistoricoEmRepouso();
+        l.a->ConfirmaHistoricoEmRepouso();
+        EXPECT_EQ(l.a->ComparacoesHistorico(), comparacoes + 1);
+        Linha(l.t, 2);
+        l.a->SalvaHistorico();
+        EXPECT_EQ(l.a->ComparacoesHistorico(), comparacoes + 1);
+        EXPECT_EQ(Le(l.a->ArquivoHistorico()), WriteTablePacket(l.t.cdsHistorico));
         l.a->RecarregaComandas();
         const long leituras = l.a->LeiturasComandas();
         for (int i = 0; i < 100; ++i) l.a->RecarregaComandas();
