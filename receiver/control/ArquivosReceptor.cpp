@@ -145,6 +145,12 @@ bool AntesDe(const timespec& t, const timespec& limite) {
     return t.tv_sec < limite.tv_sec || (t.tv_sec == limite.tv_sec && t.tv_nsec < limite.tv_nsec);
 }
 
+// Whether a file's times, read at `leitura`, are old enough that no later write can share them.
+bool Assentado(const Identidade& id, timespec leitura) {
+    leitura.tv_sec -= kGranularidadeSegura;
+    return AntesDe(id.modificacao, leitura) && AntesDe(id.mudanca, leitura);
+}
+
 }  // namespace
 
 struct TArquivosReceptor::Estado {
@@ -293,9 +299,17 @@ void TArquivosReceptor::RecarregaComandas() {
     const bool identificada = Identifica(comandas_, antes);
     // The usual case, at every card read: the file is the one loaded, and nothing has
     // written it since.
-    if (carregada && identificada && antes == e.identidadeComandas &&
-        (e.identidadeConfiavel || e.avisosComandas.Quieto()))
-        return;
+    if (carregada && identificada && antes == e.identidadeComandas) {
+        if (e.identidadeConfiavel) return;
+        if (e.avisosComandas.Quieto()) {
+            // Nothing wrote it since its bytes were read; once its times are old enough, they
+            // tell a later write alone and the notices are not asked again.
+            timespec agora{};
+            ::clock_gettime(CLOCK_REALTIME, &agora);
+            e.identidadeConfiavel = Assentado(antes, agora);
+            return;
+        }
+    }
 
     timespec leitura{};
     ::clock_gettime(CLOCK_REALTIME, &leitura);
@@ -353,16 +367,6 @@ void TArquivosReceptor::RefazHistorico() {
 
 const std::string& TArquivosReceptor::ReparoHistorico() const { return estado_->reparo; }
 
-namespace {
-
-// Whether a file's times, read at `leitura`, are old enough that no later write can share them.
-bool Assentado(const Identidade& id, timespec leitura) {
-    leitura.tv_sec -= kGranularidadeSegura;
-    return AntesDe(id.modificacao, leitura) && AntesDe(id.mudanca, leitura);
-}
-
-}  // namespace
-
 bool TArquivosReceptor::HistoricoComoEscrito(bool mesmoRecente) {
     Estado& e = *estado_;
     if (e.historicoConfirmado) return true;
@@ -391,15 +395,19 @@ bool TArquivosReceptor::HistoricoComoEscrito(bool mesmoRecente) {
     return true;
 }
 
+bool TArquivosReceptor::HistoricoAindaNosso() {
+    const Estado& e = *estado_;
+    const auto& historico = tabelas_.cdsHistorico;
+    Identidade atual;
+    return e.historicoConhecido && historico.Revision() == e.revisaoHistorico &&
+           historico.EntryCount() >= e.registrosHistorico && Identifica(historico_, atual) &&
+           atual == e.identidadeHistorico;
+}
+
 void TArquivosReceptor::ConfirmaHistoricoEmRepouso() {
     Estado& e = *estado_;
-    auto& historico = tabelas_.cdsHistorico;
-    if (!e.historicoConhecido || e.historicoConfirmado || !historico.Active() ||
-        historico.Revision() != e.revisaoHistorico ||
-        historico.EntryCount() < e.registrosHistorico)
+    if (e.historicoConfirmado || !tabelas_.cdsHistorico.Active() || !HistoricoAindaNosso())
         return;
-    Identidade atual;
-    if (!Identifica(historico_, atual) || !(atual == e.identidadeHistorico)) return;
     // Not as we wrote it: the next save writes it whole, as it would have found out itself.
     if (!HistoricoComoEscrito(false)) e.historicoConhecido = false;
 }
@@ -407,10 +415,7 @@ void TArquivosReceptor::ConfirmaHistoricoEmRepouso() {
 void TArquivosReceptor::SalvaHistorico(bool fechando) {
     auto& historico = tabelas_.cdsHistorico;
     Estado& e = *estado_;
-    Identidade atual;
-    if (e.historicoConhecido && historico.Revision() == e.revisaoHistorico &&
-        historico.EntryCount() >= e.registrosHistorico && Identifica(historico_, atual) &&
-        atual == e.identidadeHistorico && HistoricoComoEscrito(fechando)) {
+    if (HistoricoAindaNosso() && HistoricoComoEscrito(fechando)) {
         if (historico.EntryCount() > e.registrosHistorico) AcrescentaHistorico();
         return;
     }

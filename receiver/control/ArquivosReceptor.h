@@ -75,6 +75,9 @@ class TArquivosReceptor : public IArquivosMotor {
     struct Estado;
     void SalvaHistorico(bool fechando);
     void AcrescentaHistorico();
+    // Whether the table and the history file are as at our last write: no edit or deletion
+    // since, and the file's identity the one we left it with.
+    bool HistoricoAindaNosso();
     // Whether the history file still holds what we last wrote. Its identity alone says so
     // once its times are old enough; before, only its bytes can, and they are compared when
     // the times have settled or `mesmoRecente` (at close).

@@ -196,11 +196,11 @@ class TFormPrincipal : public QMainWindow,
     QLineEdit* edMsg2Lib_ = nullptr;
     QLineEdit* edMsg1Aguardo_ = nullptr;
     QLineEdit* edMsg2Aguardo_ = nullptr;
+    QLineEdit* edMsg1Blo_ = nullptr;
+    QLineEdit* edMsg2Blo_ = nullptr;
     // The mode and the six texts as the engine takes them, read from the fields again only
     // after one of them changed (every message asks for them).
     mutable std::optional<AjustesSaida> ajustesLidos_;
-    QLineEdit* edMsg1Blo_ = nullptr;
-    QLineEdit* edMsg2Blo_ = nullptr;
     QListWidget* ListBoxTerminais_ = nullptr;
     common::qt::DbGrid* dbgComandas_ = nullptr;
     common::qt::DbGrid* dbgHistorico_ = nullptr;
