@@ -37,35 +37,31 @@ void TMotorSaida::InsereHistorico(const std::string& cracha, const std::string& 
 }
 
 std::string TMotorSaida::RetornaIpEquipamento(const std::string& terminal) const {
-    // Read the stored rows rather than moving the table's cursor: the operator may be editing
-    // a row of this table in the window while terminals talk.
-    const auto& e = tabelas_.cdsEquipamentos;
-    const size_t largura = e.Fields()[campo::kNumEquipamento].width;
-    const std::string chave = terminal.substr(0, largura);
-    for (int i = 0; i < e.RecordCount(); ++i) {
-        const auto numero = e.ValueAt(i, campo::kNumEquipamento);
-        const auto* texto = std::get_if<std::string>(&numero);
-        if (texto && *texto == chave) {
-            const auto ip = e.ValueAt(i, campo::kIP);
-            const auto* guardado = std::get_if<std::string>(&ip);
-            return guardado ? *guardado : std::string();
-        }
-    }
-    return kNaoCadastrado;
+    // As sent, cut to the column's width.
+    const size_t largura = tabelas_.cdsEquipamentos.Fields()[campo::kNumEquipamento].width;
+    return CampoDoEquipamento(campo::kNumEquipamento, terminal.substr(0, largura), campo::kIP)
+        .value_or(kNaoCadastrado);
 }
 
 std::string TMotorSaida::RetornaNumEquipamento(const std::string& ip) const {
+    return CampoDoEquipamento(campo::kIP, ip, campo::kNumEquipamento).value_or(std::string());
+}
+
+std::optional<std::string> TMotorSaida::CampoDoEquipamento(int chave, const std::string& valor,
+                                                           int resposta) const {
+    // Read the stored rows rather than moving the table's cursor: the operator may be editing
+    // a row of this table in the window while terminals talk.
     const auto& e = tabelas_.cdsEquipamentos;
     for (int i = 0; i < e.RecordCount(); ++i) {
-        const auto valor = e.ValueAt(i, campo::kIP);
-        const auto* guardado = std::get_if<std::string>(&valor);
-        if (guardado && *guardado == ip) {
-            const auto numero = e.ValueAt(i, campo::kNumEquipamento);
-            const auto* texto = std::get_if<std::string>(&numero);
-            return texto ? *texto : std::string();
+        const auto achado = e.ValueAt(i, chave);
+        const auto* texto = std::get_if<std::string>(&achado);
+        if (texto && *texto == valor) {
+            const auto pedido = e.ValueAt(i, resposta);
+            const auto* guardado = std::get_if<std::string>(&pedido);
+            return guardado ? *guardado : std::string();
         }
     }
-    return {};
+    return std::nullopt;
 }
 
 std::vector<std::string> TMotorSaida::RelatosNaoCadastrados(bool todas) {

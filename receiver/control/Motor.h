@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -97,6 +98,10 @@ class TMotorSaida {
     void ResultadoGiro(const std::string& terminal, const CamposPacote& campos,
                        IConexaoTerminal& conexao);
     static uint8_t NumeroTerminal(const std::string& terminal);
+    // The text of field `resposta` in the first equipment row, in table order, whose text field
+    // `chave` is `valor` ("" when that row's field is empty); none when no row has it.
+    std::optional<std::string> CampoDoEquipamento(int chave, const std::string& valor,
+                                                  int resposta) const;
 
     TabelasReceptor& tabelas_;
     const IFonteAjustes& ajustes_;
