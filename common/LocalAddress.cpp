@@ -76,4 +76,41 @@ std::string LocalIPv4Address(bool loopbackFallback) {
     return loopbackFallback ? doHosts : std::string();
 }
 
+std::vector<IPv4Adapter> IPv4Adapters() {
+    std::vector<IPv4Adapter> adaptadores;
+    ifaddrs* lista = nullptr;
+    if (getifaddrs(&lista) != 0) return adaptadores;
+    for (ifaddrs* i = lista; i; i = i->ifa_next) {
+        if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET || !i->ifa_netmask) continue;
+        if (!(i->ifa_flags & IFF_UP)) continue;
+        const auto* a = reinterpret_cast<const sockaddr_in*>(i->ifa_addr);
+        const auto* m = reinterpret_cast<const sockaddr_in*>(i->ifa_netmask);
+        adaptadores.push_back({ntohl(a->sin_addr.s_addr), ntohl(m->sin_addr.s_addr)});
+    }
+    freeifaddrs(lista);
+    return adaptadores;
+}
+
+IPv4RoleFound ClassifyIPv4(uint32_t address, const std::vector<IPv4Adapter>& adapters) {
+    if (address == 0xFFFFFFFFu) return {IPv4Role::LimitedBroadcast};
+    if ((address >> 28) == 0xE) return {IPv4Role::Multicast};
+    if ((address >> 28) == 0xF) return {IPv4Role::Reserved};
+    const auto Prefixo = [](uint32_t mascara) {
+        int n = 0;
+        while (n < 32 && (mascara & (0x80000000u >> n))) ++n;
+        return n;
+    };
+    std::vector<IPv4Adapter> redes = adapters;
+    redes.push_back({0x7F000001u, 0xFF000000u});  // loopback, also where lo is down
+    for (const IPv4Adapter& a : redes) {
+        const int prefixo = Prefixo(a.netmask);
+        if (prefixo >= 31 || prefixo == 0 || address == a.address) continue;
+        const uint32_t rede = a.address & a.netmask;
+        if ((address & a.netmask) != rede) continue;
+        if (address == rede) return {IPv4Role::NetworkAddress, rede, prefixo};
+        if (address == (rede | ~a.netmask)) return {IPv4Role::DirectedBroadcast, rede, prefixo};
+    }
+    return {IPv4Role::Unicast};
+}
+
 }  // namespace common

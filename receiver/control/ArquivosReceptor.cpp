@@ -84,9 +84,9 @@ class AvisosDeEscrita {
         if (!ligados_ || !SistemaLocal(arquivo)) return;
         fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         if (fd_ < 0) return;
-        if (::inotify_add_watch(fd_, arquivo.c_str(),
-                                IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_DELETE_SELF |
-                                    IN_MOVE_SELF) < 0) {
+        if (::inotify_add_watch(
+                fd_, arquivo.c_str(),
+                IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_DELETE_SELF | IN_MOVE_SELF) < 0) {
             Solta();
             return;
         }
@@ -151,7 +151,18 @@ bool Assentado(const Identidade& id, timespec leitura) {
     return AntesDe(id.modificacao, leitura) && AntesDe(id.mudanca, leitura);
 }
 
+common::DateTime Meianoite(common::DateTime t) {
+    return common::DateTime::FromMs(t.DayNumber() * common::DateTime::kMsPerDay);
+}
+
 }  // namespace
+
+common::DateTime NoiteDe(common::DateTime agora, int horaCorte) {
+    constexpr int64_t kMsPorHora = 3'600'000;
+    const bool madrugada = agora.MsOfDay() < int64_t{horaCorte} * kMsPorHora;
+    return common::DateTime::FromMs((agora.DayNumber() - (madrugada ? 1 : 0)) *
+                                    common::DateTime::kMsPerDay);
+}
 
 struct TArquivosReceptor::Estado {
     TableFileExtras extrasEquip;
@@ -228,7 +239,7 @@ TArquivosReceptor::TArquivosReceptor(TabelasReceptor& tabelas, fs::path pastaPro
 
 TArquivosReceptor::~TArquivosReceptor() = default;
 
-bool TArquivosReceptor::Inicia(common::DateTime hoje) {
+bool TArquivosReceptor::Inicia(common::DateTime noite) {
     // Saves cut short by a crash may have left their temporary files behind.
     for (const char* nome : {"Equip.xml", "Comandas.xml", "Config.ini"})
         common::RemoveTemporaryFiles(pasta_ / nome);
@@ -261,31 +272,76 @@ bool TArquivosReceptor::Inicia(common::DateTime hoje) {
         return false;
     }
 
-    // History of the day of start-up; the name stays for the whole run.
-    historico_ = pasta_ / "Historicos" / ("Historico_" + hoje.Format("yyyymmdd") + ".xml");
+    // History of the night of start-up, until the next cut hour.
     try {
-        fs::create_directories(historico_.parent_path());
-        // A save cut short by a crash may have left its temporary file behind.
-        common::RemoveTemporaryFiles(historico_);
-        if (fs::exists(historico_)) {
-            try {
-                estado_->extrasHistorico =
-                    LoadTableFromFile(tabelas_.cdsHistorico, historico_.string());
-            } catch (const EDataPacketError&) {
-                // The last addition may have been cut short: keep every complete record.
-                if (!ReparaHistorico()) throw;
-                estado_->extrasHistorico =
-                    LoadTableFromFile(tabelas_.cdsHistorico, historico_.string());
-            }
-            ConfereHistorico();
-        } else {
-            tabelas_.cdsHistorico.Open();
-            SalvaHistorico();
-        }
+        AbreHistorico(noite);
     } catch (const std::exception&) {
         tabelas_.cdsHistorico.Close();
         PoeDeLado(historico_);
         return false;
+    }
+    return true;
+}
+
+void TArquivosReceptor::AbreHistorico(common::DateTime noite) {
+    noite_ = Meianoite(noite);
+    historico_ = pasta_ / "Historicos" / ("Historico_" + noite_.Format("yyyymmdd") + ".xml");
+    fs::create_directories(historico_.parent_path());
+    // A save cut short by a crash may have left its temporary file behind.
+    common::RemoveTemporaryFiles(historico_);
+    if (fs::exists(historico_)) {
+        try {
+            estado_->extrasHistorico =
+                LoadTableFromFile(tabelas_.cdsHistorico, historico_.string());
+        } catch (const EDataPacketError&) {
+            // The last addition may have been cut short: keep every complete record.
+            if (!ReparaHistorico()) throw;
+            estado_->extrasHistorico =
+                LoadTableFromFile(tabelas_.cdsHistorico, historico_.string());
+        }
+        ConfereHistorico();
+    } else {
+        tabelas_.cdsHistorico.Open();
+        SalvaHistorico();
+    }
+}
+
+bool TArquivosReceptor::ViraNoite(common::DateTime noite) {
+    const common::DateTime nova = Meianoite(noite);
+    if (nova == noite_) return false;
+    Estado& e = *estado_;
+    auto& historico = tabelas_.cdsHistorico;
+    // The night that ends is on disk, whole, before its rows leave memory; a failure leaves
+    // them here, still bound to their file, for the next try.
+    if (historico.Active()) {
+        if (historico.State() != common::TableState::Browse) historico.Cancel();
+        SalvaHistorico(false);
+    }
+    if (const int erro = e.sincroniza.Aguarda(); erro != 0) {
+        e.historicoConhecido = false;
+        SalvaHistorico(false);
+    }
+    historico.Close();
+    e.historicoAberto.Fecha();
+    e.historicoConhecido = false;
+    e.historicoConfirmado = false;
+    e.extrasHistorico = {};
+    e.reparo.clear();
+    try {
+        AbreHistorico(nova);
+    } catch (const EDataPacketError&) {
+        // A file of that night we cannot read (another program's, damaged beyond repair) is
+        // kept aside, and the night starts empty: the gates must go on being recorded.
+        historico.Close();
+        PoeDeLado(historico_);
+        e.extrasHistorico = {};
+        historico.Open();
+        SalvaHistorico(false);
+    } catch (...) {
+        // The new file could not be written (a full disk): the table is open for the night's
+        // rows, and every save tries the file again.
+        if (!historico.Active()) historico.Open();
+        throw;
     }
     return true;
 }
@@ -406,8 +462,7 @@ bool TArquivosReceptor::HistoricoAindaNosso() {
 
 void TArquivosReceptor::ConfirmaHistoricoEmRepouso() {
     Estado& e = *estado_;
-    if (e.historicoConfirmado || !tabelas_.cdsHistorico.Active() || !HistoricoAindaNosso())
-        return;
+    if (e.historicoConfirmado || !tabelas_.cdsHistorico.Active() || !HistoricoAindaNosso()) return;
     // Not as we wrote it: the next save writes it whole, as it would have found out itself.
     if (!HistoricoComoEscrito(false)) e.historicoConhecido = false;
 }

@@ -12,16 +12,31 @@
 
 namespace lumora {
 
+// Hours before this (a whole hour, 0 to 23) belong to the night of the day before: a night
+// from evening to morning keeps one history file, named after the evening's date, as the
+// start-up date named it when the receiver was started each evening.
+constexpr int kHoraCorteHistorico = 12;
+// Midnight of the day that names the night `agora` belongs to.
+common::DateTime NoiteDe(common::DateTime agora, int horaCorte = kHoraCorteHistorico);
+
 class TArquivosReceptor : public IArquivosMotor {
   public:
     TArquivosReceptor(TabelasReceptor& tabelas, std::filesystem::path pastaPrograma);
     ~TArquivosReceptor() override;
 
     // Start-up: loads Equip.xml (or starts empty), Comandas.xml (or creates it empty), and
-    // today's history in Historicos/ (creating folder and file when missing). The history
-    // file is named once, from `hoje`. Returns false when a file could not be taken up: that
-    // file has been moved aside under a new name and the program is to end.
-    bool Inicia(common::DateTime hoje);
+    // the history of the night `noite` (NoiteDe) in Historicos/, creating folder and file
+    // when missing. Returns false when a file could not be taken up: that file has been
+    // moved aside under a new name and the program is to end.
+    bool Inicia(common::DateTime noite);
+    // At the cut hour: the night's history is saved and synced, its rows leave memory, and
+    // the history of `noite` is taken up as at start-up (an unreadable file of that night is
+    // moved aside and the night starts empty). False when `noite` is the current one. Raises
+    // when the old night cannot be saved (its rows stay, bound to its file) or the new file
+    // cannot be written (the table is the new night's, and the next save tries again).
+    bool ViraNoite(common::DateTime noite);
+    // Midnight of the night whose history is open.
+    common::DateTime Noite() const { return noite_; }
 
     // Re-reads Comandas.xml (before every card check and from the "Atualizar Lista" button).
     // A failure leaves the card list closed and raises.
@@ -73,6 +88,7 @@ class TArquivosReceptor : public IArquivosMotor {
 
   private:
     struct Estado;
+    void AbreHistorico(common::DateTime noite);
     void SalvaHistorico(bool fechando);
     void AcrescentaHistorico();
     // Whether the table and the history file are as at our last write: no edit or deletion
@@ -92,6 +108,7 @@ class TArquivosReceptor : public IArquivosMotor {
     std::filesystem::path equip_;
     std::filesystem::path comandas_;
     std::filesystem::path historico_;
+    common::DateTime noite_;
     std::unique_ptr<Estado> estado_;
     long leiturasComandas_ = 0;
     long comparacoesHistorico_ = 0;

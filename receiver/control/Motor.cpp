@@ -85,6 +85,8 @@ void TMotorSaida::ProcessaPacote(const std::string& texto, IConexaoTerminal& con
         const common::DateTime agora = common::Now();
         if (limiteNaoCadastrados_.PermiteLinha(conexao.Endereco(), agora)) {
             InsereHistorico("", estado::kEquipNaoCadastrado, numero, agora);
+            // On disk before the next message, like every row: a crash must not lose it.
+            arquivos_.SalvaHistorico();
         }
         return;
     }
@@ -129,6 +131,7 @@ void TMotorSaida::LeituraComanda(const std::string& terminal, const CamposPacote
     } else {
         conexao.Envia(MontaRecusa(terminal, a.tempoGiro, a.msg1Blo, a.msg2Blo));
         InsereHistorico(comanda, estado::kBloqueado, NumeroTerminal(terminal), common::Now());
+        arquivos_.SalvaHistorico();
     }
 }
 

@@ -63,7 +63,7 @@ class IConexaoTerminal {
 };
 
 // The files behind the tables: reloading the card list before a card check and saving the
-// history after a turnstile result. Both raise on failure.
+// history after every row added. Both raise on failure.
 class IArquivosMotor {
   public:
     virtual ~IArquivosMotor() = default;

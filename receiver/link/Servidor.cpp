@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "common/Convert.h"
+#include "common/LocalAddress.h"
 #include "common/SockErrors.h"
 #include "common/TrafficChanges.h"
 #include "common/Unhandled.h"
@@ -32,6 +33,41 @@ void ConfereEnderecoEscuta(const std::string& endereco) {
         throw common::Exception("O endere\xE7o de escuta " + endereco +
                                 " n\xE3o \xE9 v\xE1lido: informe um endere\xE7o IP deste "
                                 "computador, ou deixe vazio para escutar em todos");
+    }
+    // The system lets a listener bind an adapter's network or broadcast address (it keeps them
+    // as local), where no terminal can ever connect: an easy typo that would look like a
+    // receiver ready and serving.
+    const auto papel = common::ClassifyIPv4(ntohl(local.sin_addr.s_addr), common::IPv4Adapters());
+    const auto Rede = [&] {
+        in_addr rede{htonl(papel.network)};
+        char texto[INET_ADDRSTRLEN] = {};
+        ::inet_ntop(AF_INET, &rede, texto, sizeof texto);
+        return std::string(texto) + "/" + std::to_string(papel.prefix);
+    };
+    std::string motivo;
+    switch (papel.role) {
+        case common::IPv4Role::Unicast:
+            break;
+        case common::IPv4Role::LimitedBroadcast:
+            motivo = "\xE9 o endere\xE7o de broadcast";
+            break;
+        case common::IPv4Role::DirectedBroadcast:
+            motivo = "\xE9 o endere\xE7o de broadcast da rede " + Rede();
+            break;
+        case common::IPv4Role::NetworkAddress:
+            motivo = "\xE9 o endere\xE7o da pr\xF3pria rede " + Rede();
+            break;
+        case common::IPv4Role::Multicast:
+            motivo = "\xE9 um endere\xE7o de multicast";
+            break;
+        case common::IPv4Role::Reserved:
+            motivo = "\xE9 um endere\xE7o reservado";
+            break;
+    }
+    if (!motivo.empty()) {
+        throw common::Exception("O endere\xE7o de escuta " + endereco + " " + motivo +
+                                ", onde nenhum terminal se conecta: informe um endere\xE7o IP "
+                                "deste computador, ou deixe vazio para escutar em todos");
     }
     // Port 0 asks nothing of the port in use: only whether the address is one of ours now.
     const int sonda = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -232,11 +268,24 @@ void TServidorTerminais::FechaConexoes() {
 
 void TServidorTerminais::SockAutoAccept(TSock* /*escuta*/, TSock* nova) {
     const std::string endereco = nova->RemoteAddress();
+    const std::string numEquipamento = motor_.RetornaNumEquipamento(endereco);
+    // A registered terminal that connects again has lost its old connection (a power cut, a
+    // cable, a module that restarted) even if we have not noticed yet: nothing more will come
+    // on it, and it would keep a slot and a line until the dead-peer probes give up. It is
+    // closed now, before the slots are counted, so that reconnections never fill them; its card
+    // still waiting for a turnstile result moves to the new connection, where that result will
+    // come. Unregistered addresses may be shared by several peers and are left alone.
+    ComandaPendente herdada;
+    if (!numEquipamento.empty()) {
+        const QPointer<TSock> guarda(nova);
+        herdada = SubstituiAnterior(endereco, nova);
+        if (!guarda || sock_->IndexOf(nova) < 0) return;  // gone while the old one was handled
+    }
     if (sock_->ConnectionCount() > kMaxConexoes) {
-        log_.Enviados("Erro: Limite de " + std::to_string(kMaxConexoes) +
-                      " conex\xF5"
-                      "es atingido; conex\xE3o de " +
-                      endereco + " recusada");
+        Falha("Erro: Limite de " + std::to_string(kMaxConexoes) +
+              " conex\xF5"
+              "es atingido; conex\xE3o de " +
+              endereco + " recusada");
         nova->Close();
         return;
     }
@@ -244,12 +293,13 @@ void TServidorTerminais::SockAutoAccept(TSock* /*escuta*/, TSock* nova) {
     conexao->servidor = this;
     conexao->sock = nova;
     conexao->endereco = endereco;
+    conexao->pendente = herdada;
     conexoes_[nova] = conexao;
 
     log_.Enviados(textos::kConectado + endereco);
     lista_.Adiciona(endereco);
 
-    conexao->numEquipamento = motor_.RetornaNumEquipamento(endereco);
+    conexao->numEquipamento = numEquipamento;
     if (conexao->numEquipamento.empty()) return;  // not registered: listed, never greeted
 
     // A failed wake is told once its second is running, so that what the terminal sends
@@ -272,6 +322,29 @@ void TServidorTerminais::SockAutoAccept(TSock* /*escuta*/, TSock* nova) {
     });
 }
 
+ComandaPendente TServidorTerminais::SubstituiAnterior(const std::string& endereco, TSock* nova) {
+    ComandaPendente herdada;
+    for (;;) {
+        std::shared_ptr<Conexao> anterior;
+        for (const auto& [sock, c] : conexoes_) {
+            if (sock != nova && c->sock && !c->cortada && c->endereco == endereco) {
+                anterior = c;
+                break;
+            }
+        }
+        if (!anterior) return herdada;
+        const QPointer<TSock> s = anterior->sock;
+        Falha("Info: Terminal " + endereco + " conectou de novo; conex\xE3o anterior fechada");
+        lista_.RemovePrimeiro(endereco);
+        // What it sent in full is its due, as when it closes itself.
+        anterior->buffer.Acrescenta(s->TakeUnread(kMaxBufferMensagem), kMaxBufferMensagem);
+        Libera(anterior);
+        if (anterior->pendente.Presente()) herdada = anterior->pendente;
+        anterior->pendente.Limpa();
+        if (s && sock_->IndexOf(s) >= 0) s->Close();
+    }
+}
+
 void TServidorTerminais::EnviaRelogio(const std::shared_ptr<Conexao>& conexao) {
     conexao->segurando = false;
     if (!conexao->sock) return;  // ended during its second: its messages were handled then
@@ -288,7 +361,7 @@ void TServidorTerminais::SockRead(TSock* sock, int /*quantidade*/) {
     try {
         recebido = sock->Receive();
     } catch (const ESockException& e) {
-        log_.Enviados("Erro: " + e.Message());
+        Falha("Erro: " + e.Message());
         return;
     }
     if (!conexao || conexao->cortada) return;
@@ -339,16 +412,25 @@ void TServidorTerminais::RelataNaoCadastrados(bool todas) {
     for (const std::string& linha : motor_.RelatosNaoCadastrados(todas)) {
         // Beside the messages it counts, and stamped like them.
         log_.Recebidos("[" + common::Now().Format("dd/mm/yy hh:nn:ss zzz") + "] " + linha);
+        log_.Destaca(linha);
     }
 }
 
-void TServidorTerminais::SockInfo(TSock* /*origem*/, TSocketInfo /*tipo*/,
-                                  const std::string& texto) {
+void TServidorTerminais::SockInfo(TSock* /*origem*/, TSocketInfo tipo, const std::string& texto) {
     if (texto.find("Non-Blocking Incoming Data") != std::string::npos ||
         texto.find("Non-Blocking Outgoing Data") != std::string::npos) {
         return;
     }
-    log_.Enviados("Info: " + texto);
+    if (tipo == siError) {
+        Falha("Info: " + texto);
+    } else {
+        log_.Enviados("Info: " + texto);
+    }
+}
+
+void TServidorTerminais::Falha(const std::string& linha) {
+    log_.Enviados(linha);
+    log_.Destaca(linha);
 }
 
 void TServidorTerminais::SockDisconnect(TSock* sock) {
@@ -370,7 +452,7 @@ void TServidorTerminais::Libera(const std::shared_ptr<Conexao>& conexao) {
 
 void TServidorTerminais::Corta(const std::shared_ptr<Conexao>& conexao,
                                const std::string& linhaLog) {
-    log_.Enviados(linhaLog);
+    Falha(linhaLog);
     conexao->cortada = true;
     conexao->buffer.Limpa();
     TSock* sock = conexao->sock;
@@ -387,7 +469,7 @@ void TServidorTerminais::Responde(Conexao& conexao, const std::string& texto) {
         return;
     }
     // Ended while its messages were still being handled.
-    log_.Enviados("Erro: Falha ao enviar para " + conexao.endereco + ": " + kConexaoFechada);
+    Falha("Erro: Falha ao enviar para " + conexao.endereco + ": " + kConexaoFechada);
     if (conexao.avisada) return;
     conexao.avisada = true;
     Avisa(sock_->ConnectionCount() == 0 ? textos::kSemTerminal : textos::kFalhaEnvio, true,
@@ -427,7 +509,7 @@ void TServidorTerminais::EscrevePorta(const std::string& texto, int indice) {
 
 void TServidorTerminais::FalhaEnvio(const std::string& endereco, Conexao* conexao,
                                     const std::string& motivo) {
-    log_.Enviados("Erro: Falha ao enviar para " + endereco + ": " + motivo);
+    Falha("Erro: Falha ao enviar para " + endereco + ": " + motivo);
     // One box per connection: a terminal that is gone fails every reply still owed to it.
     if (conexao) {
         if (conexao->avisada) return;
@@ -442,7 +524,7 @@ void TServidorTerminais::Avisa(const std::string& texto, bool registrado, Conexa
             sobre->avisoAdiado = texto;
             sobre->avisoRegistrado = registrado;
         } else if (!registrado) {
-            log_.Enviados("Erro: " + UmaLinha(texto));
+            Falha("Erro: " + UmaLinha(texto));
         }
         return;
     }
@@ -450,7 +532,7 @@ void TServidorTerminais::Avisa(const std::string& texto, bool registrado, Conexa
     // want a box too, a failure box included: one at a time, the rest to the log, or boxes
     // would nest without end.
     if (common::BoxOpen()) {
-        if (!registrado) log_.Enviados("Erro: " + UmaLinha(texto));
+        if (!registrado) Falha("Erro: " + UmaLinha(texto));
         return;
     }
     const common::BoxScope caixa;

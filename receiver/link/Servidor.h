@@ -20,6 +20,9 @@ class ILogTrafego {
     virtual ~ILogTrafego() = default;
     virtual void Recebidos(const std::string& linha) = 0;
     virtual void Enviados(const std::string& linha) = 0;
+    // A line just written to an area that the operator must hear of even where nobody sees the
+    // window (a failure, a lost connection, the counts of unregistered traffic).
+    virtual void Destaca(const std::string& /*linha*/) {}
 };
 
 // The list of connected terminals on the main window.
@@ -104,6 +107,9 @@ class TServidorTerminais {
     struct Conexao;
     std::shared_ptr<Conexao> ConexaoDe(TSock* sock) const;
     void EnviaRelogio(const std::shared_ptr<Conexao>& conexao);
+    // Closes the other open connections from a registered terminal's address; returns the card
+    // the last of them was waiting with, for the new connection.
+    ComandaPendente SubstituiAnterior(const std::string& endereco, TSock* nova);
     void ProcessaBuffer(const std::shared_ptr<Conexao>& conexao);
     void AtualizaLeitura(Conexao& conexao);
     void Responde(Conexao& conexao, const std::string& texto);
@@ -122,6 +128,8 @@ class TServidorTerminais {
     // already. About a connection whose notices are held back, it waits for AvisosDepois.
     void Avisa(const std::string& texto, bool registrado = false, Conexao* sobre = nullptr);
     void DefineLegenda(const std::string& legenda);
+    // A line about a failure: to the log, and to whoever listens where the log is not seen.
+    void Falha(const std::string& linha);
     void RelataNaoCadastrados(bool todas);
 
     TMotorSaida& motor_;

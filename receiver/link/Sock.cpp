@@ -38,6 +38,16 @@ constexpr int kListenQueue = 128;
 constexpr int kAcceptRestMs = 100;
 // Connections taken in one accept event at most, so that other events still get their turn.
 constexpr int kAcceptsPerEvent = 64;
+// A peer that vanished (power, cable, switch) sends no close: without these its connection
+// stayed open for good, showed as connected and kept its slot. Idle connections are probed
+// after kKeepIdle s, every kKeepInterval s; a peer that answers nothing for kUserTimeoutMs,
+// whether probed or owed a reply, is dropped with ETIMEDOUT (about 20 to 25 s after it went
+// quiet). A live peer answers every probe at its network layer, so an idle terminal on a
+// working link is never dropped, however long it sends nothing.
+constexpr int kKeepIdle = 10;
+constexpr int kKeepInterval = 5;
+constexpr int kKeepCount = 3;
+constexpr unsigned kUserTimeoutMs = 20000;
 
 // Closes a descriptor unless it was handed on.
 class DescriptorGuard {
@@ -515,6 +525,11 @@ void TSock::AcceptConnection(int fd, const sockaddr_in& peer) {
     // Two replies written back to back must leave at once, not wait for the peer's ack.
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &kKeepIdle, sizeof kKeepIdle);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepInterval, sizeof kKeepInterval);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kKeepCount, sizeof kKeepCount);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &kUserTimeoutMs, sizeof kUserTimeoutMs);
 
     auto* connection = new TSock();
     connection->owner_ = this;

@@ -4,11 +4,13 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <algorithm>
 #include <optional>
 
 #include "common/Exception.h"
 #include "common/Profile.h"
 #include "common/qt/Text1252Qt.h"
+#include "receiver/control/ArquivosReceptor.h"
 
 namespace lumora {
 namespace {
@@ -64,6 +66,29 @@ void DefineOpcao(QRadioButton* opcao, bool escolhida) {
     opcao->setAutoExclusive(false);
     opcao->setChecked(false);
     opcao->setAutoExclusive(exclusiva);
+}
+
+int LeHoraCorte(const std::filesystem::path& arquivo, std::string* erro) {
+    std::error_code falta;
+    if (!std::filesystem::exists(arquivo, falta)) return kHoraCorteHistorico;
+    std::string texto;
+    try {
+        texto = common::ProfileFile(arquivo).ReadString(kSecaoConfig, kHoraCorte, "");
+    } catch (const common::EFileError&) {
+        return kHoraCorteHistorico;
+    }
+    if (texto.empty()) return kHoraCorteHistorico;
+    int hora = -1;
+    if (texto.size() <= 2 &&
+        std::all_of(texto.begin(), texto.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        hora = std::stoi(texto);
+    if (hora < 0 || hora > 23) {
+        if (erro)
+            *erro = kHoraCorte + "=" + texto + " is not an hour from 0 to 23; " +
+                    std::to_string(kHoraCorteHistorico) + " is used";
+        return kHoraCorteHistorico;
+    }
+    return hora;
 }
 
 bool LeConfigIni(const std::filesystem::path& arquivo, const ControlesConfig& c) {

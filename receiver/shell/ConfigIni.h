@@ -34,6 +34,13 @@ inline const std::string kSecaoConfig = "CONFIGS";
 // is read-only (the address came from the command line for this run only).
 inline const std::string kEnderecoEscuta = "Endereco_Escuta";
 
+// The hour at which a running receiver begins the next night's history file (0 to 23); read
+// once at start-up, never written, so a file without it stays as it was.
+inline const std::string kHoraCorte = "Hora_Corte_Historico";
+// The cut hour of Config.ini; the default (kHoraCorteHistorico) when the file or the key is
+// missing, and when the value is not a whole hour from 0 to 23 (then `erro` says so).
+int LeHoraCorte(const std::filesystem::path& arquivo, std::string* erro = nullptr);
+
 // Reads the twelve keys in order, each into its control; a missing key, or a flag that is not
 // wholly a number, gives the key's default (black-list mode for a file without mode keys). The
 // white-list option is set before the black-list one. Returns false, touching nothing, when

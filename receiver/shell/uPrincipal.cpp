@@ -65,6 +65,17 @@ void TFormPrincipal::LogAdiado::Enviados(const std::string& linha) {
     if (log) log->Enviados(linha);
 }
 
+void TFormPrincipal::LogAdiado::Destaca(const std::string& linha) {
+    if (!SemOperador()) return;
+    for (const std::string& l : jornal.Linha(linha, common::Now()))
+        common::WriteStderrLine("Lumora: " + l);
+}
+
+void TFormPrincipal::LogAdiado::FechaJornal() {
+    if (const std::string resto = jornal.Resto(); !resto.empty())
+        common::WriteStderrLine("Lumora: " + resto);
+}
+
 TFormPrincipal::TFormPrincipal(std::filesystem::path pastaPrograma, QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       pasta_(std::move(pastaPrograma)) {
@@ -113,8 +124,8 @@ TFormPrincipal::TFormPrincipal(std::filesystem::path pastaPrograma, QWidget* par
     AjustaAbas();
     CriaBarraStatus();
     CriaJanelaTerminais();
-    for (QLineEdit* e : {edMsg1Lib_, edMsg2Lib_, edMsg1Blo_, edMsg2Blo_, edMsg1Aguardo_,
-                         edMsg2Aguardo_}) {
+    for (QLineEdit* e :
+         {edMsg1Lib_, edMsg2Lib_, edMsg1Blo_, edMsg2Blo_, edMsg1Aguardo_, edMsg2Aguardo_}) {
         connect(e, &QLineEdit::textChanged, this, [this] { ajustesLidos_.reset(); });
     }
     for (QRadioButton* r : {rbListaBranca_, rbListaNegra_}) {
@@ -214,7 +225,10 @@ void TFormPrincipal::Inicia() {
     // 3 to 5. The tables from their files; a file that cannot be taken up has been moved aside
     // and the program ends without touching anything else.
     tmrAutoMinimize_->stop();
-    const bool iniciou = arquivos_->Inicia(common::Now());
+    std::string horaErrada;
+    horaCorte_ = LeHoraCorte(ArquivoConfig(), &horaErrada);
+    if (!horaErrada.empty()) common::WriteStderrLine("Lumora: Config.ini: " + horaErrada);
+    const bool iniciou = arquivos_->Inicia(NoiteDe(common::Now(), horaCorte_));
     if (const std::string& reparo = arquivos_->ReparoHistorico(); !reparo.empty()) {
         std::fprintf(stderr, "Lumora: history repaired: %s\n", reparo.c_str());
         std::fflush(stderr);
@@ -561,6 +575,7 @@ void TFormPrincipal::Finaliza(void (*aviso)(const std::string&)) {
     });
     if (tabelasIniciadas_) passo([this] { arquivos_->Fecha(); });
     passo([this] { GravaConfigIni(ArquivoConfig(), Controles()); });
+    log_.FechaJornal();
 }
 
 }  // namespace lumora

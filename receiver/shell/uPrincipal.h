@@ -12,6 +12,7 @@
 #include "common/qt/RecordNavigator.h"
 #include "receiver/control/ArquivosReceptor.h"
 #include "receiver/control/EstadoTerminais.h"
+#include "receiver/control/LimiteJornal.h"
 #include "receiver/control/Motor.h"
 #include "receiver/control/Tabelas.h"
 #include "receiver/link/Servidor.h"
@@ -126,6 +127,8 @@ class TFormPrincipal : public QMainWindow,
     void CriaJanelaTerminais();
     void CriaMenuRelatorios();
     void AvisaTerminal(const AvisoTerminal& aviso);
+    // At the cut hour, the next night's history file (the one-second tick).
+    void VerificaNoite();
     void AjustaAbas();
     QLineEdit* Campo(QWidget* pai, const char* nome, const char* texto);
 
@@ -156,8 +159,13 @@ class TFormPrincipal : public QMainWindow,
     // The log window comes after this one; until then lines have nowhere to go.
     struct LogAdiado : ILogTrafego {
         TformLog* log = nullptr;
+        // Where nobody sees the window, the lines that matter go to the journal, bounded.
+        TLimiteJornal jornal;
         void Recebidos(const std::string& linha) override;
         void Enviados(const std::string& linha) override;
+        void Destaca(const std::string& linha) override;
+        // What the bound left out and was not said yet.
+        void FechaJornal();
     } log_;
 
     bool encerrar_ = false;
@@ -212,6 +220,10 @@ class TFormPrincipal : public QMainWindow,
     QSystemTrayIcon* bandeja_ = nullptr;
 
     TEstadoTerminais estadoTerminais_;
+    // The hour at which the next night's history begins (Config.ini); until when a night
+    // change that failed waits before it is tried again.
+    int horaCorte_ = kHoraCorteHistorico;
+    common::DateTime proximaVirada_;
     uint64_t mudancasEquipamentos_ = UINT64_MAX;
     uint64_t mudancasHistorico_ = UINT64_MAX;
     QWidget* janelaTerminais_ = nullptr;

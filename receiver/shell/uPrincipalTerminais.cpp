@@ -84,7 +84,9 @@ void TFormPrincipal::CriaJanelaTerminais() {
     // turnstile result after one does not wait for the check.
     connect(tmrTerminais_, &QTimer::timeout, this, [this] {
         common::GuardEntryPoint([this] {
-            if (tabelasIniciadas_) arquivos_->ConfirmaHistoricoEmRepouso();
+            if (!tabelasIniciadas_) return;
+            VerificaNoite();
+            arquivos_->ConfirmaHistoricoEmRepouso();
         });
     });
     servidor_->OnMensagem = [this](const std::string& ip) {
@@ -196,9 +198,34 @@ void TFormPrincipal::AvisaTerminal(const AvisoTerminal& aviso) {
         bandeja_->showMessage(
             windowTitle(), ToQString(texto),
             aviso.voltou ? QSystemTrayIcon::Information : QSystemTrayIcon::Warning, 10000);
+    } else if (SemOperador()) {
+        log_.Destaca(texto);
     } else {
         common::WriteStderrLine("Lumora: " + texto);
     }
+}
+
+void TFormPrincipal::VerificaNoite() {
+    if (!tabelasIniciadas_ || finalizado_) return;
+    const common::DateTime agora = common::Now();
+    const common::DateTime noite = NoiteDe(agora, horaCorte_);
+    // Only forwards: a clock set back a little across the cut must not flip between files.
+    if (noite <= arquivos_->Noite() || agora < proximaVirada_) return;
+    constexpr int64_t kEsperaNovaTentativaMs = 10'000;
+    try {
+        arquivos_->ViraNoite(noite);
+        proximaVirada_ = {};
+        log_.Enviados("Info: Hist\xF3rico da noite de " + noite.Format("dd/mm/yyyy") + ": " +
+                      arquivos_->ArquivoHistorico().string());
+    } catch (const std::exception& e) {
+        proximaVirada_ = common::DateTime::FromMs(agora.Ms() + kEsperaNovaTentativaMs);
+        const std::string linha =
+            "Erro: Hist\xF3rico da noite de " + noite.Format("dd/mm/yyyy") + ": " + e.what();
+        log_.Enviados(linha);
+        log_.Destaca(linha);
+    }
+    if (const std::string& reparo = arquivos_->ReparoHistorico(); !reparo.empty())
+        common::WriteStderrLine("Lumora: history repaired: " + reparo);
 }
 
 }  // namespace lumora

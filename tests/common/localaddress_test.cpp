@@ -32,3 +32,52 @@ TEST(HostsIPv4Address, FindsTheNameAsTheFilesSourceWould) {
 }
 
 }  // namespace
+
+namespace {
+
+uint32_t Ip(int a, int b, int c, int d) {
+    return uint32_t(a) << 24 | uint32_t(b) << 16 | uint32_t(c) << 8 | uint32_t(d);
+}
+
+TEST(ClassifyIPv4, OnlyAnAdaptersOwnOrOtherHostAddressesCountAsUnicast) {
+    using common::IPv4Role;
+    const std::vector<common::IPv4Adapter> adaptadores = {
+        {Ip(10, 77, 0, 1), Ip(255, 255, 255, 0)},
+        {Ip(192, 168, 8, 9), Ip(255, 255, 252, 0)},
+        {Ip(10, 1, 1, 1), Ip(255, 255, 255, 254)},  // a point-to-point /31
+        {Ip(10, 2, 2, 2), Ip(255, 255, 255, 255)},
+    };
+    const struct {
+        uint32_t endereco;
+        IPv4Role papel;
+        uint32_t rede;
+        int prefixo;
+    } casos[] = {
+        {Ip(10, 77, 0, 1), IPv4Role::Unicast, 0, 0},
+        {Ip(10, 77, 0, 254), IPv4Role::Unicast, 0, 0},
+        {Ip(10, 77, 0, 255), IPv4Role::DirectedBroadcast, Ip(10, 77, 0, 0), 24},
+        {Ip(10, 77, 0, 0), IPv4Role::NetworkAddress, Ip(10, 77, 0, 0), 24},
+        {Ip(192, 168, 11, 255), IPv4Role::DirectedBroadcast, Ip(192, 168, 8, 0), 22},
+        {Ip(192, 168, 9, 255), IPv4Role::Unicast, 0, 0},  // inside a /22
+        {Ip(10, 1, 1, 0), IPv4Role::Unicast, 0, 0},       // a /31 has no such addresses
+        {Ip(10, 2, 2, 2), IPv4Role::Unicast, 0, 0},
+        {Ip(127, 255, 255, 255), IPv4Role::DirectedBroadcast, Ip(127, 0, 0, 0), 8},
+        {Ip(127, 0, 0, 0), IPv4Role::NetworkAddress, Ip(127, 0, 0, 0), 8},
+        {Ip(127, 0, 0, 7), IPv4Role::Unicast, 0, 0},
+        {Ip(255, 255, 255, 255), IPv4Role::LimitedBroadcast, 0, 0},
+        {Ip(224, 0, 0, 1), IPv4Role::Multicast, 0, 0},
+        {Ip(239, 255, 255, 250), IPv4Role::Multicast, 0, 0},
+        {Ip(240, 0, 0, 1), IPv4Role::Reserved, 0, 0},
+        {0, IPv4Role::Unicast, 0, 0},                    // every address
+        {Ip(172, 16, 0, 255), IPv4Role::Unicast, 0, 0},  // no adapter's: the bind decides
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.endereco);
+        const auto achado = common::ClassifyIPv4(c.endereco, adaptadores);
+        EXPECT_EQ(achado.role, c.papel);
+        EXPECT_EQ(achado.network, c.rede);
+        EXPECT_EQ(achado.prefix, c.prefixo);
+    }
+}
+
+}  // namespace

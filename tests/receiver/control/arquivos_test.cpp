@@ -264,6 +264,97 @@ TEST_F(ArquivosTest, ASaveThatFailsKeepsTheRowsAndTheOldFile) {
     EXPECT_EQ(Le(arquivos().ArquivoHistorico() / "x"), antes);
 }
 
+TEST_F(ArquivosTest, ANightEndsAtTheCutHourNamedAfterItsEvening) {
+    const struct {
+        DateTime agora;
+        int corte;
+        DateTime noite;
+    } casos[] = {
+        {*DateTime::FromParts(2024, 3, 31, 23, 59, 0), 12, *DateTime::FromDate(2024, 3, 31)},
+        {*DateTime::FromParts(2024, 4, 1, 3, 0, 0), 12, *DateTime::FromDate(2024, 3, 31)},
+        {*DateTime::FromParts(2024, 4, 1, 11, 59, 59, 999), 12, *DateTime::FromDate(2024, 3, 31)},
+        {*DateTime::FromParts(2024, 4, 1, 12, 0, 0), 12, *DateTime::FromDate(2024, 4, 1)},
+        {*DateTime::FromParts(2024, 1, 1, 3, 0, 0), 12, *DateTime::FromDate(2023, 12, 31)},
+        {*DateTime::FromParts(2024, 3, 1, 3, 0, 0), 12, *DateTime::FromDate(2024, 2, 29)},
+        {*DateTime::FromParts(2024, 4, 1, 5, 59, 0), 6, *DateTime::FromDate(2024, 3, 31)},
+        {*DateTime::FromParts(2024, 4, 1, 6, 0, 0), 6, *DateTime::FromDate(2024, 4, 1)},
+        // A cut at midnight is the calendar day.
+        {*DateTime::FromParts(2024, 4, 1, 0, 0, 0), 0, *DateTime::FromDate(2024, 4, 1)},
+        {*DateTime::FromParts(2024, 3, 31, 23, 59, 59, 999), 0, *DateTime::FromDate(2024, 3, 31)},
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.agora.Format("dd/mm/yyyy hh:nn:ss.zzz") + " cut " + std::to_string(c.corte));
+        EXPECT_EQ(NoiteDe(c.agora, c.corte), c.noite);
+    }
+}
+
+TEST_F(ArquivosTest, ARunThroughSeveralDaysKeepsOneWholeFilePerNight) {
+    const auto Linha = [&](const char* cartao) {
+        auto& h = tabelas.cdsHistorico;
+        h.Insert();
+        h.SetDateTime(campo::kDataHora, agora);
+        h.SetString(campo::kCracha, cartao);
+        h.SetString(campo::kEstado, "Liberado");
+        h.SetInteger(campo::kTerminal, 1);
+        h.Post();
+        arquivos().SalvaHistorico();
+    };
+    const fs::path dia31 = pasta / "Historicos" / "Historico_20240331.xml";
+    const fs::path dia01 = pasta / "Historicos" / "Historico_20240401.xml";
+    ASSERT_TRUE(arquivos().Inicia(NoiteDe(agora)));
+    EXPECT_EQ(arquivos().ArquivoHistorico(), dia31);
+    Linha("0000000000000031");
+    // Past midnight the night goes on in its file.
+    agora = *DateTime::FromParts(2024, 4, 1, 3, 0, 0);
+    EXPECT_FALSE(arquivos().ViraNoite(NoiteDe(agora)));
+    Linha("0000000000000032");
+
+    // A row the operator is typing does not keep the night open.
+    agora = *DateTime::FromParts(2024, 4, 1, 12, 0, 0);
+    tabelas.cdsHistorico.Insert();
+    ASSERT_TRUE(arquivos().ViraNoite(NoiteDe(agora)));
+    EXPECT_EQ(arquivos().Noite(), *DateTime::FromDate(2024, 4, 1));
+    EXPECT_EQ(arquivos().ArquivoHistorico(), dia01);
+    EXPECT_EQ(tabelas.cdsHistorico.RecordCount(), 0);
+    EXPECT_EQ(LeDiaHistorico(dia31).linhas.size(), 2u);
+    EXPECT_EQ(LeDiaHistorico(dia01).linhas.size(), 0u);
+    Linha("0000000000000041");
+    EXPECT_EQ(LeDiaHistorico(dia01).linhas.size(), 1u);
+    EXPECT_EQ(LeDiaHistorico(dia31).linhas.size(), 2u);
+
+    // The next night's end cannot be saved: nothing moves, the rows stay; once the disk
+    // takes them again the change happens.
+    const std::string antes = Le(dia01);
+    Linha("0000000000000042");
+    fs::remove(dia01);
+    fs::create_directory(dia01);
+    agora = *DateTime::FromParts(2024, 4, 2, 12, 0, 1);
+    EXPECT_THROW(arquivos().ViraNoite(NoiteDe(agora)), common::Exception);
+    EXPECT_EQ(arquivos().Noite(), *DateTime::FromDate(2024, 4, 1));
+    EXPECT_EQ(tabelas.cdsHistorico.RecordCount(), 2);
+    fs::remove_all(dia01);
+    ASSERT_TRUE(arquivos().ViraNoite(NoiteDe(agora)));
+    EXPECT_EQ(LeDiaHistorico(dia01).linhas.size(), 2u);
+
+    // A file of the next night that nothing can read is kept aside, and the night is served.
+    const fs::path dia03 = pasta / "Historicos" / "Historico_20240403.xml";
+    Escreve(dia03, "not a data packet");
+    agora = *DateTime::FromParts(2024, 4, 3, 12, 0, 0);
+    ASSERT_TRUE(arquivos().ViraNoite(NoiteDe(agora)));
+    EXPECT_EQ(DeLado("Historico_20240403.xml").size(), 1u);
+    Linha("0000000000000043");
+    arquivos().Fecha();
+    EXPECT_EQ(LeDiaHistorico(dia03).linhas.size(), 1u);
+
+    // Started again in the small hours of that night: its file goes on.
+    agora = *DateTime::FromParts(2024, 4, 4, 2, 0, 0);
+    TabelasReceptor t;
+    TArquivosReceptor a(t, pasta);
+    ASSERT_TRUE(a.Inicia(NoiteDe(agora)));
+    EXPECT_EQ(a.ArquivoHistorico(), dia03);
+    EXPECT_EQ(t.cdsHistorico.RecordCount(), 1);
+}
+
 // ---- past nights: the day files read back, filtered, totalled and exported ----
 
 namespace {

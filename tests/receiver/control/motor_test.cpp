@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "common/Exception.h"
+#include "receiver/control/LimiteJornal.h"
 
 using namespace lumora;
 using common::DateTime;
@@ -142,7 +143,8 @@ TEST_F(MotorTest, CardReadFollowsTheOperatingMode) {
         m.ProcessaPacote(Leitura("01", c.comanda), con);
 
         EXPECT_EQ(arq.recargas, 1);
-        EXPECT_EQ(arq.salvamentos, 0);
+        // A refusal's row is saved at once; a card let through waits for its result.
+        EXPECT_EQ(arq.salvamentos, c.liberada ? 0 : 1);
         ASSERT_EQ(con.enviados.size(), 1u);
         EXPECT_EQ(con.linhasAoEnviar[0], 0);
         EXPECT_EQ(con.pendenteAoEnviar[0], "");
@@ -246,7 +248,8 @@ TEST_F(MotorTest, UnregisteredTerminalGetsTheFixedRefusalForEveryCode) {
     }
     EXPECT_EQ(conexao.pendente.comanda, "0000000000001234");
     EXPECT_EQ(arquivos.recargas, 0);
-    EXPECT_EQ(arquivos.salvamentos, 0);
+    // Each row is on disk before the next message.
+    EXPECT_EQ(arquivos.salvamentos, 3);
 }
 
 TEST_F(MotorTest, OtherCodesAreIgnored) {
@@ -391,7 +394,8 @@ TEST_F(MotorTest, UnregisteredFloodGetsEveryReplyButFewRows) {
     for (int i = 0; i < 3; ++i) motor.ProcessaPacote("07;10;G;;", outra);
     for (int i = 0; i < 20; ++i) motor.ProcessaPacote("01;10;G;;", conexao);
     EXPECT_EQ(Historico().size(), TLimiteNaoCadastrados::kLinhas + 3 + 20);
-    EXPECT_EQ(arquivos.salvamentos, 20);
+    // A save per row, none for the messages that got none.
+    EXPECT_EQ(arquivos.salvamentos, static_cast<int>(TLimiteNaoCadastrados::kLinhas) + 3 + 20);
     // A count not yet a minute old is told only when communication stops.
     EXPECT_TRUE(motor.RelatosNaoCadastrados().empty());
     common::SetClock([] { return DateTime::FromMs(kAgora.Ms() + 60'000); });
@@ -446,3 +450,27 @@ TEST(LimiteNaoCadastrados, RowsPerAddressInAnyMinute) {
     EXPECT_EQ(TextoContagemNaoCadastrados(2, "127.0.0.5"),
               "2 mensagens de 127.0.0.5 com terminal n\xE3o cadastrado sem linha no hist\xF3rico");
 }
+
+namespace {
+
+TEST(TLimiteJornal, AFloodGivesAMinutesShareAndThenSaysHowManyWereLeftOut) {
+    TLimiteJornal limite;
+    const DateTime inicio = At(2024, 12, 25, 14, 0, 0);
+    const auto Em = [&](int64_t ms) { return DateTime::FromMs(inicio.Ms() + ms); };
+    size_t escritas = 0;
+    for (int i = 0; i < 1000; ++i) escritas += limite.Linha("Erro: x", Em(i)).size();
+    EXPECT_EQ(escritas, size_t(TLimiteJornal::kLinhas));
+    // The next window opens with the count, then the line.
+    EXPECT_EQ(limite.Linha("Erro: y", Em(TLimiteJornal::kJanelaMs)),
+              (std::vector<std::string>{
+                  "970 further lines of the traffic log left out here (at most 30 a minute)",
+                  "Erro: y"}));
+    for (int i = 0; i < TLimiteJornal::kLinhas; ++i) limite.Linha("Erro: z", Em(70'000));
+    EXPECT_EQ(limite.Resto(),
+              "1 further line of the traffic log left out here (at most 30 a minute)");
+    EXPECT_EQ(limite.Resto(), "");
+    // A clock set back opens a new window rather than silencing the journal.
+    EXPECT_EQ(limite.Linha("Erro: w", Em(0)), std::vector<std::string>{"Erro: w"});
+}
+
+}  // namespace

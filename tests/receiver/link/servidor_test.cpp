@@ -228,7 +228,8 @@ TEST_F(ServidorTest, UnregisteredAddressIsListedButNotGreeted) {
     EXPECT_EQ(Recebe(t), "01;03;05;     Saida      ;   Bloqueada    ;\r");
     t.SendTurnstileResult("G");  // a registered terminal number gets no reply to it
     EXPECT_EQ(Recebe(t, 300ms), "");
-    EXPECT_EQ(arquivos.salvamentos, 1);
+    // The refusal's row and the result's, each saved at once.
+    EXPECT_EQ(arquivos.salvamentos, 2);
     t.SetTerminalNumber("07");
     t.SendReleaseRequest();
     EXPECT_EQ(Recebe(t), "07;03;05;  Equipamento   ; Nao Cadastrado ;\r");
@@ -265,9 +266,10 @@ TEST_F(ServidorTest, CutsTheStreamIntoMessagesWhateverThePieces) {
 }
 
 TEST_F(ServidorTest, EachConnectionKeepsItsOwnSlotWhenAnotherCloses) {
-    SimTerminal a = Saudado("127.0.0.21");
+    // Two peers behind one unregistered address (a router, say) are two connections.
+    SimTerminal a = Conecta("127.0.0.50");
     SimTerminal b = Saudado("127.0.0.22");
-    SimTerminal c = Saudado("127.0.0.21");  // a second terminal from the same address
+    SimTerminal c = Conecta("127.0.0.50");
     b.SetTerminalNumber("02");
     b.SendCardRead("0000000000001234");
     c.SendCardRead("0000000000001234");
@@ -279,7 +281,7 @@ TEST_F(ServidorTest, EachConnectionKeepsItsOwnSlotWhenAnotherCloses) {
     a.Close();
     ASSERT_TRUE(Ate([&] { return servidor.QuantidadeConexoes() == 2; }));
     // The first of the two equal lines went.
-    EXPECT_EQ(lista.linhas, (std::vector<std::string>{"127.0.0.22", "127.0.0.21"}));
+    EXPECT_EQ(lista.linhas, (std::vector<std::string>{"127.0.0.22", "127.0.0.50"}));
     ASSERT_NE(servidor.PendenteDe(0), nullptr);
     EXPECT_EQ(servidor.PendenteDe(0)->comanda, "0000000000001234");
     b.SendRaw(";\r");
@@ -296,6 +298,52 @@ TEST_F(ServidorTest, EachConnectionKeepsItsOwnSlotWhenAnotherCloses) {
     tabelas.cdsHistorico.First();
     EXPECT_EQ(tabelas.cdsHistorico.AsString(campo::kCracha), "0000000000001234");
     EXPECT_EQ(arquivos.salvamentos, 1);
+}
+
+// A gate that lost power or its cable connects again while its old connection still looks
+// open: the new one is served, the old one closed, and its card's result still finds the card.
+TEST_F(ServidorTest, AGateConnectingAgainReplacesItsOldConnectionAndKeepsItsCard) {
+    SimTerminal antigo = Saudado("127.0.0.21");
+    antigo.SendCardRead("0000000000001234");
+    EXPECT_EQ(Recebe(antigo), kEntrega);
+    SimTerminal outro = Saudado("127.0.0.22");
+
+    SimTerminal novo;
+    novo.Connect("127.0.0.1", porta, "127.0.0.21");
+    EXPECT_EQ(Recebe(novo), "$");
+    EXPECT_TRUE(log.Contem("Info: Terminal 127.0.0.21 conectou de novo"));
+    EXPECT_TRUE(Ate([&] { return antigo.WaitMessage(10ms), antigo.PeerClosed(); }));
+    EXPECT_EQ(servidor.QuantidadeConexoes(), 2);
+    EXPECT_EQ(lista.linhas, (std::vector<std::string>{"127.0.0.22", "127.0.0.21"}));
+    EXPECT_EQ(Recebe(novo).substr(0, 6), "01;01;");
+    novo.SendTurnstileResult("G");
+    ASSERT_TRUE(Ate([&] { return tabelas.cdsHistorico.RecordCount() == 1; }));
+    tabelas.cdsHistorico.First();
+    EXPECT_EQ(tabelas.cdsHistorico.AsString(campo::kCracha), "0000000000001234");
+    EXPECT_EQ(tabelas.cdsHistorico.AsString(campo::kEstado), "Liberado");
+
+    // Many more reconnections than slots, none of the old connections ever closed by the
+    // gate (as after a cable pull): one slot stays in use, and the last one is served.
+    std::vector<SimTerminal> mortos;
+    for (int i = 0; i < TServidorTerminais::kMaxConexoes + 44; ++i) {
+        const auto conectados =
+            std::count_if(log.enviados.begin(), log.enviados.end(),
+                          [](auto& l) { return l == textos::kConectado + "127.0.0.21"; });
+        mortos.emplace_back();
+        mortos.back().Connect("127.0.0.1", porta, "127.0.0.21");
+        ASSERT_TRUE(Ate([&] {
+            return std::count_if(log.enviados.begin(), log.enviados.end(), [](auto& l) {
+                       return l == textos::kConectado + "127.0.0.21";
+                   }) > conectados;
+        }));
+    }
+    EXPECT_EQ(servidor.QuantidadeConexoes(), 2);
+    EXPECT_FALSE(log.Contem("Limite de"));
+    EXPECT_EQ(Recebe(mortos.back()), "$");
+    EXPECT_EQ(Recebe(mortos.back()).substr(0, 6), "01;01;");
+    outro.SetTerminalNumber("02");
+    outro.SendReleaseRequest();
+    EXPECT_EQ(Recebe(outro).substr(0, 6), "02;02;");
 }
 
 TEST_F(ServidorTest, ClosedDuringItsSecondGetsNoClockMessage) {
@@ -708,7 +756,8 @@ TEST_F(ServidorTest, AnUnregisteredFloodIsAnsweredInFullWithFewRowsAndACountInTh
         Ate([&] { return le(), respostas >= 1000u * (i + 1); }, 5000ms);
     }
     EXPECT_EQ(respostas, 10000u);
-    ASSERT_TRUE(Ate([&] { return arquivos.salvamentos == 1000; }));
+    ASSERT_TRUE(
+        Ate([&] { return arquivos.salvamentos == 1000 + int(TLimiteNaoCadastrados::kLinhas); }));
     int naoCadastrados = 0;
     auto& h = tabelas.cdsHistorico;
     for (h.First(); !h.Eof(); h.Next()) {
@@ -767,11 +816,22 @@ TEST_F(ServidorTest, AnAddressThatIsNotOursRefusesToStartAndSaysWhy) {
     legenda.clear();
     const std::string invalido = " n\xE3o \xE9 v\xE1lido: informe um endere\xE7o IP";
     const std::string ausente = " n\xE3o pertence a nenhum adaptador de rede deste computador";
+    // Addresses the system would let us bind, where no terminal can connect.
+    const std::string ninguem = ", onde nenhum terminal se conecta";
     const struct {
         std::string endereco, texto;
     } casos[] = {
-        {"127.0.0.256", invalido}, {"127.1", invalido}, {"portaria", invalido},
-        {"127.0.0.07", invalido},  {"::1", invalido},   {"192.0.2.123", ausente},
+        {"127.0.0.256", invalido},
+        {"127.1", invalido},
+        {"portaria", invalido},
+        {"127.0.0.07", invalido},
+        {"::1", invalido},
+        {"192.0.2.123", ausente},
+        {"127.255.255.255", " \xE9 o endere\xE7o de broadcast da rede 127.0.0.0/8" + ninguem},
+        {"127.0.0.0", " \xE9 o endere\xE7o da pr\xF3pria rede 127.0.0.0/8" + ninguem},
+        {"255.255.255.255", " \xE9 o endere\xE7o de broadcast" + ninguem},
+        {"224.0.0.1", " \xE9 um endere\xE7o de multicast" + ninguem},
+        {"240.0.0.1", " \xE9 um endere\xE7o reservado" + ninguem},
     };
     for (const auto& c : casos) {
         SCOPED_TRACE(c.endereco);
