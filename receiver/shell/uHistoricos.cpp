@@ -16,8 +16,11 @@
 #include <QStandardPaths>
 #include <QTableView>
 #include <QTableWidget>
+#include <QThread>
 #include <QVBoxLayout>
 #include <chrono>
+#include <memory>
+#include <utility>
 
 #include "common/AtomicFile.h"
 #include "common/Exception.h"
@@ -271,6 +274,12 @@ void TformHistoricos::AtualizaDias() {
     }
 }
 
+TformHistoricos::~TformHistoricos() {
+    if (!carga_) return;
+    carga_->wait();
+    delete carga_;
+}
+
 bool TformHistoricos::AbreDia(common::DateTime dia) {
     const auto it =
         std::find_if(dias_.begin(), dias_.end(), [&](const DiaArquivo& d) { return d.dia == dia; });
@@ -279,46 +288,112 @@ bool TformHistoricos::AbreDia(common::DateTime dia) {
         const QSignalBlocker bloqueio(lbDias_);
         lbDias_->setCurrentRow(static_cast<int>(it - dias_.begin()));
     }
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    struct Cursor {
-        ~Cursor() { QApplication::restoreOverrideCursor(); }
-    } cursor;
-    // Nothing of the day before may stay on screen beside a failure.
+    // Nothing of the day before may stay on screen beside the one being read, or a failure.
     modelo_->Define(nullptr, nullptr);
     mostradas_.clear();
     dia_ = {};
     diaAberto_ = dia;
-    std::string erro;
-    try {
-        dia_ = LeDiaHistorico(it->arquivo);
-    } catch (const common::Exception& e) {
-        erro = e.Message();
+    lbResumo_->setText(QStringLiteral("Carregando ") + TextoDia(dia) + QStringLiteral("..."));
+    if (carga_) {
+        proximo_ = it->arquivo;  // read when the one under way ends; its rows are not shown
+    } else {
+        Carrega(it->arquivo);
     }
+    return true;
+}
+
+// What the reading thread hands over: the day, and what showing it would cost the window's
+// thread at a million rows (tens of milliseconds) made ready with the filters as they were.
+struct DiaLido {
+    DiaHistorico dia;
+    std::string erro;
+    std::vector<int32_t> terminais;  // the day's terminal numbers, each once, in order
+    FiltroHistorico filtro;
+    std::vector<int> mostradas;
+    TotaisHistorico totais;
+};
+
+namespace {
+
+bool MesmoFiltro(const FiltroHistorico& a, const FiltroHistorico& b) {
+    return a.cracha == b.cracha && a.terminal == b.terminal && a.estado == b.estado;
+}
+
+}  // namespace
+
+void TformHistoricos::Carrega(const std::filesystem::path& arquivo) {
+    auto lido = std::make_shared<DiaLido>();
+    lido->filtro = FiltroAtual();
+    carga_ = QThread::create([arquivo, lido] {
+        try {
+            lido->dia = LeDiaHistorico(arquivo);
+        } catch (const common::Exception& e) {
+            lido->erro = e.Message();
+        } catch (const std::exception& e) {
+            lido->erro = e.what();
+        }
+        for (const LinhaHistorico& l : lido->dia.linhas) lido->terminais.push_back(l.terminal);
+        std::sort(lido->terminais.begin(), lido->terminais.end());
+        lido->terminais.erase(std::unique(lido->terminais.begin(), lido->terminais.end()),
+                              lido->terminais.end());
+        lido->mostradas = FiltraHistorico(lido->dia, lido->filtro);
+        lido->totais = Totaliza(lido->dia, lido->mostradas);
+    });
+    // Queued to this window's thread: the rows are taken over where the window lives.
+    connect(carga_, &QThread::finished, this, [this, lido] {
+        common::GuardEntryPoint([&] {
+            // Signalled just before its thread ends: that end is a moment away.
+            carga_->wait();
+            delete std::exchange(carga_, nullptr);
+            if (proximo_) {
+                const std::filesystem::path seguinte = *std::exchange(proximo_, std::nullopt);
+                Carrega(seguinte);
+                return;
+            }
+            Mostra(*lido);
+        });
+    });
+    carga_->start(QThread::LowPriority);
+}
+
+void TformHistoricos::Mostra(DiaLido& lido) {
+    dia_ = std::move(lido.dia);
     std::vector<std::pair<QString, QVariant>> terminais, estados;
-    std::vector<int32_t> numeros;
-    for (const LinhaHistorico& l : dia_.linhas) numeros.push_back(l.terminal);
-    std::sort(numeros.begin(), numeros.end());
-    numeros.erase(std::unique(numeros.begin(), numeros.end()), numeros.end());
-    for (int32_t n : numeros) {
+    for (int32_t n : lido.terminais) {
         terminais.emplace_back(ToQString(n == kSemTerminal ? "(nenhum)" : TextoTerminal(n)), n);
     }
     for (const std::string& e : dia_.estados) estados.emplace_back(ToQString(e), ToQString(e));
     Preenche(cbFiltroTerminal_, terminais);
     Preenche(cbFiltroEstado_, estados);
-    AplicaFiltros();
-    if (!erro.empty()) lbResumo_->setText(ToQString("Erro: " + erro));
-    return true;
+    // A filter the new day has no such value for is back at "all": then it is applied here.
+    if (MesmoFiltro(FiltroAtual(), lido.filtro)) {
+        mostradas_ = std::move(lido.mostradas);
+        totais_ = std::move(lido.totais);
+        MostraFiltradas();
+    } else {
+        AplicaFiltros();
+    }
+    if (!lido.erro.empty()) lbResumo_->setText(ToQString("Erro: " + lido.erro));
 }
 
-void TformHistoricos::AplicaFiltros() {
+FiltroHistorico TformHistoricos::FiltroAtual() const {
     FiltroHistorico f;
     f.cracha = FromQString(edFiltroComanda_->text());
     if (cbFiltroTerminal_->currentIndex() > 0)
         f.terminal = cbFiltroTerminal_->currentData().toInt();
     if (cbFiltroEstado_->currentIndex() > 0)
         f.estado = FromQString(cbFiltroEstado_->currentData().toString());
-    mostradas_ = FiltraHistorico(dia_, f);
+    return f;
+}
+
+void TformHistoricos::AplicaFiltros() {
+    if (carga_) return;  // the filters apply to the day once it has been read
+    mostradas_ = FiltraHistorico(dia_, FiltroAtual());
     totais_ = Totaliza(dia_, mostradas_);
+    MostraFiltradas();
+}
+
+void TformHistoricos::MostraFiltradas() {
     modelo_->Define(&dia_, &mostradas_);
     MostraTotais();
     std::error_code erro;

@@ -7,6 +7,8 @@
 #include <array>
 #include <filesystem>
 #include <functional>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "receiver/control/HistoricoDias.h"
@@ -18,6 +20,7 @@ class QListWidget;
 class QPushButton;
 class QTableView;
 class QTableWidget;
+class QThread;
 
 namespace lumora {
 
@@ -55,15 +58,23 @@ class TGraficoHoras : public QWidget {
     int primeiraHora_ = 0;
 };
 
+struct DiaLido;
+
 class TformHistoricos : public QWidget {
     Q_OBJECT
   public:
     explicit TformHistoricos(std::filesystem::path pastaPrograma, QWidget* parent = nullptr);
+    // Waits for a day still being read.
+    ~TformHistoricos() override;
 
     // The day files present, read again (the window's show does it too).
     void AtualizaDias();
     // Opens the day's file (read again when it is the one shown). False when there is none.
+    // The file is read on a thread of its own, so that a large or damaged one never holds up
+    // the terminals' replies; its rows appear when it has been read (Carregando).
     bool AbreDia(common::DateTime dia);
+    // Whether a day's file is being read.
+    bool Carregando() const { return carga_ != nullptr; }
     // The filters as the controls hold them, applied.
     void AplicaFiltros();
     // The shown rows and the totals to CSV files (the buttons ask for the file first).
@@ -80,6 +91,11 @@ class TformHistoricos : public QWidget {
     void showEvent(QShowEvent* event) override;
 
   private:
+    void Carrega(const std::filesystem::path& arquivo);
+    void Mostra(DiaLido& lido);
+    FiltroHistorico FiltroAtual() const;
+    // The rows in mostradas_ and their totals, on screen.
+    void MostraFiltradas();
     void MostraTotais();
     void Exporta(bool totais);
     QString Sugestao(const char* tipo) const;
@@ -90,6 +106,9 @@ class TformHistoricos : public QWidget {
     common::DateTime diaAberto_;
     std::vector<int> mostradas_;
     TotaisHistorico totais_;
+    // The read under way, and the file chosen meanwhile, read once it ends.
+    QThread* carga_ = nullptr;
+    std::optional<std::filesystem::path> proximo_;
 
     QListWidget* lbDias_ = nullptr;
     QLineEdit* edFiltroComanda_ = nullptr;

@@ -156,6 +156,7 @@ int main(int argc, char* argv[]) {
     TformHistoricos* historicos = principal.AbreHistoricos();
     historicos->AbreDia(
         common::DateTime::FromMs((common::Now().DayNumber() - 1) * common::DateTime::kMsPerDay));
+    while (historicos->Carregando()) Espera(50);
     Salva(historicos, saida + "/lumora-historicos.png");
 
     a.Close();

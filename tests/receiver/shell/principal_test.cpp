@@ -874,6 +874,11 @@ TEST_F(PrincipalTest, ThePastNightsWindowFiltersTotalsAndExportsADayWithoutWriti
                                                "b"));
     QTest::mouseClick(dias->viewport(), Qt::LeftButton, {},
                       dias->visualItemRect(dias->item(1)).center());
+    // Read off the program's thread: the window says so until the rows are there.
+    EXPECT_TRUE(janelaDias->Carregando());
+    EXPECT_TRUE(
+        janelaDias->findChild<QLabel*>("lbResumo")->text().startsWith("Carregando 16/03/2024"));
+    QTRY_VERIFY_WITH_TIMEOUT(!janelaDias->Carregando(), 5000);
     EXPECT_EQ(janelaDias->Mostradas().size(), 300u);
     EXPECT_EQ(janelaDias->findChild<TGraficoHoras*>("grafHoras")->Valores(), saidas);
 
