@@ -24,7 +24,7 @@ struct Conexao : IConexaoTerminal {
 // A receiver with its files in a fresh folder and terminal "01" registered.
 struct Receptor {
     explicit Receptor(const std::filesystem::path& p) : pasta(p) {
-        if (!arquivos.Inicia(common::Now())) std::exit(1);
+        if (!arquivos.Inicia(lumora::NoiteDe(common::Now()))) std::exit(1);
         t.cdsEquipamentos.Load({{std::string("01"), std::string("127.0.0.1")}});
     }
     ~Receptor() { std::filesystem::remove_all(pasta); }

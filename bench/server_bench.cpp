@@ -35,7 +35,7 @@ struct Silencio : ILogTrafego, IListaTerminais, IAvisosOperador {
 struct Receptor {
     Receptor(int cartoes, int registrados) : pasta(bench::TempFolder("lumora-bench-server")) {
         bench::WriteFile(pasta / "Comandas.xml", bench::CardList(cartoes));
-        arquivos.Inicia(common::Now());
+        arquivos.Inicia(NoiteDe(common::Now()));
         std::vector<common::Row> equip{{std::string("01"), std::string("127.0.0.1")},
                                        {std::string("02"), std::string("127.0.0.2")}};
         for (int i = 0; i < registrados; ++i) {

@@ -416,16 +416,17 @@ void TServidorTerminais::RelataNaoCadastrados(bool todas) {
     }
 }
 
-void TServidorTerminais::SockInfo(TSock* /*origem*/, TSocketInfo tipo, const std::string& texto) {
+void TServidorTerminais::SockInfo(TSock* origem, TSocketInfo tipo, const std::string& texto) {
     if (texto.find("Non-Blocking Incoming Data") != std::string::npos ||
         texto.find("Non-Blocking Outgoing Data") != std::string::npos) {
         return;
     }
-    if (tipo == siError) {
-        Falha("Info: " + texto);
-    } else {
-        log_.Enviados("Info: " + texto);
-    }
+    log_.Enviados("Info: " + texto);
+    if (tipo != siError) return;
+    // The journal has none of the log's lines around it that tell which gate it was.
+    std::string linha = "Info: " + texto;
+    if (origem && origem != sock_.get()) linha += " [" + origem->RemoteAddress() + "]";
+    log_.Destaca(linha);
 }
 
 void TServidorTerminais::Falha(const std::string& linha) {

@@ -21,7 +21,7 @@ inline std::filesystem::path SemeiaPasta(const std::filesystem::path& pasta,
     std::filesystem::create_directories(pasta);
     TabelasReceptor t;
     TArquivosReceptor arquivos(t, pasta);
-    if (!arquivos.Inicia(common::Now())) return {};
+    if (!arquivos.Inicia(NoiteDe(common::Now()))) return {};
     t.cdsComandas.Insert();
     t.cdsComandas.SetString(campo::kNumComanda, cartao);
     t.cdsComandas.Post();

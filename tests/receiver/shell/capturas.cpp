@@ -48,7 +48,7 @@ void Espera(int ms) {
 void Semeia(const std::filesystem::path& pasta) {
     TabelasReceptor t;
     TArquivosReceptor arquivos(t, pasta);
-    if (!arquivos.Inicia(common::Now())) throw std::runtime_error("cannot seed the folder");
+    if (!arquivos.Inicia(NoiteDe(common::Now()))) throw std::runtime_error("cannot seed the folder");
     for (const char* numero : {"1234", "4711", "5120", "88123", "900001"}) {
         t.cdsComandas.Insert();
         t.cdsComandas.SetString(campo::kNumComanda, numero);
@@ -69,7 +69,7 @@ void Semeia(const std::filesystem::path& pasta) {
     TabelasReceptor ontem;
     ontem.cdsHistorico.Open();
     const common::DateTime dia =
-        common::DateTime::FromMs((common::Now().DayNumber() - 1) * common::DateTime::kMsPerDay);
+        common::DateTime::FromMs(NoiteDe(common::Now()).Ms() - common::DateTime::kMsPerDay);
     uint32_t sorteio = 12345;
     for (int i = 0; i < 900; ++i) {
         sorteio = sorteio * 1103515245u + 12345u;
@@ -155,7 +155,7 @@ int main(int argc, char* argv[]) {
           saida + "/lumora-terminais.png");
     TformHistoricos* historicos = principal.AbreHistoricos();
     historicos->AbreDia(
-        common::DateTime::FromMs((common::Now().DayNumber() - 1) * common::DateTime::kMsPerDay));
+        common::DateTime::FromMs(NoiteDe(common::Now()).Ms() - common::DateTime::kMsPerDay));
     while (historicos->Carregando()) Espera(50);
     Salva(historicos, saida + "/lumora-historicos.png");
 

@@ -309,7 +309,7 @@ TEST_F(HostilTest, RandomBytesFromManyPeersLeaveItUpAndItsFilesReadable) {
     EXPECT_EQ(status, 0) << Le(pasta / "stderr.txt").substr(0, 2000);
     TabelasReceptor t;
     TArquivosReceptor arquivos(t, pasta);
-    ASSERT_TRUE(arquivos.Inicia(common::Now()));
+    ASSERT_TRUE(arquivos.Inicia(NoiteDe(common::Now())));
     EXPECT_EQ(t.cdsEquipamentos.RecordCount(), 1);
     EXPECT_EQ(t.cdsComandas.RecordCount(), 1);
     EXPECT_GT(t.cdsHistorico.RecordCount(), 0);

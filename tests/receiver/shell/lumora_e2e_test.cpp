@@ -11,13 +11,16 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <thread>
 #include <tuple>
 #include <vector>
 
 #include "TerminalSim.h"
+#include "common/Text1252.h"
 #include "receiver/control/HistoricoDias.h"
+#include "receiver/control/LimiteNaoCadastrados.h"
 #include "tests/receiver/shell/PastaReceptor.h"
 #include "tests/support/PortaLivre.h"
 #include "tests/support/Processo.h"
@@ -97,12 +100,24 @@ TEST_F(ProgramaTest, ServesATerminalHeadlessAndSavesEverythingOnSigterm) {
     terminal.SendCardRead("0000000000001234");
     EXPECT_EQ(ProximoCodigo(terminal), "20");
     terminal.SendTurnstileResult("G");
-    // Not on the list: refused. That row reaches the file only with the close.
+    // Not on the list: refused.
     terminal.SendCardRead("0000000000007777");
     EXPECT_EQ(ProximoCodigo(terminal), "03");
+    // A number nobody registered, past its rows' limit: counted, and at the stop the count
+    // reaches the journal, not only the traffic log nobody sees here.
+    terminal.SetTerminalNumber("07");
+    for (size_t i = 0; i < lumora::TLimiteNaoCadastrados::kLinhas + 10; ++i) {
+        terminal.SendReleaseRequest();
+        EXPECT_EQ(ProximoCodigo(terminal), "03");
+    }
 
     ASSERT_TRUE(programa.Sinal(SIGTERM));
     EXPECT_EQ(programa.Termino(20s), 0) << Le(pasta / "stderr.txt");
+    EXPECT_NE(Le(pasta / "stderr.txt")
+                  .find("Lumora: " + common::Cp1252ToUtf8(
+                                         lumora::TextoContagemNaoCadastrados(10, "127.0.0.5"))),
+              std::string::npos)
+        << Le(pasta / "stderr.txt");
     // Communication was stopped: the terminal's connection is closed.
     EXPECT_FALSE(terminal.WaitMessage(2s).has_value());
     EXPECT_TRUE(terminal.PeerClosed());
@@ -124,6 +139,46 @@ TEST_F(ProgramaTest, ServesATerminalHeadlessAndSavesEverythingOnSigterm) {
         if (e.path() == pasta / ".Lumora.lock") continue;
         EXPECT_NE(e.path().filename().string().front(), '.') << e.path();
     }
+}
+
+// Every row is in the file before the next message is handled, whatever made it: a refusal and
+// a message from an unregistered number as much as a turnstile result. A kill loses none.
+TEST_F(ProgramaTest, EveryRowIsInTheFileAtOnceAndAKillLosesNone) {
+    Semeia();
+    std::ofstream(pasta / "Config.ini")
+        << "[CONFIGS]\nInicio_Automatico=1\nLista_Branca=1\nLista_Negra=0\n";
+    const uint16_t porta = PortaLivre();
+    Inicia(porta);
+    termsim::SimTerminal terminal("01");
+    ASSERT_EQ(lumora::teste::ConectaQuandoAbrir(terminal, porta,
+                                                [&] { return Le(pasta / "stderr.txt"); }),
+              "");
+    EXPECT_EQ(ProximoCodigo(terminal), "$");
+    EXPECT_EQ(ProximoCodigo(terminal), "01");
+    for (int i = 0; i < 5; ++i) {
+        terminal.SendCardRead("000000000000777" + std::to_string(i));
+        EXPECT_EQ(ProximoCodigo(terminal), "03");
+    }
+    terminal.SetTerminalNumber("07");
+    terminal.SendReleaseRequest();
+    EXPECT_EQ(ProximoCodigo(terminal), "03");
+    // A reply goes out before its row is written; the next message is handled only after.
+    terminal.SetTerminalNumber("01");
+    terminal.SendReleaseRequest();
+    EXPECT_EQ(ProximoCodigo(terminal), "02");
+    // No turnstile result, no close: the rows are in the file.
+    const auto Contagem = [&] {
+        std::map<std::string, int> n;
+        for (const auto& l : lumora::LeDiaHistorico(historico).linhas)
+            ++n[lumora::LeDiaHistorico(historico).estados[l.estado]];
+        return n;
+    };
+    const std::map<std::string, int> esperado = {{"Bloqueado", 5},
+                                                 {"Equip. N\xE3o Cadastrad", 1}};
+    EXPECT_EQ(Contagem(), esperado) << Le(historico);
+    ASSERT_TRUE(programa.Sinal(SIGKILL));
+    programa.Termino(10s);
+    EXPECT_EQ(Contagem(), esperado);
 }
 
 // On a desktop (a virtual one here) the failure box waits for the operator; SIGTERM closes it
