@@ -534,7 +534,8 @@ void EscreveEquipamentos(const fs::path& pasta, int terminais) {
 }
 
 fs::path ArquivoHistorico(const fs::path& pasta) {
-    return pasta / "Historicos" / ("Historico_" + lumora::NoiteDe(common::Now()).Format("yyyymmdd") + ".xml");
+    return pasta / "Historicos" /
+           ("Historico_" + lumora::NoiteDe(common::Now()).Format("yyyymmdd") + ".xml");
 }
 
 // A day's history as the receiver itself saves it: rows from midnight until now, oldest

@@ -33,6 +33,12 @@ std::string AddressText(in_addr address);
 // The address `steps` after `first`, for terminals that each want their own peer address;
 // throws when it would leave 127.0.0.0/8.
 std::string NthLoopbackAddress(const std::string& first, unsigned steps);
+// Where a terminal may connect from and to: loopback always; any other dotted quad only while
+// the calling thread is in a network namespace that is not the machine's own (a test's, with
+// veth links between namespaces), where nothing real can be reached.
+in_addr TerminalAddress(const std::string& text);
+// Whether the calling thread's network namespace is known not to be the machine's.
+bool InPrivateNetwork();
 
 // One frame from the receiver with the moment the read that completed it returned.
 struct Inbound {

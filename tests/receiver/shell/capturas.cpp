@@ -48,7 +48,8 @@ void Espera(int ms) {
 void Semeia(const std::filesystem::path& pasta) {
     TabelasReceptor t;
     TArquivosReceptor arquivos(t, pasta);
-    if (!arquivos.Inicia(NoiteDe(common::Now()))) throw std::runtime_error("cannot seed the folder");
+    if (!arquivos.Inicia(NoiteDe(common::Now())))
+        throw std::runtime_error("cannot seed the folder");
     for (const char* numero : {"1234", "4711", "5120", "88123", "900001"}) {
         t.cdsComandas.Insert();
         t.cdsComandas.SetString(campo::kNumComanda, numero);

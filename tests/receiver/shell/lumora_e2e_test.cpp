@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -24,6 +25,7 @@
 #include "tests/receiver/shell/PastaReceptor.h"
 #include "tests/support/PortaLivre.h"
 #include "tests/support/Processo.h"
+#include "tests/support/RedePrivada.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -54,10 +56,16 @@ class ProgramaTest : public ::testing::Test {
         ASSERT_FALSE(historico.empty());
     }
 
+    // `antes`: a program that runs the receiver (faketime, nsenter) and its options.
     void Inicia(uint16_t porta, std::vector<std::string> ambiente = {},
-                const char* erros = "stderr.txt") {
+                const char* erros = "stderr.txt", std::vector<std::string> antes = {}) {
         lumora::teste::Execucao e;
         e.executavel = (pasta / "Lumora").string();
+        if (!antes.empty()) {
+            e.argumentos.assign(antes.begin() + 1, antes.end());
+            e.argumentos.push_back(e.executavel);
+            e.executavel = antes.front();
+        }
         e.ambiente = {"XDG_RUNTIME_DIR=" + (pasta / "run").string(), "QT_QPA_PLATFORM=offscreen",
                       "LUMORA_PORTA_TCP=" + std::to_string(porta)};
         e.ambiente.insert(e.ambiente.end(), ambiente.begin(), ambiente.end());
@@ -114,8 +122,8 @@ TEST_F(ProgramaTest, ServesATerminalHeadlessAndSavesEverythingOnSigterm) {
     ASSERT_TRUE(programa.Sinal(SIGTERM));
     EXPECT_EQ(programa.Termino(20s), 0) << Le(pasta / "stderr.txt");
     EXPECT_NE(Le(pasta / "stderr.txt")
-                  .find("Lumora: " + common::Cp1252ToUtf8(
-                                         lumora::TextoContagemNaoCadastrados(10, "127.0.0.5"))),
+                  .find("Lumora: " +
+                        common::Cp1252ToUtf8(lumora::TextoContagemNaoCadastrados(10, "127.0.0.5"))),
               std::string::npos)
         << Le(pasta / "stderr.txt");
     // Communication was stopped: the terminal's connection is closed.
@@ -173,12 +181,144 @@ TEST_F(ProgramaTest, EveryRowIsInTheFileAtOnceAndAKillLosesNone) {
             ++n[lumora::LeDiaHistorico(historico).estados[l.estado]];
         return n;
     };
-    const std::map<std::string, int> esperado = {{"Bloqueado", 5},
-                                                 {"Equip. N\xE3o Cadastrad", 1}};
+    const std::map<std::string, int> esperado = {{"Bloqueado", 5}, {"Equip. N\xE3o Cadastrad", 1}};
     EXPECT_EQ(Contagem(), esperado) << Le(historico);
     ASSERT_TRUE(programa.Sinal(SIGKILL));
     programa.Termino(10s);
     EXPECT_EQ(Contagem(), esperado);
+}
+
+// Left running across the cut hour (its clock set by faketime), the receiver begins the next
+// night's file: each row in the file of its night.
+TEST_F(ProgramaTest, RunningAcrossTheCutHourBeginsTheNextNightsFile) {
+    // Debian's faketime: its library sets the wall clock of the program it is loaded into.
+    const char* kFaketime = "/usr/lib/x86_64-linux-gnu/faketime/libfaketimeMT.so.1";
+    if (!fs::exists(kFaketime)) GTEST_SKIP() << "no faketime (Debian's faketime)";
+    Semeia();
+    std::ofstream(pasta / "Config.ini") << "[CONFIGS]\nInicio_Automatico=1\nLista_Branca=1\n"
+                                           "Lista_Negra=0\nHora_Corte_Historico=12\n";
+    const uint16_t porta = PortaLivre();
+    const auto inicio = std::chrono::steady_clock::now();
+    const std::string asan = std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "";
+    // The receiver's timers follow the real monotonic clock; only the wall clock is set.
+    Inicia(porta,
+           {std::string("LD_PRELOAD=") + kFaketime, "FAKETIME=@2026-12-11 11:59:45",
+            "FAKETIME_DONT_FAKE_MONOTONIC=1",
+            "ASAN_OPTIONS=" + asan + (asan.empty() ? "" : ":") + "verify_asan_link_order=0"});
+    termsim::SimTerminal terminal("01");
+    ASSERT_EQ(lumora::teste::ConectaQuandoAbrir(terminal, porta,
+                                                [&] { return Le(pasta / "stderr.txt"); }),
+              "");
+    EXPECT_EQ(ProximoCodigo(terminal), "$");
+    EXPECT_EQ(ProximoCodigo(terminal), "01");
+    terminal.SendCardRead("0000000000007771");
+    EXPECT_EQ(ProximoCodigo(terminal), "03");
+    ASSERT_LT(std::chrono::steady_clock::now() - inicio, 14s) << "too slow to see the cut";
+    // Past 12:00 on the receiver's clock, and its one-second check.
+    std::this_thread::sleep_until(inicio + 17s);
+    terminal.SendCardRead("0000000000007772");
+    EXPECT_EQ(ProximoCodigo(terminal), "03");
+    ASSERT_TRUE(programa.Sinal(SIGTERM));
+    EXPECT_EQ(programa.Termino(20s), 0) << Le(pasta / "stderr.txt");
+
+    const auto Cartoes = [&](const char* dia) {
+        std::vector<std::string> c;
+        const auto d = lumora::LeDiaHistorico(pasta / "Historicos" / dia);
+        for (const auto& l : d.linhas) c.emplace_back(l.Cracha());
+        return c;
+    };
+    EXPECT_EQ(Cartoes("Historico_20261210.xml"), std::vector<std::string>{"0000000000007771"});
+    EXPECT_EQ(Cartoes("Historico_20261211.xml"), std::vector<std::string>{"0000000000007772"});
+}
+
+namespace {
+
+// Connections established to the port, as the system of the receiver's network sees them.
+int Estabelecidas(pid_t programa, uint16_t porta) {
+    std::ifstream tcp("/proc/" + std::to_string(programa) + "/net/tcp");
+    std::string linha;
+    std::getline(tcp, linha);  // the heading
+    int n = 0;
+    char local[64], remoto[64], estado[8];
+    while (std::getline(tcp, linha)) {
+        if (std::sscanf(linha.c_str(), "%*d: %63s %63s %7s", local, remoto, estado) != 3) continue;
+        const std::string l = local;
+        if (std::stoul(l.substr(l.find(':') + 1), nullptr, 16) == porta &&
+            std::string(estado) == "01")
+            ++n;
+    }
+    return n;
+}
+
+}  // namespace
+
+// Two gates on links of their own to the receiver's PC (private network namespaces): one loses
+// its link (power, cable) without a word; its connection is dropped within 30 s and its slot
+// freed, while the other, silent all along on a live link, stays and is answered.
+TEST_F(ProgramaTest, AGateThatVanishesIsDroppedWithinThirtySecondsAndAnIdleOneStays) {
+    lumora::teste::OutraRede receptor, portoes;
+    if (!receptor.Pronta() || !portoes.Pronta() || !fs::exists("/usr/bin/nsenter"))
+        GTEST_SKIP() << "needs root, iproute2 and nsenter for private network namespaces";
+    for (const std::string n : {"0", "1"}) {
+        ASSERT_EQ(receptor.Executa("ip link add va" + n + " type veth peer name vb" + n +
+                                   " netns " + portoes.Id() + " && ip addr add 10.77." + n +
+                                   ".1/24 dev va" + n + " && ip link set va" + n + " up"),
+                  0);
+        ASSERT_EQ(portoes.Executa("ip addr add 10.77." + n + ".2/24 dev vb" + n +
+                                  " && ip link set vb" + n + " up"),
+                  0);
+    }
+    ASSERT_FALSE(
+        lumora::teste::SemeiaPasta(pasta, "1234", {{"01", "10.77.0.2"}, {"02", "10.77.1.2"}})
+            .empty());
+    std::ofstream(pasta / "Config.ini") << "[CONFIGS]\nInicio_Automatico=1\n";
+    const uint16_t porta = PortaLivre();
+    Inicia(porta, {}, "stderr.txt", {"/usr/bin/nsenter", "--net=" + receptor.Caminho()});
+
+    termsim::SimTerminal cai("01"), fica("02");
+    std::string falha;
+    ASSERT_TRUE(portoes.Dentro([&] {
+        const auto saida = [&] { return Le(pasta / "stderr.txt"); };
+        falha = lumora::teste::ConectaQuandoAbrir(cai, porta, saida, 15s, "10.77.0.1", "10.77.0.2");
+        if (falha.empty())
+            falha =
+                lumora::teste::ConectaQuandoAbrir(fica, porta, saida, 5s, "10.77.1.1", "10.77.1.2");
+    }));
+    if (falha.find("is not a loopback address") != std::string::npos)
+        GTEST_SKIP() << "this system hides whether a namespace is the machine's: " << falha;
+    ASSERT_EQ(falha, "");
+    for (auto* t : {&cai, &fica}) {
+        EXPECT_EQ(ProximoCodigo(*t), "$");
+        ProximoCodigo(*t);  // clock
+    }
+    const auto quieto = std::chrono::steady_clock::now();
+    ASSERT_EQ(Estabelecidas(programa.Pid(), porta), 2);
+
+    // The first gate's link goes down: no close, no reset, nothing reaches the receiver.
+    ASSERT_EQ(portoes.Executa("ip link set vb0 down"), 0);
+    const auto puxado = std::chrono::steady_clock::now();
+    const auto Caiu = [&] {
+        const std::string e = Le(pasta / "stderr.txt");
+        return e.find("WSAETIMEDOUT) [10.77.0.2]") != std::string::npos;
+    };
+    while (!Caiu() && std::chrono::steady_clock::now() - puxado < 40s)
+        std::this_thread::sleep_for(100ms);
+    const auto ate = std::chrono::steady_clock::now() - puxado;
+    ASSERT_TRUE(Caiu()) << Le(pasta / "stderr.txt");
+    RecordProperty(
+        "ms_until_dropped",
+        static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(ate).count()));
+    EXPECT_LE(ate, 30s) << std::chrono::duration_cast<std::chrono::seconds>(ate).count() << " s";
+    EXPECT_EQ(Estabelecidas(programa.Pid(), porta), 1);
+
+    // The other sent nothing for twice the time a dead one is given, and is still served.
+    std::this_thread::sleep_until(quieto + 45s);
+    EXPECT_FALSE(fica.PeerClosed());
+    fica.SendReleaseRequest();
+    EXPECT_EQ(ProximoCodigo(fica), "02");
+    EXPECT_EQ(Estabelecidas(programa.Pid(), porta), 1);
+    ASSERT_TRUE(programa.Sinal(SIGTERM));
+    EXPECT_EQ(programa.Termino(20s), 0) << Le(pasta / "stderr.txt");
 }
 
 // On a desktop (a virtual one here) the failure box waits for the operator; SIGTERM closes it
