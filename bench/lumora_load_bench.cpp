@@ -46,6 +46,7 @@
 #include "TerminalSim.h"
 #include "common/Convert.h"
 #include "common/DateTime.h"
+#include "receiver/control/ArquivosReceptor.h"
 #include "receiver/control/Tabelas.h"
 #include "receiver/control/TableFile.h"
 #include "tests/support/PortaLivre.h"
