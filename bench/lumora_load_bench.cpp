@@ -75,6 +75,8 @@ struct Opcoes {
     bool cenariosDados = false;
     int terminais = 256;
     int cartoes = 100000;
+    // Percent of the card reads with a card the list does not hold (refused, a row each).
+    int recusadas = 0;
     int linhasHistorico = 50000;
     seconds duracao{20};
     milliseconds intervalo{2000};
@@ -120,6 +122,8 @@ void Uso(FILE* saida) {
         "                         it must be on a disk for the write figures)\n"
         "  --seed N               seed of the random moments and cards\n"
         "  --keep                 keep the temporary program folders\n"
+        "  --refused P            P %% of the card reads with a card not on the list\n"
+        "                         (refused: a history row each, no turnstile result)\n"
         "  --cashier S            the venue's program saves the card list again every S\n"
         "                         seconds during the load, one card more each time, to a\n"
         "                         new file renamed over the old (as at an exit whose\n"
@@ -186,6 +190,9 @@ Opcoes LeOpcoes(int argc, char** argv) {
             o.duracaoSozinho = 3s;
         } else if (a == "--keep") {
             o.manter = true;
+        } else if (a == "--refused") {
+            o.recusadas = static_cast<int>(numero(i, a));
+            if (o.recusadas > 100) throw Falha("--refused is a percentage, 0 to 100");
         } else if (a == "--cashier") {
             o.caixa = seconds(numero(i, a));
         } else if (a == "--hidden") {
@@ -1108,7 +1115,12 @@ int main(int argc, char** argv) {
         std::mt19937_64 sorteio(o.semente);
         std::vector<std::string> cartoes;
         std::uniform_int_distribution<int> qual(0, o.cartoes - 1);
-        for (int i = 0; i < 4096; ++i) cartoes.push_back(common::IntToStrMin(qual(sorteio), 16));
+        for (int i = 0; i < 4096; ++i) {
+            // Numbers past the list's are on no list: refused in white-list mode.
+            const bool recusada = i * 100 < o.recusadas * 4096;
+            cartoes.push_back(common::IntToStrMin(recusada ? o.cartoes + i : qual(sorteio), 16));
+        }
+        std::shuffle(cartoes.begin(), cartoes.end(), sorteio);
 
         std::printf("Lumora under venue load: %s\n", o.lumora.c_str());
         std::printf(

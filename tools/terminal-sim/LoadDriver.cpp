@@ -193,7 +193,9 @@ class Driver {
         ++(reply.kind == ReplyKind::HandIn ? summary_.handIns : summary_.refusals);
         lastReply_ = std::max(lastReply_, frame.at);
 
-        if (answersCard) {
+        // A refused card never reaches the turnstile: a terminal reports a result only for a
+        // card it took in.
+        if (answersCard && reply.kind == ReplyKind::HandIn) {
             if (!Send(slot, BuildTurnstileResult(slot.number, config_.outcome))) return;
             if (config_.resultGetsReply) {
                 slot.state = State::AwaitResult;
