@@ -571,10 +571,17 @@ void EscreveHistorico(const fs::path& pasta, int linhas, int cartoes, std::mt199
     lumora::SaveTableToFile(t.cdsHistorico, arquivo.string());
 }
 
+// Every night's file: a run across the cut hour leaves its rows in two.
 long LinhasHistorico(const fs::path& pasta) {
-    lumora::TabelasReceptor t;
-    lumora::LoadTableFromFile(t.cdsHistorico, ArquivoHistorico(pasta).string());
-    return t.cdsHistorico.RecordCount();
+    long linhas = 0;
+    for (const auto& e : fs::directory_iterator(pasta / "Historicos")) {
+        const std::string nome = e.path().filename().string();
+        if (nome.rfind("Historico_", 0) != 0 || e.path().extension() != ".xml") continue;
+        lumora::TabelasReceptor t;
+        lumora::LoadTableFromFile(t.cdsHistorico, e.path().string());
+        linhas += t.cdsHistorico.RecordCount();
+    }
+    return linhas;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -1042,6 +1049,8 @@ void Imprime(const Cenario& c, const Medida& l, const Medida& p) {
           static_cast<double>(p.s.unexpected), "%.0f", "0", false);
     Linha("cycles (turnstile results)", static_cast<double>(l.s.cycles),
           static_cast<double>(p.s.cycles), "%.0f", "", false);
+    Linha("  of them refused (%)", 100.0 * l.s.refusals / std::max<long>(l.s.replies, 1),
+          100.0 * p.s.refusals / std::max<long>(p.s.replies, 1), "%.1f", "", false);
     Linha("CPU per cycle (ms)", l.cpuPorCiclo, p.cpuPorCiclo, "%.4f",
           saturacao ? "" : "ratio <= 1.5");
     const auto porCpu = [](const Medida& m) {

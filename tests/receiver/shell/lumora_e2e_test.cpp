@@ -194,17 +194,18 @@ TEST_F(ProgramaTest, RunningAcrossTheCutHourBeginsTheNextNightsFile) {
     // Debian's faketime: its library sets the wall clock of the program it is loaded into.
     const char* kFaketime = "/usr/lib/x86_64-linux-gnu/faketime/libfaketimeMT.so.1";
     if (!fs::exists(kFaketime)) GTEST_SKIP() << "no faketime (Debian's faketime)";
+#ifdef __SANITIZE_ADDRESS__
+    // A preloaded library ahead of the sanitizer's runtime is what the sanitizer refuses.
+    GTEST_SKIP() << "faketime's preloaded library does not go with the address sanitizer";
+#endif
     Semeia();
     std::ofstream(pasta / "Config.ini") << "[CONFIGS]\nInicio_Automatico=1\nLista_Branca=1\n"
                                            "Lista_Negra=0\nHora_Corte_Historico=12\n";
     const uint16_t porta = PortaLivre();
     const auto inicio = std::chrono::steady_clock::now();
-    const std::string asan = std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "";
     // The receiver's timers follow the real monotonic clock; only the wall clock is set.
-    Inicia(porta,
-           {std::string("LD_PRELOAD=") + kFaketime, "FAKETIME=@2026-12-11 11:59:45",
-            "FAKETIME_DONT_FAKE_MONOTONIC=1",
-            "ASAN_OPTIONS=" + asan + (asan.empty() ? "" : ":") + "verify_asan_link_order=0"});
+    Inicia(porta, {std::string("LD_PRELOAD=") + kFaketime, "FAKETIME=@2026-12-11 11:59:45",
+                   "FAKETIME_DONT_FAKE_MONOTONIC=1"});
     termsim::SimTerminal terminal("01");
     ASSERT_EQ(lumora::teste::ConectaQuandoAbrir(terminal, porta,
                                                 [&] { return Le(pasta / "stderr.txt"); }),
