@@ -75,6 +75,23 @@ class ProgramaTest : public ::testing::Test {
         ASSERT_EQ(programa.Inicia(e), "");
     }
 
+    // A seeded folder, the receiver started with the `config` lines under [CONFIGS] (the white
+    // list and automatic start already there), and `terminal` as 01, connected and greeted.
+    void IniciaComTerminal(termsim::SimTerminal& terminal, const std::string& config = "",
+                           std::vector<std::string> ambiente = {}) {
+        Semeia();
+        std::ofstream(pasta / "Config.ini")
+            << "[CONFIGS]\nInicio_Automatico=1\nLista_Branca=1\nLista_Negra=0\n"
+            << config;
+        const uint16_t porta = PortaLivre();
+        Inicia(porta, std::move(ambiente));
+        ASSERT_EQ(lumora::teste::ConectaQuandoAbrir(terminal, porta,
+                                                    [&] { return Le(pasta / "stderr.txt"); }),
+                  "");
+        EXPECT_EQ(ProximoCodigo(terminal), "$");
+        EXPECT_EQ(ProximoCodigo(terminal), "01");
+    }
+
     std::string ProximoCodigo(termsim::SimTerminal& t) {
         const auto m = t.WaitMessage(5s);
         if (!m) return "(nothing)";
@@ -152,17 +169,9 @@ TEST_F(ProgramaTest, ServesATerminalHeadlessAndSavesEverythingOnSigterm) {
 // Every row is in the file before the next message is handled, whatever made it: a refusal and
 // a message from an unregistered number as much as a turnstile result. A kill loses none.
 TEST_F(ProgramaTest, EveryRowIsInTheFileAtOnceAndAKillLosesNone) {
-    Semeia();
-    std::ofstream(pasta / "Config.ini")
-        << "[CONFIGS]\nInicio_Automatico=1\nLista_Branca=1\nLista_Negra=0\n";
-    const uint16_t porta = PortaLivre();
-    Inicia(porta);
     termsim::SimTerminal terminal("01");
-    ASSERT_EQ(lumora::teste::ConectaQuandoAbrir(terminal, porta,
-                                                [&] { return Le(pasta / "stderr.txt"); }),
-              "");
-    EXPECT_EQ(ProximoCodigo(terminal), "$");
-    EXPECT_EQ(ProximoCodigo(terminal), "01");
+    IniciaComTerminal(terminal);
+    if (HasFatalFailure()) return;
     for (int i = 0; i < 5; ++i) {
         terminal.SendCardRead("000000000000777" + std::to_string(i));
         EXPECT_EQ(ProximoCodigo(terminal), "03");
@@ -198,20 +207,13 @@ TEST_F(ProgramaTest, RunningAcrossTheCutHourBeginsTheNextNightsFile) {
     // A preloaded library ahead of the sanitizer's runtime is what the sanitizer refuses.
     GTEST_SKIP() << "faketime's preloaded library does not go with the address sanitizer";
 #endif
-    Semeia();
-    std::ofstream(pasta / "Config.ini") << "[CONFIGS]\nInicio_Automatico=1\nLista_Branca=1\n"
-                                           "Lista_Negra=0\nHora_Corte_Historico=12\n";
-    const uint16_t porta = PortaLivre();
     const auto inicio = std::chrono::steady_clock::now();
-    // The receiver's timers follow the real monotonic clock; only the wall clock is set.
-    Inicia(porta, {std::string("LD_PRELOAD=") + kFaketime, "FAKETIME=@2026-12-11 11:59:45",
-                   "FAKETIME_DONT_FAKE_MONOTONIC=1"});
     termsim::SimTerminal terminal("01");
-    ASSERT_EQ(lumora::teste::ConectaQuandoAbrir(terminal, porta,
-                                                [&] { return Le(pasta / "stderr.txt"); }),
-              "");
-    EXPECT_EQ(ProximoCodigo(terminal), "$");
-    EXPECT_EQ(ProximoCodigo(terminal), "01");
+    // The receiver's timers follow the real monotonic clock; only the wall clock is set.
+    IniciaComTerminal(terminal, "Hora_Corte_Historico=12\n",
+                      {std::string("LD_PRELOAD=") + kFaketime, "FAKETIME=@2026-12-11 11:59:45",
+                       "FAKETIME_DONT_FAKE_MONOTONIC=1"});
+    if (HasFatalFailure()) return;
     terminal.SendCardRead("0000000000007771");
     EXPECT_EQ(ProximoCodigo(terminal), "03");
     ASSERT_LT(std::chrono::steady_clock::now() - inicio, 14s) << "too slow to see the cut";
@@ -482,18 +484,10 @@ TEST_F(ProgramaTest, TellsTheServiceManagerReadyOnceListeningAliveAndStopping) {
 // The day's report from the command line, beside the receiver serving the same folder: the
 // totals the past-nights window counts, the rows as CSV, nothing written in the folder.
 TEST_F(ProgramaTest, ReportsTheDayBesideTheServingReceiverAndWritesNothingInItsFolder) {
-    Semeia();
-    std::ofstream(pasta / "Config.ini")
-        << "[CONFIGS]\nInicio_Automatico=1\nLista_Branca=1\nLista_Negra=0\n";
-    const uint16_t porta = PortaLivre();
-    Inicia(porta);
     termsim::SimTerminal terminal("01");
-    ASSERT_EQ(lumora::teste::ConectaQuandoAbrir(terminal, porta,
-                                                [&] { return Le(pasta / "stderr.txt"); }),
-              "");
-    EXPECT_EQ(ProximoCodigo(terminal), "$");
-    EXPECT_EQ(ProximoCodigo(terminal), "01");
-    // Two exits and a refusal; the refusal reaches the file with the second exit's save.
+    IniciaComTerminal(terminal);
+    if (HasFatalFailure()) return;
+    // Two exits and a refusal, each row in the file at once.
     for (const char* cartao : {"0000000000001234", "0000000000007777", "0000000000001234"}) {
         terminal.SendCardRead(cartao);
         if (ProximoCodigo(terminal) == "20") terminal.SendTurnstileResult("G");
