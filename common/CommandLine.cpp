@@ -13,10 +13,15 @@ CommandLineOptions ReadCommandLine(int& argc, char** argv, bool acceptsProgramFo
     for (int i = 1; i < argc; ++i) {
         const std::string_view a = argv[i];
         // "--name VALUE" or "--name=VALUE"; nothing when the value is missing altogether.
+        // The next word is the value unless it is an option itself: "--program-folder
+        // --help" lacks its folder rather than naming one "--help".
         const auto valor = [&](std::string_view nome) -> std::optional<std::string_view> {
             if (a != nome) return a.substr(nome.size() + 1);
-            if (i + 1 < argc) return argv[++i];
+            if (i + 1 < argc && !std::string_view(argv[i + 1]).starts_with("--")) return argv[++i];
             return std::nullopt;
+        };
+        const auto duas = [&](bool jaDada, std::string_view nome) {
+            if (jaDada && o.error.empty()) o.error = std::string(nome) + " is given twice";
         };
         const auto eh = [&](std::string_view nome) {
             return a == nome || (a.starts_with(nome) && a[nome.size()] == '=');
@@ -26,6 +31,7 @@ CommandLineOptions ReadCommandLine(int& argc, char** argv, bool acceptsProgramFo
         } else if (a == "--version") {
             o.version = true;
         } else if (acceptsProgramFolder && eh(kFolder)) {
+            duas(o.programFolder.has_value(), kFolder);
             const auto pasta = valor(kFolder);
             if (!pasta || pasta->empty()) {
                 o.error = "--program-folder needs a folder";
@@ -33,6 +39,7 @@ CommandLineOptions ReadCommandLine(int& argc, char** argv, bool acceptsProgramFo
                 o.programFolder = std::string(*pasta);
             }
         } else if (acceptsProgramFolder && eh(kListen)) {
+            duas(o.listenAddress.has_value(), kListen);
             // Empty is a value: every address, whatever Config.ini says.
             if (const auto endereco = valor(kListen)) {
                 o.listenAddress = std::string(*endereco);

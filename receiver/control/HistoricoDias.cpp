@@ -214,9 +214,15 @@ std::string TextoTerminal(int32_t terminal) {
 }
 
 std::string CampoCsv(std::string_view utf8) {
-    if (utf8.find_first_of(";\"\r\n") == std::string_view::npos) return std::string(utf8);
+    // Anyone who reaches the terminal port can send a card number; a spreadsheet runs a cell
+    // that begins like a formula. Such a field is kept as text by a leading apostrophe, which
+    // the spreadsheet shows as nothing.
+    const bool formula =
+        !utf8.empty() && std::string_view("=+-@\t\r").find(utf8.front()) != std::string_view::npos;
+    const std::string texto = formula ? "'" + std::string(utf8) : std::string(utf8);
+    if (texto.find_first_of(";\"\r\n") == std::string::npos) return texto;
     std::string s = "\"";
-    for (char c : utf8) {
+    for (char c : texto) {
         if (c == '"') s += '"';
         s += c;
     }
@@ -237,7 +243,7 @@ std::string CsvLinhas(const DiaHistorico& dia, const std::vector<int>& linhas) {
         s += ';';
         s += CampoCsv(Utf8(dia.Estado(l)));
         s += ';';
-        s += TextoTerminal(l.terminal);
+        s += CampoCsv(TextoTerminal(l.terminal));
         s += kFimLinha;
     }
     return s;

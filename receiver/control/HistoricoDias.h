@@ -82,7 +82,9 @@ TotaisHistorico Totaliza(const DiaHistorico& dia, const std::vector<int>& linhas
 
 // CSV for a spreadsheet on a Brazilian desktop: UTF-8 with a byte order mark (else it takes
 // the bytes for another code page), ";" between fields (the "," is the decimal comma there),
-// CRLF line ends, a header line, fields quoted when they hold ";", quotes or line breaks.
+// CRLF line ends, a header line, fields quoted when they hold ";", quotes or line breaks. A
+// field that begins with "=", "+", "-", "@", a tab or a CR gets an apostrophe in front, so that
+// no spreadsheet takes it for a formula.
 std::string CampoCsv(std::string_view utf8);
 std::string CsvLinhas(const DiaHistorico& dia, const std::vector<int>& linhas);
 std::string CsvTotais(const TotaisHistorico& totais);

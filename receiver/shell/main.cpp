@@ -21,7 +21,7 @@ namespace {
 
 constexpr const char* kAjuda =
     "Usage: Lumora [--program-folder DIR] [--listen-address ADDR] [Qt options]\n"
-    "       Lumora --report YYYY-MM-DD [--csv FILE] [--program-folder DIR]\n"
+    "       Lumora --report YYYY-MM-DD [--csv FILE [--overwrite]] [--program-folder DIR]\n"
     "The turnstile exit-gate receiver.\n"
     "\n"
     "  --program-folder DIR  keep Config.ini, Equip.xml, Comandas.xml and Historicos/ in DIR\n"
@@ -38,7 +38,9 @@ constexpr const char* kAjuda =
     "  --report YYYY-MM-DD   print that day's totals per state, terminal and hour from\n"
     "                        Historicos/ and end; reads only, beside a serving receiver\n"
     "  --csv FILE            with --report: also write the day's rows to FILE as CSV\n"
-    "                        (UTF-8 with BOM, \";\" separated, CRLF)\n"
+    "                        (UTF-8 with BOM, \";\" separated, CRLF); \"-\": the CSV alone\n"
+    "                        on standard output. Never a file of the program folder\n"
+    "  --overwrite           with --csv: FILE may exist already and is replaced\n"
     "  --help                show this text and end\n"
     "  --version             show the version and end\n"
     "\n"
@@ -47,8 +49,8 @@ constexpr const char* kAjuda =
     "  1  start-up refused, with one line on standard error saying why: the program\n"
     "     folder cannot be used, a damaged file was moved aside (the next start goes\n"
     "     on without it), or another receiver is running; with --report: the day's\n"
-    "     file is missing or damaged, or the CSV file cannot be written\n"
-    "  2  wrong command line\n";
+    "     file is missing or damaged, or the CSV file is refused or cannot be written\n"
+    "  2  wrong command line (an option unknown, given twice or without its value)\n";
 
 // How the program ends, for whoever started it: the service manager restarts on any but 0.
 enum Saida : int { kSaidaNormal = 0, kSaidaRecusada = 1, kSaidaLinhaComando = 2 };
@@ -79,9 +81,12 @@ int main(int argc, char* argv[]) {
     // Answered before the application object: without a display that would not even start.
     const lumora::OpcoesRelatorio relatorio = lumora::LeOpcoesRelatorio(argc, argv);
     const common::CommandLineOptions opcoes = common::ReadCommandLine(argc, argv, true);
-    if (!opcoes.error.empty() || !relatorio.erro.empty()) {
-        std::fprintf(stderr, "Lumora: %s\nTry 'Lumora --help'.\n",
-                     (opcoes.error.empty() ? relatorio.erro : opcoes.error).c_str());
+    std::string erroLinha = relatorio.erro.empty() ? opcoes.error : relatorio.erro;
+    // A report serves no terminal: an address for them there is a mistake, not a no-op.
+    if (erroLinha.empty() && relatorio.dia && opcoes.listenAddress)
+        erroLinha = "--listen-address does not go with --report";
+    if (!erroLinha.empty()) {
+        std::fprintf(stderr, "Lumora: %s\nTry 'Lumora --help'.\n", erroLinha.c_str());
         return kSaidaLinhaComando;
     }
     if (opcoes.help) {

@@ -60,6 +60,18 @@ TEST(CommandLine, TakesOwnOptionsOutAndLeavesTheRestForQt) {
         {{"--listen-address="}, true, false, false, nullptr, false, {}, ""},
         {{"--listen-address"}, true, false, false, nullptr, true, {}},
         {{"--listen-address", "10.0.0.1"}, false, false, false, nullptr, true, {"10.0.0.1"}},
+        // Each once; the next option is no value.
+        {{"--program-folder", "/a", "--program-folder=/b"}, true, false, false, "/b", true, {}},
+        {{"--listen-address=", "--listen-address", "10.0.0.1"},
+         true,
+         false,
+         false,
+         nullptr,
+         true,
+         {},
+         "10.0.0.1"},
+        {{"--program-folder", "--help"}, true, true, false, nullptr, true, {}},
+        {{"--listen-address", "--version"}, true, false, true, nullptr, true, {}},
     };
     for (const auto& c : casos) {
         std::vector<std::string> textos = {"Prog"};

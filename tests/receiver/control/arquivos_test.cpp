@@ -543,7 +543,10 @@ TEST_F(ArquivosTest, PastNightsAreReadOnlyAndFilteredAndTotalledAsCountedHere) {
 
 TEST_F(ArquivosTest, ExportedRowsAndTotalsComeBackThroughACsvParser) {
     ASSERT_TRUE(arquivos().Inicia(agora));
-    const std::vector<Registro> hoje = Noite(*DateTime::FromParts(2024, 3, 31, 18, 0, 0), 200);
+    std::vector<Registro> hoje = Noite(*DateTime::FromParts(2024, 3, 31, 18, 0, 0), 200);
+    // Card numbers anyone on the network can send, which a spreadsheet would run as formulas.
+    const std::string formulas[] = {"=1+2", "@SUM(1+1)", "+1", "-1", "\t=1", "\r=1"};
+    for (const std::string& f : formulas) hoje.push_back({hoje.back().quando, f, "Bloqueado", 1});
     PostaNoHistorico(tabelas, hoje);
     arquivos().Fecha();
     const DiaHistorico dia = LeDiaHistorico(arquivos().ArquivoHistorico());
@@ -557,10 +560,16 @@ TEST_F(ArquivosTest, ExportedRowsAndTotalsComeBackThroughACsvParser) {
     // Every source row comes back once, its texts as UTF-8.
     std::multiset<std::vector<std::string>> esperadas, lidas(linhas.begin() + 1, linhas.end());
     for (const Registro& r : hoje) {
-        esperadas.insert({r.quando.Format("dd/mm/yyyy hh:nn:ss"), common::Cp1252ToUtf8(r.cracha),
+        const bool formula =
+            std::find(std::begin(formulas), std::end(formulas), r.cracha) != std::end(formulas);
+        esperadas.insert({r.quando.Format("dd/mm/yyyy hh:nn:ss"),
+                          (formula ? "'" : "") + common::Cp1252ToUtf8(r.cracha),
                           common::Cp1252ToUtf8(r.estado), TextoTerminal(r.terminal)});
     }
     EXPECT_EQ(lidas, esperadas);
+    for (const char* neutro :
+         {";'=1+2;", ";'@SUM(1+1);", ";'+1;", ";'-1;", ";'\t=1;", ";\"'\r=1\";"})
+        EXPECT_NE(csv.find(neutro), std::string::npos) << neutro;
     EXPECT_TRUE(lidas.count({"", "", "", ""}) == 0);
     EXPECT_NE(csv.find("\"12\"\"3;4\""), std::string::npos);
     EXPECT_NE(csv.find("Crach\xC3\xA1 \xE2\x82\xAC"), std::string::npos);  // "á €"

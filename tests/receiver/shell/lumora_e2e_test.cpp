@@ -561,24 +561,59 @@ TEST_F(ProgramaTest, ReportsTheDayBesideTheServingReceiverAndWritesNothingInItsF
     EXPECT_EQ(csv, lumora::CsvLinhas(lido, todas));
     EXPECT_NE(csv.find(";0000000000007777;Bloqueado;01\r\n"), std::string::npos) << csv;
 
-    // A day without a file, a damaged day: 1 and one line; a day that is no date: 2.
+    // The CSV alone on standard output, for a pipe.
+    {
+        const auto [s, o, e] = relatorio({"--report", dia, "--csv", "-"});
+        EXPECT_EQ(s, 0) << e;
+        EXPECT_EQ(o, csv);
+        EXPECT_EQ(e, "");
+    }
+    // An existing file is replaced only when the line says so.
+    {
+        const auto [s, o, e] =
+            relatorio({"--report", dia, "--csv", (fora / "d.csv").string(), "--overwrite"});
+        EXPECT_EQ(s, 0) << e;
+        EXPECT_EQ(Le(fora / "d.csv"), csv);
+    }
+
+    // A day without a file, a damaged day, a CSV the report must not write: 1 and one line; a
+    // line the program does not understand: 2, and one line saying what.
     std::ofstream(pasta / "Historicos" / "Historico_20000102.xml") << "<DATAPACKET";
     const auto antesDanificado = retrato();
-    const std::pair<std::vector<std::string>, int> falhas[] = {
-        {{"--report", "2000-01-01", "--program-folder", pasta.string()}, 1},
-        {{"--report=2000-01-02", "--program-folder=" + pasta.string()}, 1},
-        {{"--report", "2000-02-30"}, 2},
-        {{"--csv", "x.csv"}, 2},
+    const struct {
+        std::vector<std::string> argumentos;
+        int status;
+        std::string diz;
+    } falhas[] = {
+        {{"--report", "2000-01-01", "--program-folder", pasta.string()}, 1, "no history for"},
+        {{"--report=2000-01-02", "--program-folder=" + pasta.string()}, 1, "cannot be read"},
+        {{"--report", dia, "--csv", historico.string()}, 1, "is in the program folder"},
+        {{"--report", dia, "--csv", (pasta / "Historicos" / ".." / "novo.csv").string()},
+         1,
+         "is in the program folder"},
+        {{"--report", dia, "--csv", (fora / "d.csv").string()}, 1, "exists already"},
+        {{"--report", "2000-02-30"}, 2, "2000-02-30 is not a day of the calendar"},
+        {{"--report", "5/12/2026"}, 2, "needs a day as YYYY-MM-DD"},
+        {{"--csv", "x.csv"}, 2, "--csv goes with --report"},
+        {{"--report", dia, "--report", dia}, 2, "--report is given twice"},
+        {{"--report", "--csv", "x.csv"}, 2, "--report needs a value"},
+        {{"--report", dia, "--csv"}, 2, "--csv needs a value"},
+        {{"--report", dia, "--overwrite"}, 2, "--overwrite goes with --csv"},
+        {{"--report", dia, "--listen-address", "127.0.0.1"}, 2, "does not go with --report"},
+        {{"--report", dia, "--program-folder", "/a", "--program-folder", "/b"},
+         2,
+         "--program-folder is given twice"},
     };
-    for (const auto& [argumentos, esperado] : falhas) {
-        const auto [s, o, e] = relatorio(argumentos);
-        EXPECT_EQ(s, esperado) << argumentos[0] << " " << argumentos[1] << ": " << e;
-        EXPECT_EQ(o, "");
+    for (const auto& f : falhas) {
+        const auto [s, o, e] = relatorio(f.argumentos);
+        const std::string linha = ::testing::PrintToString(f.argumentos);
+        EXPECT_EQ(s, f.status) << linha << ": " << e;
+        EXPECT_EQ(o, "") << linha;
         EXPECT_TRUE(e.starts_with("Lumora: ")) << e;
-        if (esperado == 1) {
-            EXPECT_EQ(std::count(e.begin(), e.end(), '\n'), 1) << e;
-        }
+        EXPECT_NE(e.find(f.diz), std::string::npos) << linha << ": " << e;
+        EXPECT_EQ(std::count(e.begin(), e.end(), '\n'), f.status == 1 ? 1 : 2) << e;
     }
+    EXPECT_EQ(Le(fora / "d.csv"), csv);
     EXPECT_EQ(retrato(), antesDanificado);
     fs::remove(pasta / "Historicos" / "Historico_20000102.xml");
     EXPECT_EQ(retrato(), antes);
