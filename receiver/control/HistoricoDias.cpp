@@ -10,6 +10,7 @@
 
 #include "common/Text1252.h"
 #include "receiver/control/DataPacket.h"
+#include "receiver/control/LeitorHistorico.h"
 #include "receiver/control/Tabelas.h"
 #include "receiver/control/TableFile.h"
 
@@ -44,14 +45,37 @@ std::optional<common::DateTime> DiaDoNome(const std::string& nome) {
 DiaHistorico LeUmaVez(const std::filesystem::path& arquivo) {
     DiaHistorico dia;
     dia.arquivo = arquivo;
-    {
-        // Only the history table is loaded; it never gets a file bound to it, so nothing can
-        // write back.
+    std::map<std::string, uint16_t, std::less<>> indices;
+    const auto Acrescenta = [&](const LinhaLida& lida) {
+        LinhaHistorico l;
+        if (lida.dataHora) l.ms = lida.dataHora->Ms();
+        if (lida.terminal) l.terminal = *lida.terminal;
+        l.tamanho = static_cast<uint8_t>(std::min(lida.cracha.size(), l.cracha.size()));
+        std::copy_n(lida.cracha.data(), l.tamanho, l.cracha.data());
+        auto it = indices.find(lida.estado);
+        if (it == indices.end()) {
+            it =
+                indices.emplace(std::string(lida.estado), static_cast<uint16_t>(dia.estados.size()))
+                    .first;
+            dia.estados.emplace_back(lida.estado);
+        }
+        l.estado = it->second;
+        dia.linhas.push_back(l);
+    };
+    // A row of the receiver's files is some 90 bytes: room for all at once, rather than the
+    // vector's doublings, which at a million rows would cost as much again for a moment.
+    std::error_code erro;
+    const auto tamanho = std::filesystem::file_size(arquivo, erro);
+    if (!erro) dia.linhas.reserve(static_cast<size_t>(tamanho / 90));
+    if (!PercorreLinhasHistorico(arquivo, Acrescenta)) {
+        // Another producer's file (UTF-8 text, a change log ...): the receiver's own reading,
+        // which knows them all. Only the history table is loaded; it never gets a file bound
+        // to it, so nothing can write back.
+        dia.linhas.clear();
+        dia.estados.clear();
+        indices.clear();
         TabelasReceptor tabelas;
         common::MemTable& t = tabelas.cdsHistorico;
-        // The receiver's own reading (LoadTableFromFile), with the file's bytes let go as soon
-        // as they are parsed: a busy night's file, its packet and its table at once would
-        // cost three times what the two last do.
         DataPacket pacote;
         {
             const std::string bytes = ReadWholeFile(arquivo.string());
@@ -63,29 +87,17 @@ DiaHistorico LeUmaVez(const std::filesystem::path& arquivo) {
         }
         LoadTableFromPacket(t, std::move(pacote));
         const int n = t.EntryCount();
-        dia.linhas.reserve(static_cast<size_t>(n));
-        std::map<std::string, uint16_t, std::less<>> indices;
         for (int i = 0; i < n; ++i) {
             const common::FieldValue dataHora = t.EntryValue(i, campo::kDataHora);
             const common::FieldValue terminal = t.EntryValue(i, campo::kTerminal);
             const common::FieldValue cracha = t.EntryValue(i, campo::kCracha);
-            const common::FieldValue estadoLido = t.EntryValue(i, campo::kEstado);
-            LinhaHistorico l;
-            if (const auto* v = std::get_if<common::DateTime>(&dataHora)) l.ms = v->Ms();
+            const common::FieldValue estado = t.EntryValue(i, campo::kEstado);
+            LinhaLida l;
+            if (const auto* v = std::get_if<common::DateTime>(&dataHora)) l.dataHora = *v;
             if (const auto* v = std::get_if<int32_t>(&terminal)) l.terminal = *v;
-            if (const auto* v = std::get_if<std::string>(&cracha)) {
-                l.tamanho = static_cast<uint8_t>(std::min(v->size(), l.cracha.size()));
-                std::copy_n(v->data(), l.tamanho, l.cracha.data());
-            }
-            const std::string* estado = std::get_if<std::string>(&estadoLido);
-            const std::string texto = estado ? *estado : std::string();
-            auto it = indices.find(texto);
-            if (it == indices.end()) {
-                it = indices.emplace(texto, static_cast<uint16_t>(dia.estados.size())).first;
-                dia.estados.push_back(texto);
-            }
-            l.estado = it->second;
-            dia.linhas.push_back(l);
+            if (const auto* v = std::get_if<std::string>(&cracha)) l.cracha = *v;
+            if (const auto* v = std::get_if<std::string>(&estado)) l.estado = *v;
+            Acrescenta(l);
         }
     }
     std::stable_sort(dia.linhas.begin(), dia.linhas.end(),

@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 #include <thread>
+#include <tuple>
 
 #include "common/Convert.h"
 #include "common/Exception.h"
@@ -16,6 +17,7 @@
 #include "receiver/control/ArquivosReceptor.h"
 #include "receiver/control/DataPacket.h"
 #include "receiver/control/HistoricoDias.h"
+#include "receiver/control/LeitorHistorico.h"
 #include "receiver/control/TableFile.h"
 
 using namespace lumora;
@@ -598,6 +600,95 @@ TEST_F(ArquivosTest, ExportedRowsAndTotalsComeBackThroughACsvParser) {
     ASSERT_EQ(horas.size(), 24u);
     EXPECT_EQ(horas.front(), "18:00");
     EXPECT_EQ(horas.back(), "17:00");
+}
+
+// The history read a row at a time gives what the receiver's whole-document reading gives,
+// for its own files and other producers' alike; what only the whole reading knows is left to it.
+TEST_F(ArquivosTest, RowByRowReadingGivesWhatTheWholeDocumentGives) {
+    ASSERT_TRUE(arquivos().Inicia(agora));
+    std::vector<Registro> noite = Noite(*DateTime::FromParts(2024, 3, 31, 18, 0, 0), 300);
+    noite.push_back({noite.back().quando, "=1+2 com espa\xE7o   ", "Liberado", 3});
+    PostaNoHistorico(tabelas, noite);
+    arquivos().Fecha();
+    const std::string daqui = Le(arquivos().ArquivoHistorico());
+    const std::string campos =
+        "<METADATA><FIELDS><FIELD attrname=\"DataHora\" fieldtype=\"dateTime\"/>"
+        "<FIELD attrname=\"Cracha\" fieldtype=\"string\" WIDTH=\"16\"/>"
+        "<FIELD attrname=\"Estado\" fieldtype=\"string\" WIDTH=\"20\"/>"
+        "<FIELD attrname=\"Terminal\" fieldtype=\"i4\"/></FIELDS><PARAMS/></METADATA>";
+    const struct {
+        const char* nome;
+        std::string bytes;
+        bool linhaALinha;  // false: only the whole reading takes it
+    } casos[] = {
+        {"the receiver's", daqui, true},
+        {"escapes, lenient numbers, a date alone, values past the widths",
+         kCabeca + campos +
+             "<ROWDATA><ROW DataHora=\"20240315T14:30:05123\" Cracha=\"00000000000123456789\" "
+             "Estado=\"Liberado\" Terminal=\"1\"/><ROW DataHora=\"20240316\" "
+             "Cracha=\"&lt;&amp;&#009;&#x41;&bogus;\" Estado=\"N\xE3o Girou\" Terminal=\"7x\"/>"
+             "<ROW DataHora=\"x\" Cracha=\"\" Estado=\"Equip. N\xE3o Cadastrado\" "
+             "Terminal=\"x7\"/><ROW/></ROWDATA></DATAPACKET>",
+         true},
+        {"another producer's layout",
+         "<?xml version='1.0'?>\n<!-- export -->\n<DATAPACKET Version='2.0'>\n"
+         "<METADATA><FIELDS><FIELD attrname='Operador' fieldtype='string' WIDTH='10'/>"
+         "<FIELD fieldtype='DateTime' attrname='DataHora'/><FIELD attrname='Terminal' "
+         "fieldtype='I4'/><FIELD attrname='Cracha' fieldtype='String' WIDTH='30'/>"
+         "<FIELD attrname='Estado' fieldtype='string' WIDTH='20'/></FIELDS>"
+         "<PARAMS LCID='1046'><PARAM Name='x' Value='y'/></PARAMS></METADATA>\n<ROWDATA>\n"
+         " <ROW Operador='ana' Terminal = '2' Cracha='a\"b' DataHora='20240330T01:10:00000' "
+         "Estado='Liberado'></ROW>\n <?pi x?>\n <ROW Cracha=\"x > y\" Estado=\"Bloqueado\"/>\n"
+         "</ROWDATA>\n</DATAPACKET>\n",
+         true},
+        {"UTF-8 text",
+         "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?><DATAPACKET Version=\"2.0\">" +
+             campos +
+             "<ROWDATA><ROW DataHora=\"20240330\" Cracha=\"Jo\xC3\xA3o\" "
+             "Estado=\"N\xC3\xA3o Girou\" Terminal=\"1\"/></ROWDATA></DATAPACKET>",
+         false},
+        {"a change log",
+         kCabeca + campos.substr(0, campos.find("<PARAMS/>")) +
+             "<PARAMS CHANGE_LOG=\"1 0 4\"/></METADATA><ROWDATA><ROW RowState=\"4\" "
+             "DataHora=\"20240330\" Cracha=\"1\" Estado=\"Liberado\" Terminal=\"1\"/>"
+             "</ROWDATA></DATAPACKET>",
+         false},
+    };
+    const fs::path arquivo = pasta / "outro.xml";
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.nome);
+        Escreve(arquivo, c.bytes);
+        std::vector<
+            std::tuple<std::optional<DateTime>, std::optional<int32_t>, std::string, std::string>>
+            lidas, inteiras;
+        const bool linhaALinha = PercorreLinhasHistorico(arquivo, [&](const LinhaLida& l) {
+            lidas.emplace_back(l.dataHora, l.terminal, std::string(l.cracha),
+                               std::string(l.estado));
+        });
+        EXPECT_EQ(linhaALinha, c.linhaALinha);
+        TabelasReceptor t;
+        LoadTableFromFile(t.cdsHistorico, arquivo.string());
+        for (int i = 0; i < t.cdsHistorico.EntryCount(); ++i) {
+            const auto v = [&](int campo) { return t.cdsHistorico.EntryValue(i, campo); };
+            const auto d = v(campo::kDataHora), n = v(campo::kTerminal), cr = v(campo::kCracha),
+                       e = v(campo::kEstado);
+            inteiras.emplace_back(
+                std::get_if<DateTime>(&d) ? std::optional(std::get<DateTime>(d)) : std::nullopt,
+                std::get_if<int32_t>(&n) ? std::optional(std::get<int32_t>(n)) : std::nullopt,
+                std::get_if<std::string>(&cr) ? std::get<std::string>(cr) : "",
+                std::get_if<std::string>(&e) ? std::get<std::string>(e) : "");
+        }
+        EXPECT_FALSE(inteiras.empty());
+        if (c.linhaALinha) EXPECT_EQ(lidas, inteiras);
+        // Either way the nights' views read what the receiver reads.
+        const DiaHistorico dia = LeDiaHistorico(arquivo);
+        EXPECT_EQ(dia.linhas.size(), inteiras.size());
+    }
+    // Cut short in an addition, or after its rows: not a whole packet.
+    for (const size_t corte : {daqui.size() - 5, daqui.size() - 30}) {
+        Escreve(arquivo, daqui.substr(0, corte));
+        EXPECT_THROW(PercorreLinhasHistorico(arquivo, [](const LinhaLida&) {}), EDataPacketError);
+    }
 }
 
 TEST_F(ArquivosTest, ADayFileCaughtHalfWrittenIsReadAgainAndADamagedOneRefused) {
