@@ -679,7 +679,9 @@ TEST_F(ArquivosTest, RowByRowReadingGivesWhatTheWholeDocumentGives) {
                 std::get_if<std::string>(&e) ? std::get<std::string>(e) : "");
         }
         EXPECT_FALSE(inteiras.empty());
-        if (c.linhaALinha) EXPECT_EQ(lidas, inteiras);
+        if (c.linhaALinha) {
+            EXPECT_EQ(lidas, inteiras);
+        }
         // Either way the nights' views read what the receiver reads.
         const DiaHistorico dia = LeDiaHistorico(arquivo);
         EXPECT_EQ(dia.linhas.size(), inteiras.size());
