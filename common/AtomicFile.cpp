@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "common/Exception.h"
@@ -105,6 +106,17 @@ std::string TempPrefix(const std::filesystem::path& target) {
 }  // namespace
 
 void ReplaceFileContents(const std::filesystem::path& path, const std::string& bytes) {
+    bool dado = false;
+    ReplaceFileContents(path, std::function<bool(std::string&)>([&](std::string& pedaco) {
+                            if (dado) return false;
+                            dado = true;
+                            pedaco = bytes;
+                            return true;
+                        }));
+}
+
+void ReplaceFileContents(const std::filesystem::path& path,
+                         const std::function<bool(std::string&)>& pieces) {
     // The venue may keep a file (or a folder) elsewhere behind a symbolic link: the link stays,
     // the file it names is replaced, with the temporary file beside it.
     const std::filesystem::path target = RealFile(path);
@@ -121,6 +133,12 @@ void ReplaceFileContents(const std::filesystem::path& path, const std::string& b
     if (fd < 0) {
         const int error = errno;
         if (existed && FolderRefusesFiles(error) && ::access(target.c_str(), W_OK) == 0) {
+            // The rare way out takes the whole contents at once.
+            std::string bytes, piece;
+            while (pieces(piece)) {
+                bytes += piece;
+                piece.clear();
+            }
             if (const int inPlace = RewriteInPlace(target, bytes); inPlace != 0)
                 Fail(path, inPlace);
             return;
@@ -140,14 +158,27 @@ void ReplaceFileContents(const std::filesystem::path& path, const std::string& b
         (void)::fchown(fd, old.st_uid, old.st_gid);
     if (::fchmod(fd, mode) != 0) abandon(errno);
 
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            abandon(errno);
+    std::string bytes;
+    try {
+        while (pieces(bytes)) {
+            size_t done = 0;
+            while (done < bytes.size()) {
+                const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+                if (n < 0) {
+                    if (errno == EINTR) continue;
+                    abandon(errno);
+                }
+                done += static_cast<size_t>(n);
+            }
+            bytes.clear();
         }
-        done += static_cast<size_t>(n);
+    } catch (const EFileError&) {
+        throw;
+    } catch (...) {
+        // What made the pieces failed: nothing of it is left behind, the old file stays.
+        ::close(fd);
+        ::unlink(tempName.c_str());
+        throw;
     }
     if (::fsync(fd) != 0) abandon(errno);
     if (::close(fd) != 0) {

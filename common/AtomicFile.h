@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace common {
@@ -16,6 +17,11 @@ namespace common {
 // create file "<path>". <reason>"; the old file is then untouched and no temporary file is
 // left behind. The temporary file is ".<name>.save~<pid>.XXXXXX".
 void ReplaceFileContents(const std::filesystem::path& path, const std::string& bytes);
+// The same for contents made a piece at a time, so that a large file is never whole in memory:
+// `pieces` is called until it returns false, each time filling the string it is given (empty
+// on each call). What `pieces` raises leaves the old file as it was and no temporary file.
+void ReplaceFileContents(const std::filesystem::path& path,
+                         const std::function<bool(std::string&)>& pieces);
 
 // Removes the temporary files that a replacement of `path` interrupted by a crash left in its
 // folder: only names of the form above whose process is gone (or is this one). Nothing else,

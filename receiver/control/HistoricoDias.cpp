@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "common/Text1252.h"
+#include "receiver/control/ArquivosReceptor.h"
 #include "receiver/control/DataPacket.h"
 #include "receiver/control/LeitorHistorico.h"
 #include "receiver/control/Tabelas.h"
@@ -100,10 +101,32 @@ DiaHistorico LeUmaVez(const std::filesystem::path& arquivo) {
             Acrescenta(l);
         }
     }
-    std::stable_sort(dia.linhas.begin(), dia.linhas.end(),
-                     [](const LinhaHistorico& a, const LinhaHistorico& b) { return a.ms < b.ms; });
     dia.linhas.shrink_to_fit();
     return dia;
+}
+
+// A file's rows in file order. The receiver adds rows to its night's file in place, in front
+// of its closing tags: a read that meets such an addition sees a document cut short, and the
+// next read a whole one.
+DiaHistorico LeEmOrdem(const std::filesystem::path& arquivo) {
+    constexpr int kTentativas = 6;
+    for (int tentativa = 1;; ++tentativa) {
+        try {
+            DiaHistorico dia = LeUmaVez(arquivo);
+            // What the reading held goes back to the system rather than staying with the
+            // process for as long as the window is open.
+            malloc_trim(0);
+            return dia;
+        } catch (const EDataPacketError&) {
+            if (tentativa == kTentativas) throw;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+}
+
+void OrdenaPorHora(DiaHistorico& dia) {
+    std::stable_sort(dia.linhas.begin(), dia.linhas.end(),
+                     [](const LinhaHistorico& a, const LinhaHistorico& b) { return a.ms < b.ms; });
 }
 
 void Conta(Contagem& c, const std::string& estado) {
@@ -160,21 +183,102 @@ std::optional<common::DateTime> LeDataIso(std::string_view texto) {
 }
 
 DiaHistorico LeDiaHistorico(const std::filesystem::path& arquivo) {
-    // The receiver adds rows to today's file in place, in front of its closing tags: a read
-    // that meets such an addition sees a document cut short, and the next read a whole one.
-    constexpr int kTentativas = 6;
-    for (int tentativa = 1;; ++tentativa) {
-        try {
-            DiaHistorico dia = LeUmaVez(arquivo);
-            // The packet and the table are gone; what they held goes back to the system
-            // rather than staying with the process for as long as the window is open.
-            malloc_trim(0);
-            return dia;
-        } catch (const EDataPacketError&) {
-            if (tentativa == kTentativas) throw;
+    DiaHistorico dia = LeEmOrdem(arquivo);
+    OrdenaPorHora(dia);
+    return dia;
+}
+
+void LeNoites(const std::filesystem::path& pastaPrograma, common::DateTime de, common::DateTime ate,
+              int horaCorte,
+              const std::function<void(DiaHistorico&& noite, common::DateTime dia)>& entrega) {
+    constexpr int64_t kDia = common::DateTime::kMsPerDay;
+    constexpr int64_t kHora = 3'600'000;
+    const int64_t primeiro = de.DayNumber(), ultimo = ate.DayNumber();
+    // A night's rows stand in its own file, the next one (a restart in the small hours) or
+    // the few before (a run of several days): those files, oldest first.
+    std::vector<DiaArquivo> arquivos = DiasComHistorico(pastaPrograma);
+    std::erase_if(arquivos, [&](const DiaArquivo& d) {
+        return d.dia.DayNumber() < primeiro - kDiasDepois || d.dia.DayNumber() > ultimo + 1;
+    });
+    std::reverse(arquivos.begin(), arquivos.end());
+
+    struct Pendente {
+        DiaHistorico dia;
+        std::vector<int64_t> chaves;  // the order: a row's time, or its file neighbour's
+        std::map<std::string, uint16_t, std::less<>> estados;
+    };
+    std::map<int64_t, Pendente> noites;
+    const auto Entrega = [&](auto fim) {
+        for (auto it = noites.begin(); it != fim;) {
+            Pendente& p = it->second;
+            std::vector<size_t> ordem(p.dia.linhas.size());
+            for (size_t i = 0; i < ordem.size(); ++i) ordem[i] = i;
+            std::stable_sort(ordem.begin(), ordem.end(),
+                             [&](size_t a, size_t b) { return p.chaves[a] < p.chaves[b]; });
+            std::vector<LinhaHistorico> linhas;
+            linhas.reserve(ordem.size());
+            for (size_t i : ordem) linhas.push_back(p.dia.linhas[i]);
+            p.dia.linhas = std::move(linhas);
+            const int64_t numero = it->first;
+            DiaHistorico dia = std::move(p.dia);
+            it = noites.erase(it);
+            entrega(std::move(dia), common::DateTime::FromMs(numero * kDia));
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    };
+    for (const DiaArquivo& a : arquivos) {
+        const int64_t d = a.dia.DayNumber();
+        if (d >= primeiro && d <= ultimo) noites[d].dia.arquivo = a.arquivo;
+        DiaHistorico lido;
+        try {
+            lido = LeEmOrdem(a.arquivo);
+        } catch (const common::Exception&) {
+            // A night's own file that cannot be read fails it; a neighbour's is that night's
+            // to report, and only a restart's few rows of this one could stand in it.
+            if (d >= primeiro && d <= ultimo) throw;
+            continue;
+        }
+        const int64_t inicio = d * kDia + horaCorte * kHora;
+        int64_t vizinha = inicio;  // the last trusted time in file order
+        for (const LinhaHistorico& l : lido.linhas) {
+            const bool confiavel = l.ms != 0 && l.ms >= inicio - kHorasAntes * kHora &&
+                                   l.ms < inicio + kDiasDepois * kDia;
+            const int64_t noite =
+                confiavel ? NoiteDe(common::DateTime::FromMs(l.ms), horaCorte).DayNumber() : d;
+            if (confiavel) vizinha = l.ms;
+            if (noite < primeiro || noite > ultimo) continue;
+            Pendente& p = noites[noite];
+            LinhaHistorico copia = l;
+            copia.horaIncerta = !confiavel;
+            const std::string& estado = lido.Estado(l);
+            auto e = p.estados.find(estado);
+            if (e == p.estados.end()) {
+                e = p.estados.emplace(estado, static_cast<uint16_t>(p.dia.estados.size())).first;
+                p.dia.estados.push_back(estado);
+            }
+            copia.estado = e->second;
+            p.dia.linhas.push_back(copia);
+            p.chaves.push_back(vizinha);
+        }
+        // No later file holds rows of the nights before this file's.
+        Entrega(noites.lower_bound(d));
     }
+    Entrega(noites.end());
+}
+
+DiaHistorico LeNoite(const std::filesystem::path& pastaPrograma, common::DateTime noite,
+                     int horaCorte) {
+    DiaHistorico achada;
+    achada.arquivo = ArquivoDoDia(pastaPrograma, noite);
+    LeNoites(pastaPrograma, noite, noite, horaCorte,
+             [&](DiaHistorico&& dia, common::DateTime) { achada = std::move(dia); });
+    return achada;
+}
+
+std::string TextoHora(const LinhaHistorico& l) {
+    if (l.ms == 0) return {};
+    std::string texto = common::DateTime::FromMs(l.ms).Format("dd/mm/yyyy hh:nn:ss");
+    if (l.horaIncerta) texto += " (?)";
+    return texto;
 }
 
 std::vector<int> FiltraHistorico(const DiaHistorico& dia, const FiltroHistorico& filtro) {
@@ -205,12 +309,16 @@ TotaisHistorico Totaliza(const DiaHistorico& dia, const std::vector<int>& linhas
         ++porEstado[l.estado];
         Conta(t.geral, estado);
         Conta(t.porTerminal[l.terminal], estado);
-        Conta(t.porHora[static_cast<size_t>(common::DateTime::FromMs(l.ms).MsOfDay() / 3'600'000)],
+        Conta(l.horaIncerta ? t.horaIncerta
+                            : t.porHora[static_cast<size_t>(
+                                  common::DateTime::FromMs(l.ms).MsOfDay() / 3'600'000)],
               estado);
     }
-    if (!dia.linhas.empty()) {
+    const auto primeira = std::find_if(dia.linhas.begin(), dia.linhas.end(),
+                                       [](const LinhaHistorico& l) { return !l.horaIncerta; });
+    if (primeira != dia.linhas.end()) {
         t.primeiraHora =
-            static_cast<int>(common::DateTime::FromMs(dia.linhas.front().ms).MsOfDay() / 3'600'000);
+            static_cast<int>(common::DateTime::FromMs(primeira->ms).MsOfDay() / 3'600'000);
     }
     for (size_t e = 0; e < porEstado.size(); ++e) {
         if (porEstado[e] > 0) t.porEstado[dia.estados[e]] = porEstado[e];
@@ -249,7 +357,7 @@ std::string CsvLinhas(const DiaHistorico& dia, const std::vector<int>& linhas) {
     s.reserve(s.size() + linhas.size() * 56);
     for (int i : linhas) {
         const LinhaHistorico& l = dia.linhas[static_cast<size_t>(i)];
-        s += common::DateTime::FromMs(l.ms).Format("dd/mm/yyyy hh:nn:ss");
+        s += TextoHora(l);
         s += ';';
         s += CampoCsv(Utf8(std::string(l.Cracha())));
         s += ';';
@@ -279,6 +387,7 @@ std::string CsvTotais(const TotaisHistorico& t) {
     for (int k = 0; k < 24; ++k) {
         s += LinhaTotais("Hora", Hora(t.Hora(k)), t.porHora[static_cast<size_t>(t.Hora(k))]);
     }
+    if (t.horaIncerta.total > 0) s += LinhaTotais("Hora", "incerta", t.horaIncerta);
     return s;
 }
 
@@ -311,6 +420,7 @@ std::string TextoRelatorio(const DiaHistorico& dia, const TotaisHistorico& t) {
         const Contagem& c = t.porHora[static_cast<size_t>(t.Hora(k))];
         if (c.total > 0) linha("Hour", Hora(t.Hora(k)), c);
     }
+    if (t.horaIncerta.total > 0) linha("Hour", "? (time not trusted)", t.horaIncerta);
     linha("Total", "", t.geral);
     return s;
 }

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -33,17 +34,23 @@ constexpr int32_t kSemTerminal = INT32_MIN;
 
 // One row as the past-nights views keep it: a hundred thousand of them fit in a few MiB.
 struct LinhaHistorico {
-    int64_t ms = 0;  // DataHora, common::DateTime::Ms
+    int64_t ms = 0;  // DataHora, common::DateTime::Ms; 0 when the row has none
     int32_t terminal = kSemTerminal;
     uint16_t estado = 0;  // index into DiaHistorico::estados
     uint8_t tamanho = 0;  // bytes of `cracha` in use
+    // The row's time cannot be trusted (missing, or far from its night: a terminal's wrong
+    // clock): it keeps its place among its file's rows and counts in no hour.
+    bool horaIncerta = false;
     std::array<char, 16> cracha{};
     std::string_view Cracha() const { return {cracha.data(), tamanho}; }
 };
+// The time of a row as the views show it: "dd/mm/yyyy hh:nn:ss", with " (?)" behind one that
+// cannot be trusted, and nothing for none.
+std::string TextoHora(const LinhaHistorico& l);
 
-// A whole day's file, rows in time order (ties in file order).
+// A whole day's file, or a night, rows in time order (ties in file order).
 struct DiaHistorico {
-    std::filesystem::path arquivo;
+    std::filesystem::path arquivo;     // the night's own file (it may have none: then empty)
     std::vector<std::string> estados;  // the state texts seen, Windows-1252, first seen first
     std::vector<LinhaHistorico> linhas;
     const std::string& Estado(const LinhaHistorico& l) const { return estados[l.estado]; }
@@ -54,6 +61,24 @@ struct DiaHistorico {
 // may be caught half written: it is read again for up to about a second before it counts as
 // damaged. Raises common::EFileError when it cannot be read, EDataPacketError when damaged.
 DiaHistorico LeDiaHistorico(const std::filesystem::path& arquivo);
+
+// Nights, not files. A night's rows are those whose time falls in it (from its cut hour to the
+// next day's, NoiteDe), from whichever file holds them: a restart in the small hours before
+// the receiver kept one file per night left a night in two files, a run of several days one
+// file for several nights. A row whose time is missing or lies far from its file's night (more
+// than kHorasAntes before its cut hour or kDiasDepois days after) cannot be trusted: it stays
+// in its file's night, in its place among that file's rows, marked horaIncerta. The nights
+// from `de` to `ate` (midnights) come to `noite` in order, each once it is whole, those with no
+// row and no file of their own left out; only a few nights' rows are held at a time. A night's
+// own file that cannot be read raises, as LeDiaHistorico does; a neighbour's is left out.
+constexpr int kHorasAntes = 12;
+constexpr int kDiasDepois = 3;
+void LeNoites(const std::filesystem::path& pastaPrograma, common::DateTime de, common::DateTime ate,
+              int horaCorte,
+              const std::function<void(DiaHistorico&& noite, common::DateTime dia)>& noite);
+// One night so; empty when it has no row (its file, when there is one, is named all the same).
+DiaHistorico LeNoite(const std::filesystem::path& pastaPrograma, common::DateTime noite,
+                     int horaCorte);
 
 struct FiltroHistorico {
     std::string cracha;                 // part of the card number; empty: any
@@ -73,8 +98,9 @@ struct TotaisHistorico {
     std::map<std::string, int> porEstado;  // byte order of the texts
     std::map<int32_t, Contagem> porTerminal;
     std::array<Contagem, 24> porHora{};
-    // The hour of the day's first row: a night's hours are listed from there on, so that
-    // 23:00 comes before 00:00.
+    Contagem horaIncerta;  // the rows whose time cannot be trusted: in no hour
+    // The hour of the day's first row with a time to trust: a night's hours are listed from
+    // there on, so that 23:00 comes before 00:00.
     int primeiraHora = 0;
     int Hora(int k) const { return (primeiraHora + k) % 24; }
 };

@@ -8,6 +8,7 @@
 #include "common/Exception.h"
 #include "common/Text1252.h"
 #include "receiver/control/HistoricoDias.h"
+#include "receiver/shell/ConfigIni.h"
 
 namespace lumora {
 namespace {
@@ -98,17 +99,19 @@ int ExecutaRelatorio(const OpcoesRelatorio& opcoes, const std::filesystem::path&
     const auto dia = LeDataIso(opcoes.dia.value_or(""));
     if (!dia) return Falha(erros, "no day to report");
     const std::filesystem::path arquivo = ArquivoDoDia(pastaPrograma, *dia);
-    std::error_code erro;
-    if (!std::filesystem::is_regular_file(arquivo, erro)) {
-        return Falha(erros,
-                     "no history for " + *opcoes.dia + ": " + arquivo.string() + " is missing");
-    }
     DiaHistorico historico;
     try {
-        historico = LeDiaHistorico(arquivo);
+        // The night of that day, wherever its rows stand (a restart in its small hours left
+        // them in the next day's file), by the cut hour of the receiver of this folder.
+        historico = LeNoite(pastaPrograma, *dia, LeHoraCorte(pastaPrograma / "Config.ini"));
     } catch (const common::Exception& e) {
         return Falha(erros, "the history of " + *opcoes.dia +
                                 " cannot be read: " + common::Cp1252ToUtf8(e.Message()));
+    }
+    std::error_code erro;
+    if (historico.linhas.empty() && !std::filesystem::is_regular_file(arquivo, erro)) {
+        return Falha(erros,
+                     "no history for " + *opcoes.dia + ": " + arquivo.string() + " is missing");
     }
     std::vector<int> todas(historico.linhas.size());
     for (size_t i = 0; i < todas.size(); ++i) todas[i] = static_cast<int>(i);

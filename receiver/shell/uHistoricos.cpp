@@ -27,6 +27,7 @@
 #include "common/Unhandled.h"
 #include "common/qt/Text1252Qt.h"
 #include "receiver/control/Tabelas.h"
+#include "receiver/shell/ConfigIni.h"
 
 namespace lumora {
 namespace {
@@ -81,7 +82,7 @@ QVariant TModeloRegistros::data(const QModelIndex& indice, int papel) const {
     const LinhaHistorico& l = dia_->linhas[static_cast<size_t>((*linhas_)[indice.row()])];
     switch (indice.column()) {
         case 0:
-            return ToQString(common::DateTime::FromMs(l.ms).Format("dd/mm/yyyy hh:nn:ss"));
+            return ToQString(TextoHora(l));
         case 1:
             return ToQString(std::string(l.Cracha()));
         case 2:
@@ -295,9 +296,9 @@ bool TformHistoricos::AbreDia(common::DateTime dia) {
     diaAberto_ = dia;
     lbResumo_->setText(QStringLiteral("Carregando ") + TextoDia(dia) + QStringLiteral("..."));
     if (carga_) {
-        proximo_ = it->arquivo;  // read when the one under way ends; its rows are not shown
+        proximo_ = dia;  // read when the one under way ends; its rows are not shown
     } else {
-        Carrega(it->arquivo);
+        Carrega(dia);
     }
     return true;
 }
@@ -321,12 +322,14 @@ bool MesmoFiltro(const FiltroHistorico& a, const FiltroHistorico& b) {
 
 }  // namespace
 
-void TformHistoricos::Carrega(const std::filesystem::path& arquivo) {
+void TformHistoricos::Carrega(common::DateTime noite) {
     auto lido = std::make_shared<DiaLido>();
     lido->filtro = FiltroAtual();
-    carga_ = QThread::create([arquivo, lido] {
+    // The cut hour as the receiver of this folder keeps it, read again for each night.
+    const int horaCorte = LeHoraCorte(pasta_ / "Config.ini");
+    carga_ = QThread::create([pasta = pasta_, noite, horaCorte, lido] {
         try {
-            lido->dia = LeDiaHistorico(arquivo);
+            lido->dia = LeNoite(pasta, noite, horaCorte);
         } catch (const common::Exception& e) {
             lido->erro = e.Message();
         } catch (const std::exception& e) {
@@ -346,7 +349,7 @@ void TformHistoricos::Carrega(const std::filesystem::path& arquivo) {
             carga_->wait();
             delete std::exchange(carga_, nullptr);
             if (proximo_) {
-                const std::filesystem::path seguinte = *std::exchange(proximo_, std::nullopt);
+                const common::DateTime seguinte = *std::exchange(proximo_, std::nullopt);
                 Carrega(seguinte);
                 return;
             }

@@ -91,7 +91,7 @@ class TformHistoricos : public QWidget {
     void showEvent(QShowEvent* event) override;
 
   private:
-    void Carrega(const std::filesystem::path& arquivo);
+    void Carrega(common::DateTime noite);
     void Mostra(DiaLido& lido);
     FiltroHistorico FiltroAtual() const;
     // The rows in mostradas_ and their totals, on screen.
@@ -108,7 +108,7 @@ class TformHistoricos : public QWidget {
     TotaisHistorico totais_;
     // The read under way, and the file chosen meanwhile, read once it ends.
     QThread* carga_ = nullptr;
-    std::optional<std::filesystem::path> proximo_;
+    std::optional<common::DateTime> proximo_;
 
     QListWidget* lbDias_ = nullptr;
     QLineEdit* edFiltroComanda_ = nullptr;

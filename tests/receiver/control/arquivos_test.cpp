@@ -602,6 +602,75 @@ TEST_F(ArquivosTest, ExportedRowsAndTotalsComeBackThroughACsvParser) {
     EXPECT_EQ(horas.back(), "17:00");
 }
 
+// Nights, not files: a restart in the small hours (before one file per night) left a night in
+// two files, a run of three days one file for three nights; a terminal with a wrong clock and a
+// row without a time neither reorder their night nor invent an hour.
+TEST_F(ArquivosTest, ANightIsItsRowsWhereverTheyStandAndAWrongClockInventsNoHour) {
+    const auto Em = [](int d, int h, int m = 0) {
+        return *DateTime::FromParts(2026, 12, d, h, m, 0);
+    };
+    const auto Arquivo = [&](int dia, const std::vector<Registro>& linhas) {
+        TabelasReceptor t;
+        t.cdsHistorico.Open();
+        PostaNoHistorico(t, linhas);
+        fs::create_directories(pasta / "Historicos");
+        SaveTableToFile(t.cdsHistorico,
+                        ArquivoDoDia(pasta, *DateTime::FromDate(2026, 12, dia)).string());
+    };
+    Arquivo(3, {{Em(3, 20), "3", "Liberado", 1},
+                {Em(4, 21), "4", "Liberado", 1},
+                {Em(5, 18, 30), "5a", "Liberado", 2}});
+    Arquivo(5, {{Em(5, 19), "5b", "Liberado", 1},
+                {Em(5, 20), "5c", "Bloqueado", 1},
+                {*DateTime::FromParts(2000, 1, 1, 3, 0, 0), "relogio", "Liberado", 7},
+                {DateTime(), "semhora", "Liberado", 7},
+                {Em(5, 23, 30), "5d", "Liberado", 1}});
+    Arquivo(6, {{Em(6, 0, 45), "5e", "Liberado", 1},
+                {Em(6, 2), "5f", "N\xE3o Girou", 2},
+                {Em(6, 19, 30), "6", "Liberado", 1}});
+    const auto Cartoes = [](const DiaHistorico& d) {
+        std::vector<std::string> c;
+        for (const auto& l : d.linhas) c.emplace_back(l.Cracha());
+        return c;
+    };
+
+    const DiaHistorico noite = LeNoite(pasta, *DateTime::FromDate(2026, 12, 5), 12);
+    EXPECT_EQ(Cartoes(noite),
+              (std::vector<std::string>{"5a", "5b", "5c", "relogio", "semhora", "5d", "5e", "5f"}));
+    EXPECT_EQ(noite.arquivo, ArquivoDoDia(pasta, *DateTime::FromDate(2026, 12, 5)));
+    std::vector<bool> incertas;
+    for (const auto& l : noite.linhas) incertas.push_back(l.horaIncerta);
+    EXPECT_EQ(incertas, (std::vector<bool>{false, false, false, true, true, false, false, false}));
+    const TotaisHistorico t = Totaliza(noite, FiltraHistorico(noite, {}));
+    EXPECT_EQ(t.primeiraHora, 18);
+    EXPECT_EQ(t.horaIncerta.total, 2);
+    EXPECT_EQ(t.porHora[3].total, 0);  // the wrong clock's hour
+    EXPECT_EQ(t.porHora[2].total, 1);
+    EXPECT_EQ(t.geral.total, 8);
+    const std::string csv = CsvLinhas(noite, FiltraHistorico(noite, {}));
+    EXPECT_NE(csv.find("\r\n01/01/2000 03:00:00 (?);relogio;"), std::string::npos) << csv;
+    EXPECT_NE(csv.find("\r\n;semhora;"), std::string::npos) << csv;
+    EXPECT_NE(TextoRelatorio(noite, t).find("  Hour     ? (time not trusted)         2         2"),
+              std::string::npos)
+        << TextoRelatorio(noite, t);
+    EXPECT_NE(CsvTotais(t).find("Hora;incerta;2;2;0\r\n"), std::string::npos);
+
+    // A range: each night once, in order, each row in one night only.
+    std::vector<std::pair<std::string, std::vector<std::string>>> noites;
+    LeNoites(
+        pasta, *DateTime::FromDate(2026, 12, 1), *DateTime::FromDate(2026, 12, 7), 12,
+        [&](DiaHistorico&& d, DateTime dia) { noites.emplace_back(dia.Format("dd"), Cartoes(d)); });
+    EXPECT_EQ(noites, (std::vector<std::pair<std::string, std::vector<std::string>>>{
+                          {"03", {"3"}}, {"04", {"4"}}, {"05", Cartoes(noite)}, {"06", {"6"}}}));
+    // At midnight as the cut, the small hours are the next day's.
+    EXPECT_EQ(Cartoes(LeNoite(pasta, *DateTime::FromDate(2026, 12, 6), 0)),
+              (std::vector<std::string>{"5e", "5f", "6"}));
+    // A neighbour nothing can read leaves its night's rows out; the night's own file fails it.
+    Escreve(ArquivoDoDia(pasta, *DateTime::FromDate(2026, 12, 6)), "<DATAPACKET");
+    EXPECT_EQ(LeNoite(pasta, *DateTime::FromDate(2026, 12, 5), 12).linhas.size(), 6u);
+    EXPECT_THROW(LeNoite(pasta, *DateTime::FromDate(2026, 12, 6), 12), EDataPacketError);
+}
+
 // The history read a row at a time gives what the receiver's whole-document reading gives,
 // for its own files and other producers' alike; what only the whole reading knows is left to it.
 TEST_F(ArquivosTest, RowByRowReadingGivesWhatTheWholeDocumentGives) {
