@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <deque>
 #include <system_error>
 #include <thread>
 
@@ -188,27 +189,22 @@ DiaHistorico LeDiaHistorico(const std::filesystem::path& arquivo) {
     return dia;
 }
 
-void LeNoites(const std::filesystem::path& pastaPrograma, common::DateTime de, common::DateTime ate,
-              int horaCorte,
-              const std::function<void(DiaHistorico&& noite, common::DateTime dia)>& entrega) {
-    constexpr int64_t kDia = common::DateTime::kMsPerDay;
-    constexpr int64_t kHora = 3'600'000;
-    const int64_t primeiro = de.DayNumber(), ultimo = ate.DayNumber();
-    // A night's rows stand in its own file, the next one (a restart in the small hours) or
-    // the few before (a run of several days): those files, oldest first.
-    std::vector<DiaArquivo> arquivos = DiasComHistorico(pastaPrograma);
-    std::erase_if(arquivos, [&](const DiaArquivo& d) {
-        return d.dia.DayNumber() < primeiro - kDiasDepois || d.dia.DayNumber() > ultimo + 1;
-    });
-    std::reverse(arquivos.begin(), arquivos.end());
-
+struct TLeitorNoites::Estado {
     struct Pendente {
         DiaHistorico dia;
         std::vector<int64_t> chaves;  // the order: a row's time, or its file neighbour's
         std::map<std::string, uint16_t, std::less<>> estados;
     };
+    int64_t primeiro = 0, ultimo = 0;
+    int horaCorte = 0;
+    std::vector<DiaArquivo> arquivos;  // oldest first
+    size_t proximo = 0;
     std::map<int64_t, Pendente> noites;
-    const auto Entrega = [&](auto fim) {
+    std::deque<std::pair<DiaHistorico, common::DateTime>> prontas;
+
+    // The nights before `fim`, whole: in time order (rows of a time not to trust at their
+    // file neighbours' places), to the ready ones.
+    void Prontas(std::map<int64_t, Pendente>::iterator fim) {
         for (auto it = noites.begin(); it != fim;) {
             Pendente& p = it->second;
             std::vector<size_t> ordem(p.dia.linhas.size());
@@ -219,29 +215,34 @@ void LeNoites(const std::filesystem::path& pastaPrograma, common::DateTime de, c
             linhas.reserve(ordem.size());
             for (size_t i : ordem) linhas.push_back(p.dia.linhas[i]);
             p.dia.linhas = std::move(linhas);
-            const int64_t numero = it->first;
-            DiaHistorico dia = std::move(p.dia);
+            prontas.emplace_back(std::move(p.dia),
+                                 common::DateTime::FromMs(it->first * common::DateTime::kMsPerDay));
             it = noites.erase(it);
-            entrega(std::move(dia), common::DateTime::FromMs(numero * kDia));
         }
-    };
-    for (const DiaArquivo& a : arquivos) {
+    }
+
+    void Le(const DiaArquivo& a) {
+        constexpr int64_t kHora = 3'600'000;
         const int64_t d = a.dia.DayNumber();
         if (d >= primeiro && d <= ultimo) noites[d].dia.arquivo = a.arquivo;
         DiaHistorico lido;
+        // A night's own file that cannot be read fails it; a neighbour's is that night's to
+        // report, and only a restart's few rows of this one could stand in it.
+        const bool propria = d >= primeiro && d <= ultimo;
         try {
             lido = LeEmOrdem(a.arquivo);
+        } catch (const EDataPacketError& e) {
+            if (propria) throw e.WithPrefix(a.arquivo.filename().string());
+            return;
         } catch (const common::Exception&) {
-            // A night's own file that cannot be read fails it; a neighbour's is that night's
-            // to report, and only a restart's few rows of this one could stand in it.
-            if (d >= primeiro && d <= ultimo) throw;
-            continue;
+            if (propria) throw;  // a file error names its file
+            return;
         }
-        const int64_t inicio = d * kDia + horaCorte * kHora;
+        const int64_t inicio = d * common::DateTime::kMsPerDay + horaCorte * kHora;
         int64_t vizinha = inicio;  // the last trusted time in file order
         for (const LinhaHistorico& l : lido.linhas) {
             const bool confiavel = l.ms != 0 && l.ms >= inicio - kHorasAntes * kHora &&
-                                   l.ms < inicio + kDiasDepois * kDia;
+                                   l.ms < inicio + kDiasDepois * common::DateTime::kMsPerDay;
             const int64_t noite =
                 confiavel ? NoiteDe(common::DateTime::FromMs(l.ms), horaCorte).DayNumber() : d;
             if (confiavel) vizinha = l.ms;
@@ -260,9 +261,45 @@ void LeNoites(const std::filesystem::path& pastaPrograma, common::DateTime de, c
             p.chaves.push_back(vizinha);
         }
         // No later file holds rows of the nights before this file's.
-        Entrega(noites.lower_bound(d));
+        Prontas(noites.lower_bound(d));
     }
-    Entrega(noites.end());
+};
+
+TLeitorNoites::TLeitorNoites(const std::filesystem::path& pastaPrograma, common::DateTime de,
+                             common::DateTime ate, int horaCorte)
+    : e_(std::make_unique<Estado>()) {
+    e_->primeiro = de.DayNumber();
+    e_->ultimo = ate.DayNumber();
+    e_->horaCorte = horaCorte;
+    // A night's rows stand in its own file, the next one (a restart in the small hours) or
+    // the few before (a run of several days): those files, oldest first.
+    e_->arquivos = DiasComHistorico(pastaPrograma);
+    std::erase_if(e_->arquivos, [&](const DiaArquivo& d) {
+        return d.dia.DayNumber() < e_->primeiro - kDiasDepois || d.dia.DayNumber() > e_->ultimo + 1;
+    });
+    std::reverse(e_->arquivos.begin(), e_->arquivos.end());
+}
+
+TLeitorNoites::~TLeitorNoites() = default;
+
+bool TLeitorNoites::Proxima(DiaHistorico& noite, common::DateTime& dia) {
+    while (e_->prontas.empty() && e_->proximo < e_->arquivos.size())
+        e_->Le(e_->arquivos[e_->proximo++]);
+    if (e_->prontas.empty()) e_->Prontas(e_->noites.end());
+    if (e_->prontas.empty()) return false;
+    noite = std::move(e_->prontas.front().first);
+    dia = e_->prontas.front().second;
+    e_->prontas.pop_front();
+    return true;
+}
+
+void LeNoites(const std::filesystem::path& pastaPrograma, common::DateTime de, common::DateTime ate,
+              int horaCorte,
+              const std::function<void(DiaHistorico&& noite, common::DateTime dia)>& entrega) {
+    TLeitorNoites leitor(pastaPrograma, de, ate, horaCorte);
+    DiaHistorico noite;
+    common::DateTime dia;
+    while (leitor.Proxima(noite, dia)) entrega(std::move(noite), dia);
 }
 
 DiaHistorico LeNoite(const std::filesystem::path& pastaPrograma, common::DateTime noite,
@@ -350,10 +387,13 @@ std::string CampoCsv(std::string_view utf8) {
     return s;
 }
 
-std::string CsvLinhas(const DiaHistorico& dia, const std::vector<int>& linhas) {
-    std::string s(kBom);
-    s += "Data Hora;Comanda;Estado;Equip.";
-    s += kFimLinha;
+std::string CsvLinhas(const DiaHistorico& dia, const std::vector<int>& linhas, bool cabecalho) {
+    std::string s;
+    if (cabecalho) {
+        s = kBom;
+        s += "Data Hora;Comanda;Estado;Equip.";
+        s += kFimLinha;
+    }
     s.reserve(s.size() + linhas.size() * 56);
     for (int i : linhas) {
         const LinhaHistorico& l = dia.linhas[static_cast<size_t>(i)];
@@ -392,6 +432,43 @@ std::string CsvTotais(const TotaisHistorico& t) {
 }
 
 std::string TextoRelatorio(const DiaHistorico& dia, const TotaisHistorico& t) {
+    return "Lumora report: " + dia.arquivo.filename().string() + ", " +
+           std::to_string(dia.linhas.size()) + " rows\n" + CorpoRelatorio(t);
+}
+
+std::string TextoRelatorioNoites(common::DateTime de, common::DateTime ate,
+                                 const std::vector<std::pair<common::DateTime, Contagem>>& noites,
+                                 const TotaisHistorico& t) {
+    std::string s = "Lumora report: nights " + de.Format("yyyy-mm-dd") + " to " +
+                    ate.Format("yyyy-mm-dd") + ", " + std::to_string(t.geral.total) + " rows in " +
+                    std::to_string(noites.size()) + (noites.size() == 1 ? " night\n" : " nights\n");
+    char b[160];
+    std::snprintf(b, sizeof b, "\nPer night:%31s %9s %9s\n", "rows", "Liberado", "Bloqueado");
+    s += b;
+    for (const auto& [dia, c] : noites) {
+        std::snprintf(b, sizeof b, "  %-29s %9d %9d %9d\n", dia.Format("yyyy-mm-dd").c_str(),
+                      c.total, c.liberado, c.bloqueado);
+        s += b;
+    }
+    return s + CorpoRelatorio(t);
+}
+
+void Acumula(TotaisHistorico& soma, const TotaisHistorico& t) {
+    const auto Soma = [](Contagem& a, const Contagem& b) {
+        a.total += b.total;
+        a.liberado += b.liberado;
+        a.bloqueado += b.bloqueado;
+    };
+    // The hours of a range are listed from its first night's first one.
+    if (soma.geral.total == 0) soma.primeiraHora = t.primeiraHora;
+    Soma(soma.geral, t.geral);
+    for (const auto& [estado, n] : t.porEstado) soma.porEstado[estado] += n;
+    for (const auto& [terminal, c] : t.porTerminal) Soma(soma.porTerminal[terminal], c);
+    for (size_t h = 0; h < 24; ++h) Soma(soma.porHora[h], t.porHora[h]);
+    Soma(soma.horaIncerta, t.horaIncerta);
+}
+
+std::string CorpoRelatorio(const TotaisHistorico& t) {
     std::string s;
     char b[160];
     auto linha = [&](const char* rotulo, const std::string& item, const Contagem& c) {
@@ -399,8 +476,6 @@ std::string TextoRelatorio(const DiaHistorico& dia, const TotaisHistorico& t) {
                       c.liberado, c.bloqueado);
         s += b;
     };
-    s += "Lumora report: " + dia.arquivo.filename().string() + ", " +
-         std::to_string(dia.linhas.size()) + " rows\n";
     s += "\nPer state:\n";
     for (const auto& [estado, n] : t.porEstado) {
         // Widths count characters; the UTF-8 of an accented letter is two bytes.
@@ -422,6 +497,87 @@ std::string TextoRelatorio(const DiaHistorico& dia, const TotaisHistorico& t) {
     }
     if (t.horaIncerta.total > 0) linha("Hour", "? (time not trusted)", t.horaIncerta);
     linha("Total", "", t.geral);
+    return s;
+}
+
+std::vector<Achado> BuscaComanda(const std::filesystem::path& pastaPrograma, std::string_view parte,
+                                 int horaCorte) {
+    constexpr int64_t kHora = 3'600'000;
+    std::vector<Achado> achados;
+    std::vector<int64_t> chaves;
+    // The text as a file holds it, when escaping cannot change it: a file that does not hold
+    // it anywhere holds no row with it, and costs a search of its bytes, not a reading.
+    const bool semEscape = parte.find_first_of("&<>\"'") == std::string_view::npos;
+    for (const DiaArquivo& a : DiasComHistorico(pastaPrograma)) {
+        if (semEscape && !parte.empty()) {
+            const std::string bytes = ReadWholeFile(a.arquivo.string());
+            if (bytes.find(parte) == std::string::npos) continue;
+        }
+        const DiaHistorico lido = LeEmOrdem(a.arquivo);
+        const int64_t d = a.dia.DayNumber();
+        const int64_t inicio = d * common::DateTime::kMsPerDay + horaCorte * kHora;
+        int64_t vizinha = inicio;
+        for (const LinhaHistorico& l : lido.linhas) {
+            const bool confiavel = l.ms != 0 && l.ms >= inicio - kHorasAntes * kHora &&
+                                   l.ms < inicio + kDiasDepois * common::DateTime::kMsPerDay;
+            if (confiavel) vizinha = l.ms;
+            if (l.Cracha().find(parte) == std::string_view::npos) continue;
+            Achado x;
+            x.noite = confiavel ? NoiteDe(common::DateTime::FromMs(l.ms), horaCorte)
+                                : common::DateTime::FromMs(d * common::DateTime::kMsPerDay);
+            x.linha = l;
+            x.linha.horaIncerta = !confiavel;
+            x.estado = lido.Estado(l);
+            achados.push_back(std::move(x));
+            chaves.push_back(vizinha);
+        }
+    }
+    // Newest first: by night, then by time (a time not to trust at its neighbours' place).
+    std::vector<size_t> ordem(achados.size());
+    for (size_t i = 0; i < ordem.size(); ++i) ordem[i] = i;
+    std::stable_sort(ordem.begin(), ordem.end(), [&](size_t a, size_t b) {
+        if (achados[a].noite != achados[b].noite) return achados[a].noite > achados[b].noite;
+        return chaves[a] > chaves[b];
+    });
+    std::vector<Achado> ordenados;
+    ordenados.reserve(ordem.size());
+    for (size_t i : ordem) ordenados.push_back(std::move(achados[i]));
+    return ordenados;
+}
+
+std::string TextoBusca(std::string_view parte, const std::vector<Achado>& achados) {
+    std::string s = "Lumora: card " + Utf8(std::string(parte)) + ": " +
+                    std::to_string(achados.size()) + (achados.size() == 1 ? " row" : " rows") +
+                    ", newest first\n";
+    char b[200];
+    for (const Achado& a : achados) {
+        const std::string estado = Utf8(a.estado);
+        const int largura = 20 + static_cast<int>(estado.size() - a.estado.size());
+        std::snprintf(b, sizeof b, "  %s  %-23s  %-3s %-*s %s\n",
+                      a.noite.Format("yyyy-mm-dd").c_str(), TextoHora(a.linha).c_str(),
+                      TextoTerminal(a.linha.terminal).c_str(), largura, estado.c_str(),
+                      Utf8(std::string(a.linha.Cracha())).c_str());
+        s += b;
+    }
+    return s;
+}
+
+std::string CsvBusca(const std::vector<Achado>& achados) {
+    std::string s(kBom);
+    s += "Noite;Data Hora;Comanda;Estado;Equip.";
+    s += kFimLinha;
+    for (const Achado& a : achados) {
+        s += a.noite.Format("dd/mm/yyyy");
+        s += ';';
+        s += TextoHora(a.linha);
+        s += ';';
+        s += CampoCsv(Utf8(std::string(a.linha.Cracha())));
+        s += ';';
+        s += CampoCsv(Utf8(a.estado));
+        s += ';';
+        s += CampoCsv(TextoTerminal(a.linha.terminal));
+        s += kFimLinha;
+    }
     return s;
 }
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -73,6 +74,19 @@ DiaHistorico LeDiaHistorico(const std::filesystem::path& arquivo);
 // own file that cannot be read raises, as LeDiaHistorico does; a neighbour's is left out.
 constexpr int kHorasAntes = 12;
 constexpr int kDiasDepois = 3;
+// The same, a night at a time when asked for.
+class TLeitorNoites {
+  public:
+    TLeitorNoites(const std::filesystem::path& pastaPrograma, common::DateTime de,
+                  common::DateTime ate, int horaCorte);
+    ~TLeitorNoites();
+    // The next night and its day (midnight); false when none is left.
+    bool Proxima(DiaHistorico& noite, common::DateTime& dia);
+
+  private:
+    struct Estado;
+    std::unique_ptr<Estado> e_;
+};
 void LeNoites(const std::filesystem::path& pastaPrograma, common::DateTime de, common::DateTime ate,
               int horaCorte,
               const std::function<void(DiaHistorico&& noite, common::DateTime dia)>& noite);
@@ -112,11 +126,34 @@ TotaisHistorico Totaliza(const DiaHistorico& dia, const std::vector<int>& linhas
 // field that begins with "=", "+", "-", "@", a tab or a CR gets an apostrophe in front, so that
 // no spreadsheet takes it for a formula.
 std::string CampoCsv(std::string_view utf8);
-std::string CsvLinhas(const DiaHistorico& dia, const std::vector<int>& linhas);
+// `cabecalho`: with the byte order mark and the header line (a range's later nights go without).
+std::string CsvLinhas(const DiaHistorico& dia, const std::vector<int>& linhas,
+                      bool cabecalho = true);
 std::string CsvTotais(const TotaisHistorico& totais);
 
 // The report of one day as printed by the command line, in UTF-8.
 std::string TextoRelatorio(const DiaHistorico& dia, const TotaisHistorico& totais);
+// Its totals per state, terminal and hour.
+std::string CorpoRelatorio(const TotaisHistorico& totais);
+// The report of a range of nights: a line per night, then the range's totals.
+std::string TextoRelatorioNoites(common::DateTime de, common::DateTime ate,
+                                 const std::vector<std::pair<common::DateTime, Contagem>>& noites,
+                                 const TotaisHistorico& totais);
+// Adds a night's totals to a range's.
+void Acumula(TotaisHistorico& soma, const TotaisHistorico& totais);
+
+// A card's story: every row of every night in the folder whose card holds `parte`, newest
+// first, each with its night. Files that do not hold the text at all are not read.
+struct Achado {
+    common::DateTime noite;
+    LinhaHistorico linha;
+    std::string estado;
+};
+std::vector<Achado> BuscaComanda(const std::filesystem::path& pastaPrograma, std::string_view parte,
+                                 int horaCorte);
+// As printed by the command line (UTF-8), and as CSV with the night first.
+std::string TextoBusca(std::string_view parte, const std::vector<Achado>& achados);
+std::string CsvBusca(const std::vector<Achado>& achados);
 // A terminal number as shown ("01"), empty for none.
 std::string TextoTerminal(int32_t terminal);
 

@@ -1,8 +1,10 @@
 #include "receiver/shell/Relatorio.h"
 
 #include <algorithm>
+#include <functional>
 #include <string_view>
 #include <system_error>
+#include <utility>
 
 #include "common/AtomicFile.h"
 #include "common/Exception.h"
@@ -58,6 +60,7 @@ OpcoesRelatorio LeOpcoesRelatorio(int& argc, char** argv) {
         std::optional<std::string>* destino = nullptr;
         std::string_view nome;
         for (auto [opcao, campo] : {std::pair{std::string_view("--report"), &o.dia},
+                                    std::pair{std::string_view("--find"), &o.busca},
                                     std::pair{std::string_view("--csv"), &o.csv}}) {
             if (a == opcao ||
                 (a.starts_with(opcao) && a.size() > opcao.size() && a[opcao.size()] == '=')) {
@@ -81,59 +84,139 @@ OpcoesRelatorio LeOpcoesRelatorio(int& argc, char** argv) {
     }
     argc = mantidos;
     argv[argc] = nullptr;
-    if (o.csv && !o.dia) Erro("--csv goes with --report");
+    if (o.dia && o.busca) Erro("--find does not go with --report");
+    if (o.csv && !o.dia && !o.busca) Erro("--csv goes with --report or --find");
     if (o.sobrescreve && !o.csv) Erro("--overwrite goes with --csv");
-    if (o.dia && !o.dia->empty() && !LeDataIso(*o.dia)) {
-        const std::string& d = *o.dia;
-        const bool forma = d.size() == 10 && d[4] == '-' && d[7] == '-' &&
-                           std::all_of(d.begin(), d.end(),
-                                       [](char c) { return c == '-' || (c >= '0' && c <= '9'); });
-        Erro(forma ? "--report: " + d + " is not a day of the calendar"
-                   : "--report needs a day as YYYY-MM-DD, not \"" + d + "\"");
+    if (o.dia && !o.dia->empty()) {
+        // FROM or FROM..TO: nights, each named by the day its evening falls on.
+        const std::string& texto = *o.dia;
+        const size_t pontos = texto.find("..");
+        const std::string de = texto.substr(0, pontos);
+        const std::string ate = pontos == std::string::npos ? de : texto.substr(pontos + 2);
+        for (const std::string& d : {de, ate}) {
+            if (LeDataIso(d)) continue;
+            const bool forma = d.size() == 10 && d[4] == '-' && d[7] == '-' &&
+                               std::all_of(d.begin(), d.end(), [](char c) {
+                                   return c == '-' || (c >= '0' && c <= '9');
+                               });
+            Erro(forma ? "--report: " + d + " is not a day of the calendar"
+                       : "--report needs a day as YYYY-MM-DD or a range FROM..TO, not \"" + texto +
+                             "\"");
+        }
+        if (o.erro.empty()) {
+            o.de = *LeDataIso(de);
+            o.ate = *LeDataIso(ate);
+            if (o.ate < o.de) Erro("--report: " + ate + " comes before " + de);
+        }
     }
+    if (o.busca && !o.busca->empty() && !common::Utf8ToCp1252(*o.busca))
+        Erro("--find: the card text is not UTF-8");
     return o;
 }
 
-int ExecutaRelatorio(const OpcoesRelatorio& opcoes, const std::filesystem::path& pastaPrograma,
-                     std::FILE* saida, std::FILE* erros) {
-    const auto dia = LeDataIso(opcoes.dia.value_or(""));
-    if (!dia) return Falha(erros, "no day to report");
-    const std::filesystem::path arquivo = ArquivoDoDia(pastaPrograma, *dia);
-    DiaHistorico historico;
-    try {
-        // The night of that day, wherever its rows stand (a restart in its small hours left
-        // them in the next day's file), by the cut hour of the receiver of this folder.
-        historico = LeNoite(pastaPrograma, *dia, LeHoraCorte(pastaPrograma / "Config.ini"));
-    } catch (const common::Exception& e) {
-        return Falha(erros, "the history of " + *opcoes.dia +
-                                " cannot be read: " + common::Cp1252ToUtf8(e.Message()));
-    }
-    std::error_code erro;
-    if (historico.linhas.empty() && !std::filesystem::is_regular_file(arquivo, erro)) {
-        return Falha(erros,
-                     "no history for " + *opcoes.dia + ": " + arquivo.string() + " is missing");
-    }
-    std::vector<int> todas(historico.linhas.size());
-    for (size_t i = 0; i < todas.size(); ++i) todas[i] = static_cast<int>(i);
-    // Standard output carries the CSV alone, for a pipe.
-    if (opcoes.csv && *opcoes.csv == "-") {
-        const std::string csv = CsvLinhas(historico, todas);
-        std::fwrite(csv.data(), 1, csv.size(), saida);
+namespace {
+
+// Writes `csv` where --csv says: standard output ("-") or the file, after its refusals.
+int GravaCsv(const OpcoesRelatorio& o, const std::filesystem::path& pasta, std::FILE* saida,
+             std::FILE* erros, const std::function<bool(std::string&)>& pedacos) {
+    if (*o.csv == "-") {
+        std::string pedaco;
+        while (pedacos(pedaco)) {
+            std::fwrite(pedaco.data(), 1, pedaco.size(), saida);
+            pedaco.clear();
+        }
         return std::fflush(saida) == 0 && !std::ferror(saida)
                    ? 0
                    : Falha(erros, "the CSV could not be written to standard output");
     }
-    const std::string texto = TextoRelatorio(historico, Totaliza(historico, todas));
-    if (opcoes.csv) {
-        if (const std::string recusa = RecusaCsv(*opcoes.csv, pastaPrograma, opcoes.sobrescreve);
-            !recusa.empty())
-            return Falha(erros, recusa);
-        try {
-            common::ReplaceFileContents(*opcoes.csv, CsvLinhas(historico, todas));
-        } catch (const common::Exception& e) {
-            return Falha(erros, common::Cp1252ToUtf8(e.Message()));
-        }
+    if (const std::string recusa = RecusaCsv(*o.csv, pasta, o.sobrescreve); !recusa.empty())
+        return Falha(erros, recusa);
+    try {
+        common::ReplaceFileContents(*o.csv, pedacos);
+    } catch (const common::Exception& e) {
+        return Falha(erros, common::Cp1252ToUtf8(e.Message()));
     }
+    return 0;
+}
+
+std::function<bool(std::string&)> UmaVez(std::string texto) {
+    return [texto = std::move(texto), dado = false](std::string& pedaco) mutable {
+        if (dado) return false;
+        dado = true;
+        pedaco = std::move(texto);
+        return true;
+    };
+}
+
+int ExecutaBusca(const OpcoesRelatorio& o, const std::filesystem::path& pasta, int horaCorte,
+                 std::FILE* saida, std::FILE* erros) {
+    const std::string parte = *common::Utf8ToCp1252(*o.busca);
+    std::vector<Achado> achados;
+    try {
+        achados = BuscaComanda(pasta, parte, horaCorte);
+    } catch (const common::Exception& e) {
+        return Falha(erros, "the history cannot be searched: " + common::Cp1252ToUtf8(e.Message()));
+    }
+    if (o.csv) {
+        const int status = GravaCsv(o, pasta, saida, erros, UmaVez(CsvBusca(achados)));
+        if (status != 0 || *o.csv == "-") return status;
+    }
+    const std::string texto = TextoBusca(parte, achados);
+    std::fputs(texto.c_str(), saida);
+    std::fflush(saida);
+    return 0;
+}
+
+}  // namespace
+
+int ExecutaRelatorio(const OpcoesRelatorio& opcoes, const std::filesystem::path& pastaPrograma,
+                     std::FILE* saida, std::FILE* erros) {
+    // Nights end at the cut hour of the receiver of this folder.
+    const int horaCorte = LeHoraCorte(pastaPrograma / "Config.ini");
+    if (opcoes.busca) return ExecutaBusca(opcoes, pastaPrograma, horaCorte, saida, erros);
+    if (!opcoes.dia) return Falha(erros, "no night to report");
+    TLeitorNoites leitor(pastaPrograma, opcoes.de, opcoes.ate, horaCorte);
+    std::vector<std::pair<common::DateTime, Contagem>> noites;
+    TotaisHistorico soma;
+    DiaHistorico ultima;  // a single night's, for its report
+    bool primeira = true;
+    // A night at a time, into the totals and, asked for, the CSV: a month of nights is never
+    // in memory at once.
+    const auto Proxima = [&](std::string* csv) {
+        common::DateTime dia;
+        if (!leitor.Proxima(ultima, dia)) return false;
+        std::vector<int> todas(ultima.linhas.size());
+        for (size_t i = 0; i < todas.size(); ++i) todas[i] = static_cast<int>(i);
+        const TotaisHistorico t = Totaliza(ultima, todas);
+        Acumula(soma, t);
+        noites.emplace_back(dia, t.geral);
+        if (csv) *csv = CsvLinhas(ultima, todas, std::exchange(primeira, false));
+        return true;
+    };
+    try {
+        if (opcoes.csv) {
+            const int status = GravaCsv(opcoes, pastaPrograma, saida, erros,
+                                        [&](std::string& pedaco) { return Proxima(&pedaco); });
+            if (status != 0) return status;
+        } else {
+            while (Proxima(nullptr)) {
+            }
+        }
+    } catch (const common::Exception& e) {
+        return Falha(erros, "the history cannot be read: " + common::Cp1252ToUtf8(e.Message()));
+    }
+    const std::string dia = opcoes.de.Format("yyyy-mm-dd");
+    if (noites.empty()) {
+        return Falha(erros,
+                     opcoes.de == opcoes.ate
+                         ? "no history for " + dia + ": " +
+                               ArquivoDoDia(pastaPrograma, opcoes.de).string() + " is missing"
+                         : "no history from " + dia + " to " + opcoes.ate.Format("yyyy-mm-dd"));
+    }
+    if (opcoes.csv && *opcoes.csv == "-") return 0;  // standard output carries the CSV alone
+    const std::string texto = opcoes.de == opcoes.ate
+                                  ? TextoRelatorio(ultima, soma)
+                                  : TextoRelatorioNoites(opcoes.de, opcoes.ate, noites, soma);
     std::fputs(texto.c_str(), saida);
     std::fflush(saida);
     return 0;

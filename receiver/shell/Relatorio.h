@@ -7,13 +7,17 @@
 #include <optional>
 #include <string>
 
+#include "common/DateTime.h"
+
 namespace lumora {
 
 struct OpcoesRelatorio {
-    std::optional<std::string> dia;  // --report YYYY-MM-DD
-    std::optional<std::string> csv;  // --csv FILE ("-": standard output)
-    bool sobrescreve = false;        // --overwrite: the CSV file may exist already
-    std::string erro;                // not empty: the line was not understood
+    std::optional<std::string> dia;    // --report YYYY-MM-DD[..YYYY-MM-DD]
+    common::DateTime de, ate;          // its nights, when it was understood
+    std::optional<std::string> busca;  // --find CARD (part of a card number, UTF-8)
+    std::optional<std::string> csv;    // --csv FILE ("-": standard output)
+    bool sobrescreve = false;          // --overwrite: the CSV file may exist already
+    std::string erro;                  // not empty: the line was not understood
 };
 
 // Takes --report, --csv (with "=" or a separate value) and --overwrite out of argv; the rest

@@ -21,7 +21,8 @@ namespace {
 
 constexpr const char* kAjuda =
     "Usage: Lumora [--program-folder DIR] [--listen-address ADDR] [Qt options]\n"
-    "       Lumora --report YYYY-MM-DD [--csv FILE [--overwrite]] [--program-folder DIR]\n"
+    "       Lumora --report NIGHT[..NIGHT] [--csv FILE [--overwrite]] [--program-folder DIR]\n"
+    "       Lumora --find CARD [--csv FILE [--overwrite]] [--program-folder DIR]\n"
     "The turnstile exit-gate receiver.\n"
     "\n"
     "  --program-folder DIR  keep Config.ini, Equip.xml, Comandas.xml and Historicos/ in DIR\n"
@@ -35,9 +36,14 @@ constexpr const char* kAjuda =
     "  --listen-address ADDR serve terminals only on this IPv4 address of the computer\n"
     "                        (empty: every address) instead of Config.ini's\n"
     "                        Endereco_Escuta, for this run only\n"
-    "  --report YYYY-MM-DD   print that day's totals per state, terminal and hour from\n"
-    "                        Historicos/ and end; reads only, beside a serving receiver\n"
-    "  --csv FILE            with --report: also write the day's rows to FILE as CSV\n"
+    "  --report NIGHT        print that night's totals per state, terminal and hour from\n"
+    "                        Historicos/ and end; reads only, beside a serving receiver. A\n"
+    "                        night is YYYY-MM-DD, the day its evening falls on, and lasts\n"
+    "                        to the next day's Hora_Corte_Historico (12:00); FROM..TO: the\n"
+    "                        nights from FROM to TO, a line each, and their totals\n"
+    "  --find CARD           every row of every night whose card number holds CARD, newest\n"
+    "                        first, with its night, time, terminal and state\n"
+    "  --csv FILE            with --report or --find: also write the rows to FILE as CSV\n"
     "                        (UTF-8 with BOM, \";\" separated, CRLF); \"-\": the CSV alone\n"
     "                        on standard output. Never a file of the program folder\n"
     "  --overwrite           with --csv: FILE may exist already and is replaced\n"
@@ -48,8 +54,9 @@ constexpr const char* kAjuda =
     "  0  ended as asked (the window closed, SIGTERM, SIGINT, the session's end)\n"
     "  1  start-up refused, with one line on standard error saying why: the program\n"
     "     folder cannot be used, a damaged file was moved aside (the next start goes\n"
-    "     on without it), or another receiver is running; with --report: the day's\n"
-    "     file is missing or damaged, or the CSV file is refused or cannot be written\n"
+    "     on without it), or another receiver is running; with --report or --find: a\n"
+    "     night's file is missing or damaged, or the CSV file is refused or cannot be\n"
+    "     written\n"
     "  2  wrong command line (an option unknown, given twice or without its value)\n";
 
 // How the program ends, for whoever started it: the service manager restarts on any but 0.
@@ -83,8 +90,9 @@ int main(int argc, char* argv[]) {
     const common::CommandLineOptions opcoes = common::ReadCommandLine(argc, argv, true);
     std::string erroLinha = relatorio.erro.empty() ? opcoes.error : relatorio.erro;
     // A report serves no terminal: an address for them there is a mistake, not a no-op.
-    if (erroLinha.empty() && relatorio.dia && opcoes.listenAddress)
-        erroLinha = "--listen-address does not go with --report";
+    if (erroLinha.empty() && (relatorio.dia || relatorio.busca) && opcoes.listenAddress)
+        erroLinha = std::string("--listen-address does not go with ") +
+                    (relatorio.dia ? "--report" : "--find");
     if (!erroLinha.empty()) {
         std::fprintf(stderr, "Lumora: %s\nTry 'Lumora --help'.\n", erroLinha.c_str());
         return kSaidaLinhaComando;
@@ -99,7 +107,7 @@ int main(int argc, char* argv[]) {
     }
     // Without a window, a lock or the folder's creation: a report runs beside a serving
     // receiver and leaves its folder as it found it.
-    if (relatorio.dia) {
+    if (relatorio.dia || relatorio.busca) {
         const QCoreApplication nucleo(argc, argv);
         return lumora::ExecutaRelatorio(
             relatorio,

@@ -22,6 +22,7 @@
 #include "common/Text1252.h"
 #include "receiver/control/HistoricoDias.h"
 #include "receiver/control/LimiteNaoCadastrados.h"
+#include "receiver/control/TableFile.h"
 #include "tests/receiver/shell/PastaReceptor.h"
 #include "tests/support/PortaLivre.h"
 #include "tests/support/Processo.h"
@@ -545,6 +546,24 @@ TEST_F(ProgramaTest, ReportsTheDayBesideTheServingReceiverAndWritesNothingInItsF
         return std::make_tuple(status, Le(e.saida), Le(e.erros));
     };
 
+    // The night before, as another run left it: the card left then too.
+    const auto esta = *lumora::LeDataIso(dia);
+    const auto ontem = common::DateTime::FromMs(esta.Ms() - common::DateTime::kMsPerDay);
+    {
+        lumora::TabelasReceptor t;
+        t.cdsHistorico.Open();
+        for (const auto& [hora, cartao, estado] : {std::tuple{20, "0000000000001234", "Liberado"},
+                                                   {21, "0000000000005555", "Bloqueado"}}) {
+            t.cdsHistorico.Insert();
+            t.cdsHistorico.SetDateTime(lumora::campo::kDataHora,
+                                       common::DateTime::FromMs(ontem.Ms() + hora * 3'600'000LL));
+            t.cdsHistorico.SetString(lumora::campo::kCracha, cartao);
+            t.cdsHistorico.SetString(lumora::campo::kEstado, estado);
+            t.cdsHistorico.SetInteger(lumora::campo::kTerminal, 2);
+            t.cdsHistorico.Post();
+        }
+        lumora::SaveTableToFile(t.cdsHistorico, lumora::ArquivoDoDia(pasta, ontem).string());
+    }
     const auto antes = retrato();
     // Its own folder by default, as the serving receiver's.
     const auto [status, saida, erros] =
@@ -561,6 +580,38 @@ TEST_F(ProgramaTest, ReportsTheDayBesideTheServingReceiverAndWritesNothingInItsF
     EXPECT_EQ(csv, lumora::CsvLinhas(lido, todas));
     EXPECT_NE(csv.find(";0000000000007777;Bloqueado;01\r\n"), std::string::npos) << csv;
 
+    // A card's story across the nights, newest first; a range of nights, a line each.
+    {
+        const auto [s, o, e] = relatorio({"--find", "1234"});
+        EXPECT_EQ(s, 0) << e;
+        EXPECT_EQ(o, lumora::TextoBusca("1234", lumora::BuscaComanda(pasta, "1234", 12)));
+        EXPECT_TRUE(o.starts_with("Lumora: card 1234: 3 rows, newest first\n")) << o;
+        EXPECT_NE(o.rfind("  " + ontem.Format("yyyy-mm-dd") + "  " + ontem.Format("dd/mm/yyyy") +
+                          " 20:00:00      02  Liberado"),
+                  std::string::npos)
+            << o;
+        const auto [s2, csvBusca, e2] = relatorio({"--find", "1234", "--csv", "-"});
+        EXPECT_EQ(s2, 0) << e2;
+        EXPECT_EQ(csvBusca, lumora::CsvBusca(lumora::BuscaComanda(pasta, "1234", 12)));
+        const std::string faixa = ontem.Format("yyyy-mm-dd") + ".." + dia;
+        const auto [s3, o3, e3] = relatorio({"--report", faixa});
+        EXPECT_EQ(s3, 0) << e3;
+        EXPECT_TRUE(o3.starts_with("Lumora report: nights " + ontem.Format("yyyy-mm-dd") + " to " +
+                                   dia + ", 5 rows in 2 nights\n"))
+            << o3;
+        EXPECT_NE(o3.find("  " + ontem.Format("yyyy-mm-dd") + std::string(28, ' ') +
+                          "2         1         1\n"),
+                  std::string::npos)
+            << o3;
+        EXPECT_NE(o3.find("  Total" + std::string(33, ' ') + "5         3         2\n"),
+                  std::string::npos)
+            << o3;
+        // The range's CSV: both nights' rows under one header.
+        const auto [s4, o4, e4] = relatorio({"--report", faixa, "--csv", "-"});
+        EXPECT_EQ(s4, 0) << e4;
+        EXPECT_EQ(std::count(o4.begin(), o4.end(), '\n'), 6) << o4;
+        EXPECT_EQ(o4.find("Data Hora;"), o4.rfind("Data Hora;"));
+    }
     // The CSV alone on standard output, for a pipe.
     {
         const auto [s, o, e] = relatorio({"--report", dia, "--csv", "-"});
@@ -603,6 +654,13 @@ TEST_F(ProgramaTest, ReportsTheDayBesideTheServingReceiverAndWritesNothingInItsF
         {{"--report", dia, "--program-folder", "/a", "--program-folder", "/b"},
          2,
          "--program-folder is given twice"},
+        {{"--report", "2000-01-03..2000-01-01"}, 2, "2000-01-01 comes before 2000-01-03"},
+        {{"--report", "2000-01-01..2000-02-30"}, 2, "2000-02-30 is not a day of the calendar"},
+        {{"--report", "1999-12-01..1999-12-31", "--program-folder", pasta.string()},
+         1,
+         "no history from 1999-12-01 to 1999-12-31"},
+        {{"--find", "1234", "--report", dia}, 2, "--find does not go with --report"},
+        {{"--find"}, 2, "--find needs a value"},
     };
     for (const auto& f : falhas) {
         const auto [s, o, e] = relatorio(f.argumentos);
