@@ -6,6 +6,8 @@
 // operator would. On the offscreen platform when there is no display.
 //   bench_historicos [--rows N] [--keep DIR]
 // --keep DIR writes the folder at DIR and leaves it (for trying the window or --report on it).
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +21,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "bench/BenchUtil.h"
 #include "common/DateTime.h"
@@ -54,12 +57,47 @@ struct Pintura : QObject {
 
 }  // namespace
 
+// Runs the built receiver's command line on the folder: wall time and its peak memory.
+void MedeComando(const char* rotulo, const std::vector<std::string>& argumentos) {
+#ifdef LUMORA_EXE
+    std::vector<std::string> textos = {LUMORA_EXE};
+    textos.insert(textos.end(), argumentos.begin(), argumentos.end());
+    std::vector<char*> argv;
+    for (auto& t : textos) argv.push_back(t.data());
+    argv.push_back(nullptr);
+    QElapsedTimer relogio;
+    relogio.start();
+    const pid_t filho = fork();
+    if (filho == 0) {
+        const int nada = ::open("/dev/null", O_WRONLY);
+        ::dup2(nada, 1);
+        ::execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage uso{};
+    ::wait4(filho, &status, 0, &uso);
+    std::printf("%s: %.0f ms, peak resident %.1f MiB, exit status %d\n", rotulo,
+                static_cast<double>(relogio.nsecsElapsed()) / 1e6,
+                static_cast<double>(uso.ru_maxrss) / 1024.0, WEXITSTATUS(status));
+#else
+    (void)rotulo;
+    (void)argumentos;
+#endif
+}
+
 int main(int argc, char* argv[]) {
     int linhas = 100'000;
+    int noites = 1;
     std::string manter;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--rows") && i + 1 < argc) linhas = std::atoi(argv[++i]);
+        if (!std::strcmp(argv[i], "--nights") && i + 1 < argc) noites = std::atoi(argv[++i]);
         if (!std::strcmp(argv[i], "--keep") && i + 1 < argc) manter = argv[++i];
+    }
+    if (linhas < 1 || noites < 1) {
+        std::fprintf(stderr, "usage: bench_historicos [--rows N] [--nights N] [--keep DIR]\n");
+        return 2;
     }
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
@@ -68,6 +106,36 @@ int main(int argc, char* argv[]) {
         manter.empty() ? bench::TempFolder("bench-historicos") : std::filesystem::path(manter);
     std::filesystem::create_directories(pasta / "Historicos");
     const common::DateTime dia = *common::DateTime::FromDate(2026, 12, 5);
+    // The nights before the one opened, for the searches: as many rows each.
+    for (int n = noites - 1; n >= 1; --n) {
+        const common::DateTime esta =
+            common::DateTime::FromMs(dia.Ms() - n * common::DateTime::kMsPerDay);
+        if (const pid_t filho = fork(); filho == 0) {
+            lumora::TabelasReceptor t;
+            t.cdsHistorico.Open();
+            for (int i = 0; i < linhas; ++i) {
+                t.cdsHistorico.Append();
+                t.cdsHistorico.SetDateTime(
+                    lumora::campo::kDataHora,
+                    common::DateTime::FromMs(esta.Ms() + 18 * 3'600'000LL +
+                                             static_cast<int64_t>(i) * 12 * 3'600'000LL / linhas));
+                // One card only in the middle night; the others in every night.
+                t.cdsHistorico.SetString(lumora::campo::kCracha,
+                                         n == noites / 2 && i == linhas / 2
+                                             ? std::string("9999999999999999")
+                                             : common::IntToStrMin(i * 7919 % 999983, 16));
+                t.cdsHistorico.SetString(lumora::campo::kEstado,
+                                         i % 5 == 3 ? "Bloqueado" : "Liberado");
+                t.cdsHistorico.SetInteger(lumora::campo::kTerminal, 1 + i % 8);
+                t.cdsHistorico.Post();
+            }
+            lumora::SaveTableToFile(t.cdsHistorico, lumora::ArquivoDoDia(pasta, esta).string());
+            _exit(0);
+        } else {
+            int status = 0;
+            waitpid(filho, &status, 0);
+        }
+    }
     // Written by a child process, so that none of the writing's memory counts below.
     if (const pid_t filho = fork(); filho == 0) {
         // A Saturday night from 18:00 on, rows spread over twelve hours, eight gates.
@@ -140,6 +208,18 @@ int main(int argc, char* argv[]) {
     std::printf(
         "resident memory: %.1f MiB before opening, %.1f MiB with the day open, peak %.1f MiB\n",
         rssAntes, rssDepois, StatusMiB("VmHWM:"));
+    const std::string opcaoPasta = "--program-folder=" + pasta.string();
+    MedeComando("Lumora --report of that night", {"--report", "2026-12-05", opcaoPasta});
+    if (noites > 1) {
+        const std::string faixa =
+            common::DateTime::FromMs(dia.Ms() - (noites - 1) * common::DateTime::kMsPerDay)
+                .Format("yyyy-mm-dd") +
+            "..2026-12-05";
+        MedeComando("Lumora --report of every night", {"--report", faixa, opcaoPasta});
+    }
+    MedeComando("Lumora --find of a card in one night", {"--find", "9999999999999999", opcaoPasta});
+    MedeComando("Lumora --find of a card in every night",
+                {"--find", "0000000000007919", opcaoPasta});
     if (manter.empty()) std::filesystem::remove_all(pasta);
     return 0;
 }

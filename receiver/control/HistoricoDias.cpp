@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <deque>
+#include <fstream>
 #include <system_error>
 #include <thread>
 
@@ -191,9 +192,19 @@ DiaHistorico LeDiaHistorico(const std::filesystem::path& arquivo) {
 
 struct TLeitorNoites::Estado {
     struct Pendente {
-        DiaHistorico dia;
-        std::vector<int64_t> chaves;  // the order: a row's time, or its file neighbour's
+        DiaHistorico dia;  // its rows with a time to trust
+        // Those without, each with the last trusted time before it in its file: its place.
+        std::vector<std::pair<int64_t, LinhaHistorico>> incertas;
         std::map<std::string, uint16_t, std::less<>> estados;
+
+        uint16_t Estado(const std::string& texto) {
+            auto e = estados.find(texto);
+            if (e == estados.end()) {
+                e = estados.emplace(texto, static_cast<uint16_t>(dia.estados.size())).first;
+                dia.estados.push_back(texto);
+            }
+            return e->second;
+        }
     };
     int64_t primeiro = 0, ultimo = 0;
     int horaCorte = 0;
@@ -202,19 +213,28 @@ struct TLeitorNoites::Estado {
     std::map<int64_t, Pendente> noites;
     std::deque<std::pair<DiaHistorico, common::DateTime>> prontas;
 
-    // The nights before `fim`, whole: in time order (rows of a time not to trust at their
-    // file neighbours' places), to the ready ones.
+    // The nights before `fim`, whole, in time order, to the ready ones. The rows of a time
+    // not to trust go in at their file neighbours' places.
     void Prontas(std::map<int64_t, Pendente>::iterator fim) {
+        const auto PorHora = [](const LinhaHistorico& a, const LinhaHistorico& b) {
+            return a.ms < b.ms;
+        };
         for (auto it = noites.begin(); it != fim;) {
             Pendente& p = it->second;
-            std::vector<size_t> ordem(p.dia.linhas.size());
-            for (size_t i = 0; i < ordem.size(); ++i) ordem[i] = i;
-            std::stable_sort(ordem.begin(), ordem.end(),
-                             [&](size_t a, size_t b) { return p.chaves[a] < p.chaves[b]; });
-            std::vector<LinhaHistorico> linhas;
-            linhas.reserve(ordem.size());
-            for (size_t i : ordem) linhas.push_back(p.dia.linhas[i]);
-            p.dia.linhas = std::move(linhas);
+            std::stable_sort(p.dia.linhas.begin(), p.dia.linhas.end(), PorHora);
+            if (!p.incertas.empty()) {
+                std::stable_sort(p.incertas.begin(), p.incertas.end(),
+                                 [](const auto& a, const auto& b) { return a.first < b.first; });
+                std::vector<LinhaHistorico> linhas;
+                linhas.reserve(p.dia.linhas.size() + p.incertas.size());
+                auto c = p.dia.linhas.begin();
+                for (const auto& [chave, l] : p.incertas) {
+                    for (; c != p.dia.linhas.end() && c->ms <= chave; ++c) linhas.push_back(*c);
+                    linhas.push_back(l);
+                }
+                linhas.insert(linhas.end(), c, p.dia.linhas.end());
+                p.dia.linhas = std::move(linhas);
+            }
             prontas.emplace_back(std::move(p.dia),
                                  common::DateTime::FromMs(it->first * common::DateTime::kMsPerDay));
             it = noites.erase(it);
@@ -223,12 +243,13 @@ struct TLeitorNoites::Estado {
 
     void Le(const DiaArquivo& a) {
         constexpr int64_t kHora = 3'600'000;
+        constexpr uint16_t kSaiu = UINT16_MAX;  // a row gone to another night or set apart
         const int64_t d = a.dia.DayNumber();
-        if (d >= primeiro && d <= ultimo) noites[d].dia.arquivo = a.arquivo;
-        DiaHistorico lido;
         // A night's own file that cannot be read fails it; a neighbour's is that night's to
         // report, and only a restart's few rows of this one could stand in it.
         const bool propria = d >= primeiro && d <= ultimo;
+        if (propria) noites[d].dia.arquivo = a.arquivo;
+        DiaHistorico lido;
         try {
             lido = LeEmOrdem(a.arquivo);
         } catch (const EDataPacketError& e) {
@@ -238,27 +259,40 @@ struct TLeitorNoites::Estado {
             if (propria) throw;  // a file error names its file
             return;
         }
+        // Usually every row of a file is its own night's and that night has none yet: they
+        // stay where they are, and are not copied (a million rows are 32 MiB).
+        Pendente* dela = propria ? &noites[d] : nullptr;
+        const bool noLugar = dela && dela->dia.linhas.empty() && dela->dia.estados.empty();
+        if (noLugar) {
+            for (const std::string& e : lido.estados) dela->Estado(e);
+        }
         const int64_t inicio = d * common::DateTime::kMsPerDay + horaCorte * kHora;
         int64_t vizinha = inicio;  // the last trusted time in file order
-        for (const LinhaHistorico& l : lido.linhas) {
+        for (LinhaHistorico& l : lido.linhas) {
             const bool confiavel = l.ms != 0 && l.ms >= inicio - kHorasAntes * kHora &&
                                    l.ms < inicio + kDiasDepois * common::DateTime::kMsPerDay;
             const int64_t noite =
                 confiavel ? NoiteDe(common::DateTime::FromMs(l.ms), horaCorte).DayNumber() : d;
             if (confiavel) vizinha = l.ms;
-            if (noite < primeiro || noite > ultimo) continue;
+            if (noite < primeiro || noite > ultimo) {
+                l.estado = kSaiu;
+                continue;
+            }
+            if (noLugar && noite == d && confiavel) continue;
             Pendente& p = noites[noite];
             LinhaHistorico copia = l;
             copia.horaIncerta = !confiavel;
-            const std::string& estado = lido.Estado(l);
-            auto e = p.estados.find(estado);
-            if (e == p.estados.end()) {
-                e = p.estados.emplace(estado, static_cast<uint16_t>(p.dia.estados.size())).first;
-                p.dia.estados.push_back(estado);
+            copia.estado = p.Estado(lido.Estado(l));
+            if (confiavel) {
+                p.dia.linhas.push_back(copia);
+            } else {
+                p.incertas.emplace_back(vizinha, copia);
             }
-            copia.estado = e->second;
-            p.dia.linhas.push_back(copia);
-            p.chaves.push_back(vizinha);
+            l.estado = kSaiu;
+        }
+        if (noLugar) {
+            std::erase_if(lido.linhas, [](const LinhaHistorico& l) { return l.estado == kSaiu; });
+            dela->dia.linhas = std::move(lido.linhas);
         }
         // No later file holds rows of the nights before this file's.
         Prontas(noites.lower_bound(d));
@@ -500,6 +534,27 @@ std::string CorpoRelatorio(const TotaisHistorico& t) {
     return s;
 }
 
+namespace {
+
+// Whether the file's bytes hold `texto`, read a block at a time. A file that cannot be read
+// counts as holding it: its reading then says why.
+bool Contem(const std::filesystem::path& arquivo, std::string_view texto) {
+    std::ifstream in(arquivo, std::ios::binary);
+    if (!in) return true;
+    constexpr size_t kBloco = 1 << 20;
+    std::string janela;
+    std::vector<char> bloco(kBloco);
+    while (in.read(bloco.data(), kBloco) || in.gcount() > 0) {
+        janela.append(bloco.data(), static_cast<size_t>(in.gcount()));
+        if (janela.find(texto) != std::string::npos) return true;
+        // What may hold the text's beginning stays for the next block.
+        if (janela.size() >= texto.size()) janela.erase(0, janela.size() - texto.size() + 1);
+    }
+    return in.eof() ? false : true;
+}
+
+}  // namespace
+
 std::vector<Achado> BuscaComanda(const std::filesystem::path& pastaPrograma, std::string_view parte,
                                  int horaCorte) {
     constexpr int64_t kHora = 3'600'000;
@@ -509,10 +564,7 @@ std::vector<Achado> BuscaComanda(const std::filesystem::path& pastaPrograma, std
     // it anywhere holds no row with it, and costs a search of its bytes, not a reading.
     const bool semEscape = parte.find_first_of("&<>\"'") == std::string_view::npos;
     for (const DiaArquivo& a : DiasComHistorico(pastaPrograma)) {
-        if (semEscape && !parte.empty()) {
-            const std::string bytes = ReadWholeFile(a.arquivo.string());
-            if (bytes.find(parte) == std::string::npos) continue;
-        }
+        if (semEscape && !parte.empty() && !Contem(a.arquivo, parte)) continue;
         const DiaHistorico lido = LeEmOrdem(a.arquivo);
         const int64_t d = a.dia.DayNumber();
         const int64_t inicio = d * common::DateTime::kMsPerDay + horaCorte * kHora;
