@@ -345,6 +345,46 @@ DiaHistorico LeNoite(const std::filesystem::path& pastaPrograma, common::DateTim
     return achada;
 }
 
+namespace {
+
+// Adds `de`'s rows to `para`, their states renumbered to `para`'s.
+void Junta(DiaHistorico& para, const DiaHistorico& de) {
+    std::vector<uint16_t> indice(de.estados.size());
+    for (size_t e = 0; e < de.estados.size(); ++e) {
+        const auto it = std::find(para.estados.begin(), para.estados.end(), de.estados[e]);
+        indice[e] = static_cast<uint16_t>(it - para.estados.begin());
+        if (it == para.estados.end()) para.estados.push_back(de.estados[e]);
+    }
+    para.linhas.reserve(para.linhas.size() + de.linhas.size());
+    for (LinhaHistorico l : de.linhas) {
+        l.estado = indice[l.estado];
+        para.linhas.push_back(l);
+    }
+}
+
+}  // namespace
+
+DiaHistorico LeFaixaDeNoites(const std::filesystem::path& pastaPrograma, common::DateTime de,
+                             common::DateTime ate, int horaCorte) {
+    if (de == ate) return LeNoite(pastaPrograma, de, horaCorte);
+    DiaHistorico faixa;
+    LeNoites(pastaPrograma, de, ate, horaCorte,
+             [&](DiaHistorico&& noite, common::DateTime) { Junta(faixa, noite); });
+    return faixa;
+}
+
+DiaHistorico DiaDaBusca(const std::vector<Achado>& achados) {
+    DiaHistorico dia;
+    for (const Achado& a : achados) {
+        auto it = std::find(dia.estados.begin(), dia.estados.end(), a.estado);
+        if (it == dia.estados.end()) it = dia.estados.insert(it, a.estado);
+        LinhaHistorico l = a.linha;
+        l.estado = static_cast<uint16_t>(it - dia.estados.begin());
+        dia.linhas.push_back(l);
+    }
+    return dia;
+}
+
 std::string TextoHora(const LinhaHistorico& l) {
     if (l.ms == 0) return {};
     std::string texto = common::DateTime::FromMs(l.ms).Format("dd/mm/yyyy hh:nn:ss");

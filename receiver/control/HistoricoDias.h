@@ -151,6 +151,11 @@ struct Achado {
 };
 std::vector<Achado> BuscaComanda(const std::filesystem::path& pastaPrograma, std::string_view parte,
                                  int horaCorte);
+// Their rows as a day of the past-nights window, newest first.
+DiaHistorico DiaDaBusca(const std::vector<Achado>& achados);
+// The nights from `de` to `ate` as one day of rows, night after night.
+DiaHistorico LeFaixaDeNoites(const std::filesystem::path& pastaPrograma, common::DateTime de,
+                             common::DateTime ate, int horaCorte);
 // As printed by the command line (UTF-8), and as CSV with the night first.
 std::string TextoBusca(std::string_view parte, const std::vector<Achado>& achados);
 std::string CsvBusca(const std::vector<Achado>& achados);

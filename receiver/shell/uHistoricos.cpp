@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPainter>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSplitter>
 #include <QStandardPaths>
@@ -20,6 +21,7 @@
 #include <QVBoxLayout>
 #include <chrono>
 #include <memory>
+#include <set>
 #include <utility>
 
 #include "common/AtomicFile.h"
@@ -180,9 +182,32 @@ TformHistoricos::TformHistoricos(std::filesystem::path pastaPrograma, QWidget* p
     btAtualizar_->setObjectName(QStringLiteral("btAtualizar"));
     filtros->addWidget(btAtualizar_);
 
+    // A card's story across every night of the folder.
+    auto* busca = new QHBoxLayout;
+    direita->addLayout(busca);
+    busca->addWidget(new QLabel(ToQString("Comanda em todas as noites:"), this));
+    edBuscaComanda_ = new QLineEdit(this);
+    edBuscaComanda_->setObjectName(QStringLiteral("edBuscaComanda"));
+    edBuscaComanda_->setMaxLength(16);
+    busca->addWidget(edBuscaComanda_);
+    btBuscar_ = new QPushButton(QStringLiteral("Buscar"), this);
+    btBuscar_->setObjectName(QStringLiteral("btBuscar"));
+    busca->addWidget(btBuscar_);
+    busca->addStretch(1);
+
+    auto* resumo = new QHBoxLayout;
+    direita->addLayout(resumo);
     lbResumo_ = new QLabel(this);
     lbResumo_->setObjectName(QStringLiteral("lbResumo"));
-    direita->addWidget(lbResumo_);
+    resumo->addWidget(lbResumo_, 1);
+    // Moving while a large night is read: the window is not stuck, it is reading.
+    pbCarregando_ = new QProgressBar(this);
+    pbCarregando_->setObjectName(QStringLiteral("pbCarregando"));
+    pbCarregando_->setRange(0, 0);
+    pbCarregando_->setMaximumWidth(160);
+    pbCarregando_->setTextVisible(false);
+    pbCarregando_->hide();
+    resumo->addWidget(pbCarregando_);
 
     auto* divisor = new QSplitter(Qt::Vertical, this);
     direita->addWidget(divisor, 1);
@@ -237,18 +262,34 @@ TformHistoricos::TformHistoricos(std::filesystem::path pastaPrograma, QWidget* p
                                             QStringLiteral("CSV (*.csv)"));
     };
 
-    connect(lbDias_, &QListWidget::currentRowChanged, this, [this](int linha) {
-        common::GuardEntryPoint([this, linha] {
-            if (linha >= 0 && linha < static_cast<int>(dias_.size()))
-                AbreDia(dias_[static_cast<size_t>(linha)].dia);
+    // One night, or with Shift or Ctrl several: the range from the oldest to the newest.
+    lbDias_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    connect(lbDias_, &QListWidget::itemSelectionChanged, this, [this] {
+        common::GuardEntryPoint([this] {
+            std::optional<common::DateTime> de, ate;
+            for (int i = 0; i < lbDias_->count() && i < static_cast<int>(dias_.size()); ++i) {
+                if (!lbDias_->item(i)->isSelected()) continue;
+                const common::DateTime d = dias_[static_cast<size_t>(i)].dia;
+                if (!de || d < *de) de = d;
+                if (!ate || d > *ate) ate = d;
+            }
+            if (de) AbreNoites(*de, *ate);
         });
     });
     connect(btAtualizar_, &QPushButton::clicked, this, [this] {
         common::GuardEntryPoint([this] {
             AtualizaDias();
-            if (!diaAberto_.IsZero()) AbreDia(diaAberto_);
+            if (!diaAberto_.IsZero()) AbreNoites(diaAberto_, ateAberto_);
         });
     });
+    const auto buscar = [this] {
+        common::GuardEntryPoint([this] {
+            const std::string parte = FromQString(edBuscaComanda_->text().trimmed());
+            if (!parte.empty()) BuscaEmTodas(parte);
+        });
+    };
+    connect(btBuscar_, &QPushButton::clicked, this, buscar);
+    connect(edBuscaComanda_, &QLineEdit::returnPressed, this, buscar);
     auto filtrar = [this] { common::GuardEntryPoint([this] { AplicaFiltros(); }); };
     connect(edFiltroComanda_, &QLineEdit::textChanged, this, filtrar);
     connect(cbFiltroTerminal_, &QComboBox::currentIndexChanged, this, filtrar);
@@ -281,26 +322,52 @@ TformHistoricos::~TformHistoricos() {
     delete carga_;
 }
 
-bool TformHistoricos::AbreDia(common::DateTime dia) {
-    const auto it =
-        std::find_if(dias_.begin(), dias_.end(), [&](const DiaArquivo& d) { return d.dia == dia; });
-    if (it == dias_.end()) return false;
+bool TformHistoricos::AbreDia(common::DateTime dia) { return AbreNoites(dia, dia); }
+
+bool TformHistoricos::AbreNoites(common::DateTime de, common::DateTime ate) {
+    bool alguma = false;
     {
+        // The list shows what is open, without asking for it again.
         const QSignalBlocker bloqueio(lbDias_);
-        lbDias_->setCurrentRow(static_cast<int>(it - dias_.begin()));
+        for (size_t i = 0; i < dias_.size(); ++i) {
+            const bool dentro = dias_[i].dia >= de && dias_[i].dia <= ate;
+            alguma |= dentro;
+            if (auto* item = lbDias_->item(static_cast<int>(i))) item->setSelected(dentro);
+            if (dias_[i].dia == ate)
+                lbDias_->setCurrentRow(static_cast<int>(i), QItemSelectionModel::NoUpdate);
+        }
     }
-    // Nothing of the day before may stay on screen beside the one being read, or a failure.
+    if (!alguma) return false;
+    diaAberto_ = de;
+    ateAberto_ = ate;
+    Pede({de, ate, std::nullopt},
+         QStringLiteral("Carregando ") + TextoDia(de) +
+             (de == ate ? QString() : QStringLiteral(" a ") + TextoDia(ate)) +
+             QStringLiteral("..."));
+    return true;
+}
+
+void TformHistoricos::BuscaEmTodas(const std::string& parte) {
+    {
+        // No night is what is shown: a click on any opens it again.
+        const QSignalBlocker bloqueio(lbDias_);
+        lbDias_->clearSelection();
+    }
+    Pede({{}, {}, parte}, ToQString("Buscando a comanda " + parte + " em todas as noites..."));
+}
+
+void TformHistoricos::Pede(const Pedido& pedido, const QString& rotulo) {
+    // Nothing of what was shown may stay on screen beside what is being read, or a failure.
     modelo_->Define(nullptr, nullptr);
     mostradas_.clear();
     dia_ = {};
-    diaAberto_ = dia;
-    lbResumo_->setText(QStringLiteral("Carregando ") + TextoDia(dia) + QStringLiteral("..."));
+    lbResumo_->setText(rotulo);
+    pbCarregando_->show();
     if (carga_) {
-        proximo_ = dia;  // read when the one under way ends; its rows are not shown
+        proximo_ = pedido;  // read when the one under way ends; its rows are not shown
     } else {
-        Carrega(dia);
+        Carrega(pedido);
     }
-    return true;
 }
 
 // What the reading thread hands over: the day, and what showing it would cost the window's
@@ -308,6 +375,7 @@ bool TformHistoricos::AbreDia(common::DateTime dia) {
 struct DiaLido {
     DiaHistorico dia;
     std::string erro;
+    std::string resumo;              // a search's line above the rows (Windows-1252)
     std::vector<int32_t> terminais;  // the day's terminal numbers, each once, in order
     FiltroHistorico filtro;
     std::vector<int> mostradas;
@@ -322,14 +390,26 @@ bool MesmoFiltro(const FiltroHistorico& a, const FiltroHistorico& b) {
 
 }  // namespace
 
-void TformHistoricos::Carrega(common::DateTime noite) {
+void TformHistoricos::Carrega(const Pedido& pedido) {
     auto lido = std::make_shared<DiaLido>();
     lido->filtro = FiltroAtual();
     // The cut hour as the receiver of this folder keeps it, read again for each night.
     const int horaCorte = LeHoraCorte(pasta_ / "Config.ini");
-    carga_ = QThread::create([pasta = pasta_, noite, horaCorte, lido] {
+    carga_ = QThread::create([pasta = pasta_, pedido, horaCorte, lido] {
         try {
-            lido->dia = LeNoite(pasta, noite, horaCorte);
+            if (pedido.busca) {
+                const auto achados = BuscaComanda(pasta, *pedido.busca, horaCorte);
+                lido->dia = DiaDaBusca(achados);
+                std::set<int64_t> noites;
+                for (const Achado& a : achados) noites.insert(a.noite.Ms());
+                lido->resumo = std::to_string(achados.size()) +
+                               (achados.size() == 1 ? " registro" : " registros") + " da comanda " +
+                               *pedido.busca + " em " + std::to_string(noites.size()) +
+                               (noites.size() == 1 ? " noite" : " noites") +
+                               ", os mais novos primeiro";
+            } else {
+                lido->dia = LeFaixaDeNoites(pasta, pedido.de, pedido.ate, horaCorte);
+            }
         } catch (const common::Exception& e) {
             lido->erro = e.Message();
         } catch (const std::exception& e) {
@@ -349,10 +429,11 @@ void TformHistoricos::Carrega(common::DateTime noite) {
             carga_->wait();
             delete std::exchange(carga_, nullptr);
             if (proximo_) {
-                const common::DateTime seguinte = *std::exchange(proximo_, std::nullopt);
+                const Pedido seguinte = *std::exchange(proximo_, std::nullopt);
                 Carrega(seguinte);
                 return;
             }
+            pbCarregando_->hide();
             Mostra(*lido);
         });
     });
@@ -376,6 +457,7 @@ void TformHistoricos::Mostra(DiaLido& lido) {
     } else {
         AplicaFiltros();
     }
+    if (!lido.resumo.empty()) lbResumo_->setText(ToQString(lido.resumo));
     if (!lido.erro.empty()) lbResumo_->setText(ToQString("Erro: " + lido.erro));
 }
 

@@ -17,6 +17,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QProgressBar;
 class QPushButton;
 class QTableView;
 class QTableWidget;
@@ -73,6 +74,11 @@ class TformHistoricos : public QWidget {
     // The file is read on a thread of its own, so that a large or damaged one never holds up
     // the terminals' replies; its rows appear when it has been read (Carregando).
     bool AbreDia(common::DateTime dia);
+    // The nights from `de` to `ate` at once (the list's selection of several), night after
+    // night. False when no night of the list lies in between.
+    bool AbreNoites(common::DateTime de, common::DateTime ate);
+    // Every row of every night whose card holds `parte` (Windows-1252), newest first.
+    void BuscaEmTodas(const std::string& parte);
     // Whether a day's file is being read.
     bool Carregando() const { return carga_ != nullptr; }
     // The filters as the controls hold them, applied.
@@ -91,7 +97,13 @@ class TformHistoricos : public QWidget {
     void showEvent(QShowEvent* event) override;
 
   private:
-    void Carrega(common::DateTime noite);
+    // What is to be read: nights, or a card's rows across all of them.
+    struct Pedido {
+        common::DateTime de, ate;
+        std::optional<std::string> busca;
+    };
+    void Pede(const Pedido& pedido, const QString& rotulo);
+    void Carrega(const Pedido& pedido);
     void Mostra(DiaLido& lido);
     FiltroHistorico FiltroAtual() const;
     // The rows in mostradas_ and their totals, on screen.
@@ -108,13 +120,17 @@ class TformHistoricos : public QWidget {
     TotaisHistorico totais_;
     // The read under way, and the file chosen meanwhile, read once it ends.
     QThread* carga_ = nullptr;
-    std::optional<common::DateTime> proximo_;
+    std::optional<Pedido> proximo_;
+    common::DateTime ateAberto_;
 
     QListWidget* lbDias_ = nullptr;
     QLineEdit* edFiltroComanda_ = nullptr;
     QComboBox* cbFiltroTerminal_ = nullptr;
     QComboBox* cbFiltroEstado_ = nullptr;
     QPushButton* btAtualizar_ = nullptr;
+    QLineEdit* edBuscaComanda_ = nullptr;
+    QPushButton* btBuscar_ = nullptr;
+    QProgressBar* pbCarregando_ = nullptr;
     QPushButton* btExportarRegistros_ = nullptr;
     QPushButton* btExportarTotais_ = nullptr;
     QLabel* lbResumo_ = nullptr;

@@ -19,6 +19,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
@@ -878,9 +879,37 @@ TEST_F(PrincipalTest, ThePastNightsWindowFiltersTotalsAndExportsADayWithoutWriti
     EXPECT_TRUE(janelaDias->Carregando());
     EXPECT_TRUE(
         janelaDias->findChild<QLabel*>("lbResumo")->text().startsWith("Carregando 16/03/2024"));
+    auto* lendo = janelaDias->findChild<QProgressBar*>("pbCarregando");
+    EXPECT_TRUE(lendo->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(!janelaDias->Carregando(), 5000);
+    EXPECT_FALSE(lendo->isVisible());
     EXPECT_EQ(janelaDias->Mostradas().size(), 300u);
     EXPECT_EQ(janelaDias->findChild<TGraficoHoras*>("grafHoras")->Valores(), saidas);
+
+    // Both nights at once, and back to Saturday alone.
+    QTest::mouseClick(dias->viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                      dias->visualItemRect(dias->item(0)).center());
+    QTRY_VERIFY_WITH_TIMEOUT(!janelaDias->Carregando(), 5000);
+    EXPECT_EQ(janelaDias->Dia().linhas.size(),
+              300u + LeNoite(pasta, NoiteDe(common::Now()), kHoraCorteHistorico).linhas.size());
+    QTest::mouseClick(dias->viewport(), Qt::LeftButton, {},
+                      dias->visualItemRect(dias->item(1)).center());
+    QTRY_VERIFY_WITH_TIMEOUT(!janelaDias->Carregando(), 5000);
+    ASSERT_EQ(janelaDias->Mostradas().size(), 300u);
+
+    // A card's story across every night.
+    janelaDias->findChild<QLineEdit*>("edBuscaComanda")->setText(ToQString("Jos\xE9"));
+    QTest::mouseClick(janelaDias->findChild<QPushButton*>("btBuscar"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!janelaDias->Carregando(), 5000);
+    EXPECT_EQ(janelaDias->Dia().linhas.size(), 1u);
+    EXPECT_TRUE(janelaDias->findChild<QLabel*>("lbResumo")
+                    ->text()
+                    .startsWith(ToQString("1 registro da comanda Jos\xE9 em 1 noite")))
+        << janelaDias->findChild<QLabel*>("lbResumo")->text().toStdString();
+    QTest::mouseClick(dias->viewport(), Qt::LeftButton, {},
+                      dias->visualItemRect(dias->item(1)).center());
+    QTRY_VERIFY_WITH_TIMEOUT(!janelaDias->Carregando(), 5000);
+    ASSERT_EQ(janelaDias->Mostradas().size(), 300u);
 
     auto* estado = janelaDias->findChild<QComboBox*>("cbFiltroEstado");
     estado->setCurrentIndex(estado->findText("Bloqueado"));
