@@ -549,6 +549,8 @@ TEST_F(ArquivosTest, ExportedRowsAndTotalsComeBackThroughACsvParser) {
     // Card numbers anyone on the network can send, which a spreadsheet would run as formulas.
     const std::string formulas[] = {"=1+2", "@SUM(1+1)", "+1", "-1", "\t=1", "\r=1"};
     for (const std::string& f : formulas) hoje.push_back({hoje.back().quando, f, "Bloqueado", 1});
+    // Another producer's state text reaches the totals' export.
+    hoje.push_back({hoje.back().quando, "1", "=cmd|' /C calc'!A0", 1});
     PostaNoHistorico(tabelas, hoje);
     arquivos().Fecha();
     const DiaHistorico dia = LeDiaHistorico(arquivos().ArquivoHistorico());
@@ -566,7 +568,8 @@ TEST_F(ArquivosTest, ExportedRowsAndTotalsComeBackThroughACsvParser) {
             std::find(std::begin(formulas), std::end(formulas), r.cracha) != std::end(formulas);
         esperadas.insert({r.quando.Format("dd/mm/yyyy hh:nn:ss"),
                           (formula ? "'" : "") + common::Cp1252ToUtf8(r.cracha),
-                          common::Cp1252ToUtf8(r.estado), TextoTerminal(r.terminal)});
+                          (r.estado.starts_with('=') ? "'" : "") + common::Cp1252ToUtf8(r.estado),
+                          TextoTerminal(r.terminal)});
     }
     EXPECT_EQ(lidas, esperadas);
     for (const char* neutro :
@@ -578,6 +581,7 @@ TEST_F(ArquivosTest, ExportedRowsAndTotalsComeBackThroughACsvParser) {
 
     const TotaisHistorico t = Totaliza(dia, todas);
     const std::string totais = CsvTotais(t);
+    EXPECT_NE(totais.find("\r\nEstado;'=cmd|' /C calc'!A0;1;0;0\r\n"), std::string::npos) << totais;
     ASSERT_TRUE(totais.starts_with("\xEF\xBB\xBF"));
     const auto tabela = LeCsv(totais.substr(3), ';');
     ASSERT_GT(tabela.size(), 1u);
@@ -627,7 +631,17 @@ TEST_F(ArquivosTest, ANightIsItsRowsWhereverTheyStandAndAWrongClockInventsNoHour
                 {Em(5, 23, 30), "5d", "Liberado", 1}});
     Arquivo(6, {{Em(6, 0, 45), "5e", "Liberado", 1},
                 {Em(6, 2), "5f", "N\xE3o Girou", 2},
-                {Em(6, 19, 30), "6", "Liberado", 1}});
+                {Em(6, 19, 30), "6", "Liberado", 1},
+                {Em(6, 20), "0000000000000777", "Bloqueado", 4}});
+    // The month before.
+    TabelasReceptor novembro;
+    novembro.cdsHistorico.Open();
+    PostaNoHistorico(
+        novembro,
+        {{*DateTime::FromParts(2026, 11, 30, 22, 0, 0), "0000000000000777", "Liberado", 4},
+         {*DateTime::FromParts(2026, 12, 1, 1, 0, 0), "0000000000000777", "Liberado", 4}});
+    SaveTableToFile(novembro.cdsHistorico,
+                    ArquivoDoDia(pasta, *DateTime::FromDate(2026, 11, 30)).string());
     const auto Cartoes = [](const DiaHistorico& d) {
         std::vector<std::string> c;
         for (const auto& l : d.linhas) c.emplace_back(l.Cracha());
@@ -655,16 +669,36 @@ TEST_F(ArquivosTest, ANightIsItsRowsWhereverTheyStandAndAWrongClockInventsNoHour
         << TextoRelatorio(noite, t);
     EXPECT_NE(CsvTotais(t).find("Hora;incerta;2;2;0\r\n"), std::string::npos);
 
-    // A range: each night once, in order, each row in one night only.
+    // A range across a month's end: each night once, in order, each row in one night only.
     std::vector<std::pair<std::string, std::vector<std::string>>> noites;
-    LeNoites(
-        pasta, *DateTime::FromDate(2026, 12, 1), *DateTime::FromDate(2026, 12, 7), 12,
-        [&](DiaHistorico&& d, DateTime dia) { noites.emplace_back(dia.Format("dd"), Cartoes(d)); });
+    LeNoites(pasta, *DateTime::FromDate(2026, 11, 29), *DateTime::FromDate(2026, 12, 7), 12,
+             [&](DiaHistorico&& d, DateTime dia) {
+                 noites.emplace_back(dia.Format("dd/mm"), Cartoes(d));
+             });
     EXPECT_EQ(noites, (std::vector<std::pair<std::string, std::vector<std::string>>>{
-                          {"03", {"3"}}, {"04", {"4"}}, {"05", Cartoes(noite)}, {"06", {"6"}}}));
+                          {"30/11", {"0000000000000777", "0000000000000777"}},
+                          {"03/12", {"3"}},
+                          {"04/12", {"4"}},
+                          {"05/12", Cartoes(noite)},
+                          {"06/12", {"6", "0000000000000777"}}}));
+    // A card's story: three rows in two nights of two months, newest first; a part of the
+    // number finds them as well; a card nobody had, nothing.
+    const auto achados = BuscaComanda(pasta, "0000000000000777", 12);
+    ASSERT_EQ(achados.size(), 3u);
+    EXPECT_EQ(achados[0].noite, *DateTime::FromDate(2026, 12, 6));
+    EXPECT_EQ(achados[0].estado, "Bloqueado");
+    EXPECT_EQ(achados[1].linha.ms, DateTime::FromParts(2026, 12, 1, 1, 0, 0)->Ms());
+    EXPECT_EQ(achados[1].noite, *DateTime::FromDate(2026, 11, 30));
+    EXPECT_EQ(achados[2].noite, *DateTime::FromDate(2026, 11, 30));
+    EXPECT_EQ(BuscaComanda(pasta, "777", 12).size(), 3u);
+    EXPECT_TRUE(BuscaComanda(pasta, "0000000000000778", 12).empty());
+    const auto linhasBusca = LeCsv(CsvBusca(achados).substr(3), ';');
+    ASSERT_EQ(linhasBusca.size(), 4u);
+    EXPECT_EQ(linhasBusca[1], (std::vector<std::string>{"06/12/2026", "06/12/2026 20:00:00",
+                                                        "0000000000000777", "Bloqueado", "04"}));
     // At midnight as the cut, the small hours are the next day's.
     EXPECT_EQ(Cartoes(LeNoite(pasta, *DateTime::FromDate(2026, 12, 6), 0)),
-              (std::vector<std::string>{"5e", "5f", "6"}));
+              (std::vector<std::string>{"5e", "5f", "6", "0000000000000777"}));
     // A neighbour nothing can read leaves its night's rows out; the night's own file fails it.
     Escreve(ArquivoDoDia(pasta, *DateTime::FromDate(2026, 12, 6)), "<DATAPACKET");
     EXPECT_EQ(LeNoite(pasta, *DateTime::FromDate(2026, 12, 5), 12).linhas.size(), 6u);
