@@ -622,6 +622,7 @@ TEST_F(ArquivosTest, ANightIsItsRowsWhereverTheyStandAndAWrongClockInventsNoHour
                         ArquivoDoDia(pasta, *DateTime::FromDate(2026, 12, dia)).string());
     };
     Arquivo(3, {{Em(3, 20), "3", "Liberado", 1},
+                {Em(3, 21), "0000000000000777", "Liberado", 4},
                 {Em(4, 21), "4", "Liberado", 1},
                 {Em(5, 18, 30), "5a", "Liberado", 2}});
     Arquivo(5, {{Em(5, 19), "5b", "Liberado", 1},
@@ -677,23 +678,24 @@ TEST_F(ArquivosTest, ANightIsItsRowsWhereverTheyStandAndAWrongClockInventsNoHour
              });
     EXPECT_EQ(noites, (std::vector<std::pair<std::string, std::vector<std::string>>>{
                           {"30/11", {"0000000000000777", "0000000000000777"}},
-                          {"03/12", {"3"}},
+                          {"03/12", {"3", "0000000000000777"}},
                           {"04/12", {"4"}},
                           {"05/12", Cartoes(noite)},
                           {"06/12", {"6", "0000000000000777"}}}));
-    // A card's story: three rows in two nights of two months, newest first; a part of the
+    // A card's story: four rows in three nights of two months, newest first; a part of the
     // number finds them as well; a card nobody had, nothing.
     const auto achados = BuscaComanda(pasta, "0000000000000777", 12);
-    ASSERT_EQ(achados.size(), 3u);
+    ASSERT_EQ(achados.size(), 4u);
     EXPECT_EQ(achados[0].noite, *DateTime::FromDate(2026, 12, 6));
     EXPECT_EQ(achados[0].estado, "Bloqueado");
-    EXPECT_EQ(achados[1].linha.ms, DateTime::FromParts(2026, 12, 1, 1, 0, 0)->Ms());
-    EXPECT_EQ(achados[1].noite, *DateTime::FromDate(2026, 11, 30));
+    EXPECT_EQ(achados[1].noite, *DateTime::FromDate(2026, 12, 3));
+    EXPECT_EQ(achados[2].linha.ms, DateTime::FromParts(2026, 12, 1, 1, 0, 0)->Ms());
     EXPECT_EQ(achados[2].noite, *DateTime::FromDate(2026, 11, 30));
-    EXPECT_EQ(BuscaComanda(pasta, "777", 12).size(), 3u);
+    EXPECT_EQ(achados[3].noite, *DateTime::FromDate(2026, 11, 30));
+    EXPECT_EQ(BuscaComanda(pasta, "777", 12).size(), 4u);
     EXPECT_TRUE(BuscaComanda(pasta, "0000000000000778", 12).empty());
     const auto linhasBusca = LeCsv(CsvBusca(achados).substr(3), ';');
-    ASSERT_EQ(linhasBusca.size(), 4u);
+    ASSERT_EQ(linhasBusca.size(), 5u);
     EXPECT_EQ(linhasBusca[1], (std::vector<std::string>{"06/12/2026", "06/12/2026 20:00:00",
                                                         "0000000000000777", "Bloqueado", "04"}));
     // At midnight as the cut, the small hours are the next day's.
