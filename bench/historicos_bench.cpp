@@ -57,6 +57,30 @@ struct Pintura : QObject {
 
 }  // namespace
 
+// A Saturday-like night from 18:00 on, rows spread over twelve hours, eight gates; `unica`: with
+// one card that no other night has.
+void EscreveNoite(const std::filesystem::path& pasta, common::DateTime dia, int linhas,
+                  bool unica) {
+    lumora::TabelasReceptor t;
+    t.cdsHistorico.Open();
+    const char* estados[] = {"Liberado", "Liberado", "Liberado", "Bloqueado", "N\xE3o Girou"};
+    for (int i = 0; i < linhas; ++i) {
+        t.cdsHistorico.Append();
+        t.cdsHistorico.SetDateTime(
+            lumora::campo::kDataHora,
+            common::DateTime::FromMs(dia.Ms() + 18 * 3'600'000LL +
+                                     static_cast<int64_t>(i) * 12 * 3'600'000LL / linhas));
+        t.cdsHistorico.SetString(lumora::campo::kCracha,
+                                 unica && i == linhas / 2
+                                     ? std::string("9999999999999999")
+                                     : common::IntToStrMin(i * 7919 % 999983, 16));
+        t.cdsHistorico.SetString(lumora::campo::kEstado, estados[i % 5]);
+        t.cdsHistorico.SetInteger(lumora::campo::kTerminal, 1 + i % 8);
+        t.cdsHistorico.Post();
+    }
+    lumora::SaveTableToFile(t.cdsHistorico, lumora::ArquivoDoDia(pasta, dia).string());
+}
+
 // Runs the built receiver's command line on the folder: wall time and its peak memory.
 void MedeComando(const char* rotulo, const std::vector<std::string>& argumentos) {
 #ifdef LUMORA_EXE
@@ -106,59 +130,18 @@ int main(int argc, char* argv[]) {
         manter.empty() ? bench::TempFolder("bench-historicos") : std::filesystem::path(manter);
     std::filesystem::create_directories(pasta / "Historicos");
     const common::DateTime dia = *common::DateTime::FromDate(2026, 12, 5);
-    // The nights before the one opened, for the searches: as many rows each.
-    for (int n = noites - 1; n >= 1; --n) {
+    // The night opened and, for the searches, the nights before it, as many rows each; each
+    // written by a child process, so that none of the writing's memory counts below.
+    for (int n = noites - 1; n >= 0; --n) {
         const common::DateTime esta =
             common::DateTime::FromMs(dia.Ms() - n * common::DateTime::kMsPerDay);
         if (const pid_t filho = fork(); filho == 0) {
-            lumora::TabelasReceptor t;
-            t.cdsHistorico.Open();
-            for (int i = 0; i < linhas; ++i) {
-                t.cdsHistorico.Append();
-                t.cdsHistorico.SetDateTime(
-                    lumora::campo::kDataHora,
-                    common::DateTime::FromMs(esta.Ms() + 18 * 3'600'000LL +
-                                             static_cast<int64_t>(i) * 12 * 3'600'000LL / linhas));
-                // One card only in the middle night; the others in every night.
-                t.cdsHistorico.SetString(lumora::campo::kCracha,
-                                         n == noites / 2 && i == linhas / 2
-                                             ? std::string("9999999999999999")
-                                             : common::IntToStrMin(i * 7919 % 999983, 16));
-                t.cdsHistorico.SetString(lumora::campo::kEstado,
-                                         i % 5 == 3 ? "Bloqueado" : "Liberado");
-                t.cdsHistorico.SetInteger(lumora::campo::kTerminal, 1 + i % 8);
-                t.cdsHistorico.Post();
-            }
-            lumora::SaveTableToFile(t.cdsHistorico, lumora::ArquivoDoDia(pasta, esta).string());
+            EscreveNoite(pasta, esta, linhas, noites > 1 && n == noites / 2);
             _exit(0);
         } else {
             int status = 0;
             waitpid(filho, &status, 0);
         }
-    }
-    // Written by a child process, so that none of the writing's memory counts below.
-    if (const pid_t filho = fork(); filho == 0) {
-        // A Saturday night from 18:00 on, rows spread over twelve hours, eight gates.
-        lumora::TabelasReceptor t;
-        t.cdsHistorico.Open();
-        const char* estados[] = {"Liberado", "Liberado", "Liberado", "Bloqueado", "N\xE3o Girou"};
-        for (int i = 0; i < linhas; ++i) {
-            t.cdsHistorico.Append();
-            t.cdsHistorico.SetDateTime(
-                lumora::campo::kDataHora,
-                common::DateTime::FromMs(dia.Ms() + 18 * 3'600'000LL +
-                                         static_cast<int64_t>(i) * 12 * 3'600'000LL / linhas));
-            t.cdsHistorico.SetString(lumora::campo::kCracha,
-                                     common::IntToStrMin(i * 7919 % 999983, 16));
-            t.cdsHistorico.SetString(lumora::campo::kEstado, estados[i % 5]);
-            t.cdsHistorico.SetInteger(lumora::campo::kTerminal, 1 + i % 8);
-            t.cdsHistorico.Post();
-        }
-        lumora::SaveTableToFile(t.cdsHistorico, lumora::ArquivoDoDia(pasta, dia).string());
-        _exit(0);
-    } else {
-        int status = 0;
-        waitpid(filho, &status, 0);
     }
     const auto tamanho = std::filesystem::file_size(lumora::ArquivoDoDia(pasta, dia));
 
