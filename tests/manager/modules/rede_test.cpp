@@ -532,6 +532,19 @@ TEST(RedeAdaptadores, ModuloPorDoisAdaptadoresNoMesmoSegmentoUmaLinha) {
     EXPECT_EQ(a.tbmColetores.AsString(cNetmask), "255.255.255.0");
     EXPECT_EQ(leituras, 1);
     EXPECT_EQ(janela.duplicados, 0);
+
+    // The segment's broadcast address written into the book as a single address is never
+    // sent to: the search refuses it and says so, where it would have reached every module.
+    janela.agenda = teste::Agenda({"10.94.1.255"});
+    sim->ClearLog();
+    a.AtualizaListas(false);
+    for (const auto& d : sim->Log()) EXPECT_NE(d.to, "10.94.1.255") << d.text;
+    EXPECT_NE(std::find_if(janela.memo1.begin(), janela.memo1.end(),
+                           [](const std::string& l) {
+                               return l.rfind("10.94.1.255: Socket Error # 10013", 0) == 0;
+                           }),
+              janela.memo1.end());
+    EXPECT_EQ(a.tbmColetores.RecordCount(), 1);
     sim->Stop();
 }
 
