@@ -626,13 +626,15 @@ TEST(RedeRoteada, ModuloAtrasDoRoteadorSoPelaAgenda) {
     EXPECT_EQ(a.tbmColetores.AsString(cNetmask), "255.255.255.0");
     EXPECT_TRUE(a.SoPorUnicast("0.93.2.5"));
 
-    // Re-addressed: "A" by broadcast (lost at the router) and by unicast to where it is now;
-    // the closing refresh finds it at its new address.
+    // Re-addressed with a new netmask and gateway: those first, to where it is now, then "A"
+    // by unicast there, then "E" to the new address; the closing refresh finds it there.
     struct Dialogo : IDialogoConfigura {
         CamposConfiguracao campos;
         void Preenche(const CamposConfiguracao& c, bool) override { campos = c; }
         bool Executa() override {
             campos.ip = "10.93.2.6";
+            campos.mascara = "255.255.0.0";
+            campos.gateway = "10.93.2.254";
             return true;
         }
         CamposConfiguracao Le() const override { return campos; }
@@ -643,15 +645,21 @@ TEST(RedeRoteada, ModuloAtrasDoRoteadorSoPelaAgenda) {
     TConfiguracao configuracao(janela, a, dialogo, abridor, "10.93.1.1");
     sim->ClearLog();
     configuracao.ConfiguraColetor();
-    const auto enderecamento = recebidos("A0.93.2.5/581947/10.93.2.6");
-    ASSERT_EQ(enderecamento.size(), 1u);
-    EXPECT_EQ(enderecamento[0].to, "10.93.2.5");
-    EXPECT_EQ(recebidos("E").at(0).to, "10.93.2.6");
+    std::vector<std::string> naRede;
+    for (const auto& d : sim->Log()) {
+        if (d.text == "X") break;  // the closing refresh
+        naRede.push_back(d.to + " " + d.text);
+    }
+    EXPECT_EQ(naRede,
+              (std::vector<std::string>{"10.93.2.5 L581947", "10.93.2.5 SNM255.255.0.0",
+                                        "10.93.2.5 SGI10.93.2.254",
+                                        "10.93.2.5 A0.93.2.5/581947/10.93.2.6", "10.93.2.6 E"}));
     EXPECT_EQ(sim->Snapshot().tibbo[0].ip, "10.93.2.6");
     ASSERT_EQ(a.tbmColetores.RecordCount(), 1);
     a.tbmColetores.MoveTo(0);
     EXPECT_EQ(a.tbmColetores.AsString(cIp), "10.93.2.6");
-    EXPECT_EQ(a.tbmColetores.AsString(cGateway), "10.93.3.254");
+    EXPECT_EQ(a.tbmColetores.AsString(cGateway), "10.93.2.254");
+    EXPECT_EQ(a.tbmColetores.AsString(cNetmask), "255.255.0.0");
     EXPECT_TRUE(janela.avisos.empty());
     sim->Stop();
 }
