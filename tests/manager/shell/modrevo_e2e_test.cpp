@@ -211,7 +211,11 @@ TEST_F(LinhaComandoTest, ListsBothFamiliesAsTextAndJson) {
 }
 
 TEST_F(LinhaComandoTest, ChangesOneModuleByItsMacWithTheDialogsRules) {
-    IniciaSim(modsim::DefaultModules());
+    modsim::Modules modulos = modsim::DefaultModules();
+    auto naoLido = Tibbo("127.0.0.8", "0.36.119.87.8.30", "ABCM", "Castrell 8");
+    naoLido.behaviours["GNM"].deny = true;  // its netmask is never read
+    modulos.tibbo.push_back(naoLido);
+    IniciaSim(modulos);
     using V = std::vector<std::string>;
     struct Caso {
         const char* nome;
@@ -248,6 +252,13 @@ TEST_F(LinhaComandoTest, ChangesOneModuleByItsMacWithTheDialogsRules) {
          {"X", kConsulta, "X", kConsulta},
          "127.0.0.5",
          "255.255.255.0"},
+        // What was not read is not sent: the netmask field's placeholder stays home.
+        {"an unread netmask",
+         {"--set", "0.36.119.87.8.30", "--gateway", "127.0.0.254"},
+         {{"127.0.0.8", "L581947"}, {"127.0.0.8", "SGI127.0.0.254"}, {"127.0.0.8", "E"}},
+         {"X", kConsulta, "X", kConsulta},
+         "127.0.0.8",
+         ""},
     };
     for (const Caso& c : casos) {
         SCOPED_TRACE(c.nome);
