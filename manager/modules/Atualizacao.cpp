@@ -131,7 +131,7 @@ bool TAtualizacao::IpRepetido(int linha) const {
 }
 
 int TAtualizacao::ModulosComIpRepetido() const {
-    // A module listed twice (it answered through two adapters) is one module.
+    // Counted by MAC: the modules answering from one address, each once.
     std::map<std::string, std::set<std::string>> macsPorIp;
     for (int i = 0; i < tbmColetores.RecordCount(); ++i)
         macsPorIp[Texto(tbmColetores, i, cIp)].insert(Texto(tbmColetores, i, cMACaddress));
