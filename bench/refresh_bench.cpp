@@ -4,6 +4,8 @@
 // unanswered reads per silent module); everything above that is the program's own cost.
 #include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "../tests/manager/modules/JanelaFalsa.h"
@@ -50,6 +52,58 @@ double Atualiza(int respondem, int mudos, int tempo, int atrasoMs) {
     return d.count();
 }
 
+// The kernel's count of datagrams dropped because a socket's receive buffer was full, for
+// this network namespace.
+long long RcvbufErrors() {
+    std::ifstream snmp("/proc/net/snmp");
+    std::string cabecalho, valores;
+    while (std::getline(snmp, cabecalho)) {
+        if (cabecalho.rfind("Udp:", 0) != 0) continue;
+        std::getline(snmp, valores);
+        std::istringstream nomes(cabecalho), numeros(valores);
+        std::string nome, numero;
+        while (nomes >> nome && numeros >> numero)
+            if (nome == "RcvbufErrors") return std::stoll(numero);
+    }
+    return -1;
+}
+
+// Modules behind a router, found only through a full address book: four /22 networks and
+// eight single addresses, 4,096 addresses in all; `n` routed modules spread over them. With
+// `roteados` false the same modules sit on this segment and all answer the one broadcast.
+// `fila`: the receive queue asked of the system for the endpoints (0: the system's default).
+void AtualizaPelaAgenda(int n, int tempo, bool roteados, int fila) {
+    std::vector<modrevo::EntradaAgenda> agenda =
+        modrevo::teste::Agenda({"127.1.0.0/22", "127.1.4.0/22", "127.1.8.0/22", "127.1.12.0/22"});
+    for (int i = 1; i <= 8; ++i)
+        agenda.push_back(modrevo::teste::Agenda({"127.2.0." + std::to_string(i)}).front());
+    const std::vector<std::string> enderecos = modrevo::EnderecosDaAgenda(agenda);
+    modsim::Modules modulos;
+    const std::size_t passo = enderecos.size() / static_cast<std::size_t>(n);
+    for (int i = 0; i < n; ++i) {
+        modsim::TibboModule m;
+        m.ip = enderecos[static_cast<std::size_t>(i) * passo];
+        m.mac = "0.36.119.88." + std::to_string(i / 256) + "." + std::to_string(i % 256);
+        m.routed = roteados;
+        modulos.tibbo.push_back(m);
+    }
+    modsim::ModuleSim sim(modulos);
+    sim.Start();
+    modrevo::teste::JanelaFalsa janela;
+    janela.tempo = std::to_string(tempo);
+    if (roteados) janela.agenda = agenda;
+    modrevo::TUDPEndpoint client(8192, true, fila), aux(8192, true, fila), safe(512, true, fila);
+    modrevo::TAtualizacao a(janela, client, aux, safe);
+    a.FormCreate();
+    const long long antes = RcvbufErrors();
+    const auto inicio = std::chrono::steady_clock::now();
+    a.AtualizaListas(false);
+    const std::chrono::duration<double, std::milli> d = std::chrono::steady_clock::now() - inicio;
+    std::printf("%-10s %8zu %10d %8d %8d %12.0f %14lld %10u\n", roteados ? "book" : "broadcast",
+                roteados ? enderecos.size() : 0, client.FilaRecepcao(), n,
+                a.tbmColetores.RecordCount(), d.count(), RcvbufErrors() - antes, client.Perdidos());
+}
+
 }  // namespace
 
 int main() {
@@ -71,5 +125,14 @@ int main() {
         std::printf("%10d %6d %10d %12.0f %12.1f %7.1f%%\n", c.k, c.j, c.atraso, esperas, levou,
                     100.0 * (levou - esperas) / esperas);
     }
+    std::printf(
+        "\n600 modules behind a router through a 4,096-address book, or on this segment,\n"
+        "T = %d ms; queue: the receive queue the system gave UDPClient\n",
+        T);
+    std::printf("%-10s %8s %10s %8s %8s %12s %14s %10s\n", "found by", "book", "queue", "modules",
+                "listed", "took/ms", "RcvbufErrors", "reported");
+    for (const bool roteados : {true, false})
+        for (const int fila : {0, modrevo::kFilaRecepcao})
+            AtualizaPelaAgenda(600, T, roteados, fila);
     return 0;
 }

@@ -10,6 +10,12 @@ elseif(TARGET LumoraInstalado)
 endif()
 if(TARGET Modrevo)
   install(TARGETS Modrevo RUNTIME DESTINATION bin)
+  # Its command line's manual, beside its code in docs/.
+  execute_process(COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/docs/Modrevo.1
+                  OUTPUT_FILE ${CMAKE_BINARY_DIR}/Modrevo.1.gz)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+               ${PROJECT_SOURCE_DIR}/docs/Modrevo.1)
+  install(FILES ${CMAKE_BINARY_DIR}/Modrevo.1.gz DESTINATION share/man/man1)
 endif()
 
 set(pk ${CMAKE_CURRENT_LIST_DIR})

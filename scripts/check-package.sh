@@ -26,7 +26,8 @@ fail() { echo "FAIL: $*"; status=1; }
 for f in usr/bin/Lumora usr/bin/Modrevo \
          usr/share/applications/lumora.desktop usr/share/applications/modrevo.desktop \
          usr/share/lumora/autostart/lumora.desktop usr/lib/systemd/system/lumora.service \
-         usr/share/doc/lumora/copyright usr/share/doc/lumora/changelog.gz; do
+         usr/share/doc/lumora/copyright usr/share/doc/lumora/changelog.gz \
+         usr/share/man/man1/Modrevo.1.gz; do
   [ -e "$root/$f" ] || fail "$f is not in the package"
 done
 # Nothing of the build tree's own: no tests, tools or benchmarks.

@@ -46,6 +46,18 @@ bool ForaDoAlcance(uint32_t primeiro, uint32_t ultimo) {
     return (primeiro >> 24) == 0 || ultimo >= 0xE0000000u;
 }
 
+bool Borda(uint32_t endereco) {
+    const uint32_t ultimoOcteto = endereco & 0xFFu;
+    return ultimoOcteto == 0 || ultimoOcteto == 0xFFu;
+}
+
+uint64_t ContaEnderecos(const EntradaAgenda& e) {
+    uint64_t n = 0;
+    for (uint64_t a = e.primeiro; a <= e.ultimo; ++a)
+        if (!e.semBordas || !Borda(static_cast<uint32_t>(a))) ++n;
+    return n;
+}
+
 const std::string kNaoEEndereco = "\" n\xE3o \xE9 um endere\xE7o IP (ex.: 10.1.2.30).";
 
 }  // namespace
@@ -111,6 +123,13 @@ std::optional<EntradaAgenda> LeEntradaAgenda(const std::string& bruto, std::stri
             motivo = "Uma faixa tem no m\xE1ximo 1024 endere\xE7os (uma rede /22).";
             return std::nullopt;
         }
+        // "10.1.2.0-10.1.2.255" is a /24 written out, and its ends are no module's either; sent
+        // to, the last one may even be a whole segment's broadcast.
+        e.semBordas = e.primeiro != e.ultimo;
+        if (e.semBordas && ContaEnderecos(e) == 0) {
+            motivo = "A faixa s\xF3 tem endere\xE7os de rede e de broadcast (.0 e .255).";
+            return std::nullopt;
+        }
     } else {
         if (!LeQuad(texto, e.primeiro)) {
             motivo = "\"" + texto + kNaoEEndereco;
@@ -132,11 +151,20 @@ std::vector<std::string> EnderecosDaAgenda(const std::vector<EntradaAgenda>& age
     std::set<uint32_t> vistos;
     for (const EntradaAgenda& e : agenda) {
         for (uint64_t a = e.primeiro; a <= e.ultimo; ++a) {
+            if (e.semBordas && Borda(static_cast<uint32_t>(a))) continue;
             if (vistos.insert(static_cast<uint32_t>(a)).second)
                 r.push_back(Quad(static_cast<uint32_t>(a)));
         }
     }
     return r;
+}
+
+bool AgendaProcura(const std::vector<EntradaAgenda>& agenda, const std::string& endereco) {
+    uint32_t a = 0;
+    if (!LeQuad(endereco, a)) return false;
+    for (const EntradaAgenda& e : agenda)
+        if (a >= e.primeiro && a <= e.ultimo && !(e.semBordas && Borda(a))) return true;
+    return false;
 }
 
 std::string MotivoRecusaNaAgenda(const std::vector<EntradaAgenda>& agenda,

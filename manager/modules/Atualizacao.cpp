@@ -45,9 +45,16 @@ bool TAtualizacao::Processa(unsigned minha) {
     return Vigente(minha);
 }
 
-void TAtualizacao::InsereColetor(const std::string& endereco, const std::string& texto) {
+bool TAtualizacao::InsereColetor(const std::string& endereco, const std::string& texto) {
     const auto resposta = InterpretaRespostaDescoberta(texto);
-    if (!resposta) return;
+    if (!resposta) return false;
+    const std::string mac =
+        resposta->mac.substr(0, static_cast<std::size_t>(tbmColetores.Fields()[cMACaddress].width));
+    for (int i = 0; i < tbmColetores.RecordCount(); ++i) {
+        const common::FieldValue v = tbmColetores.ValueAt(i, cMACaddress);
+        const auto* listado = std::get_if<std::string>(&v);
+        if (listado && *listado == mac) return false;
+    }
     tbmColetores.Insert();
     tbmColetores.SetString(cIp, endereco);
     tbmColetores.SetString(cMACaddress, resposta->mac);
@@ -55,6 +62,36 @@ void TAtualizacao::InsereColetor(const std::string& endereco, const std::string&
     tbmColetores.SetString(cDescricao, resposta->descricao);
     tbmColetores.SetString(cDHCP, resposta->dhcp);
     tbmColetores.Post();
+    return true;
+}
+
+void TAtualizacao::AceitaDescoberta(const Datagrama& d, bool porUnicast) {
+    janela_.AdicionaMemo1(d.endereco + " " + d.texto);
+    if (InsereColetor(d.endereco, d.texto) && porUnicast)
+        soUnicast_.insert(tbmColetores.AsString(cMACaddress));
+}
+
+std::string TextoPerdidos(const std::string& endpoint, uint32_t perdidos) {
+    return endpoint + ": " + std::to_string(perdidos) +
+           " resposta(s) perdida(s), fila de recep\xE7\xE3o cheia";
+}
+
+void TAtualizacao::LePerdas(uint32_t (&perdidos)[2]) const {
+    perdidos[0] = udpClient_.Perdidos();
+    perdidos[1] = udpClientAux_.Perdidos();
+}
+
+void TAtualizacao::RelataPerdas(const uint32_t (&antes)[2]) {
+    uint32_t agora[2];
+    LePerdas(agora);
+    static const char* const kNomes[] = {"UDPClient", "UDPClientAUX"};
+    for (int i = 0; i < 2; ++i) {
+        const uint32_t novos = agora[i] - antes[i];
+        if (novos == 0) continue;
+        const std::string linha = TextoPerdidos(kNomes[i], novos);
+        janela_.AdicionaMemo1(linha);
+        janela_.Diagnostico(linha);
+    }
 }
 
 void TAtualizacao::GuardaValor(int linha, int campo, const std::string& valor) {
@@ -94,7 +131,7 @@ bool TAtualizacao::IpRepetido(int linha) const {
 }
 
 int TAtualizacao::ModulosComIpRepetido() const {
-    // A module listed twice (it answered through two adapters) is one module.
+    // Counted by MAC: the modules answering from one address, each once.
     std::map<std::string, std::set<std::string>> macsPorIp;
     for (int i = 0; i < tbmColetores.RecordCount(); ++i)
         macsPorIp[Texto(tbmColetores, i, cIp)].insert(Texto(tbmColetores, i, cMACaddress));
@@ -114,11 +151,9 @@ std::vector<std::string> TAtualizacao::EnderecosDeOutros(const std::string& mac)
 bool TAtualizacao::BuscaAgenda(unsigned minha, const std::vector<EntradaAgenda>& agenda) {
     const std::vector<std::string> enderecos = EnderecosDaAgenda(agenda);
     if (enderecos.empty()) return true;
-    std::set<std::string> responderam, macs;
-    for (int i = 0; i < tbmColetores.RecordCount(); ++i) {
+    std::set<std::string> responderam;
+    for (int i = 0; i < tbmColetores.RecordCount(); ++i)
         responderam.insert(Texto(tbmColetores, i, cIp));
-        macs.insert(Texto(tbmColetores, i, cMACaddress));
-    }
     // Paced on a fixed schedule, one datagram a millisecond: a router or a module's small
     // buffer drops a burst, and a late send does not push the rest later still.
     using Relogio = std::chrono::steady_clock;
@@ -126,9 +161,17 @@ bool TAtualizacao::BuscaAgenda(unsigned minha, const std::vector<EntradaAgenda>&
     int enviados = 0;
     for (const std::string& ip : enderecos) {
         if (responderam.count(ip)) continue;
+        // The replies are taken as they come while the search goes on: a big book's replies
+        // would otherwise wait seconds in the receive queue, which overflows past a few
+        // hundred of them.
+        for (;;) {
+            const Datagrama d = udpClient_.ReceiveImediato();
+            if (d.texto.empty() && d.endereco.empty()) break;
+            if (!d.texto.empty()) AceitaDescoberta(d, true);
+        }
         std::this_thread::sleep_until(proximo);
         try {
-            udpClient_.Send(ip, kPortaPrimeiraFamilia, "X");
+            udpClient_.SendSoUnicast(ip, kPortaPrimeiraFamilia, "X");
         } catch (const ESocketUDP& e) {
             // A book address this PC has no route to (a cable out, a VPN down) must not cost
             // the other modules their reads, nor the operator a box every 30 s: a log line.
@@ -140,22 +183,7 @@ bool TAtualizacao::BuscaAgenda(unsigned minha, const std::vector<EntradaAgenda>&
     }
     if (enviados == 0) return true;
     ColetaAteSilencio(udpClient_, [&](const Datagrama& d) {
-        janela_.AdicionaMemo1(d.endereco + " " + d.texto);
-        // A module found both ways is listed once: the broadcast's row stands.
-        const auto resposta = InterpretaRespostaDescoberta(d.texto);
-        if (resposta) {
-            const int antes = tbmColetores.RecordCount();
-            const std::string macGuardado = resposta->mac.substr(
-                0, static_cast<std::size_t>(tbmColetores.Fields()[cMACaddress].width));
-            if (!macs.count(macGuardado)) {
-                InsereColetor(d.endereco, d.texto);
-                if (tbmColetores.RecordCount() > antes) {
-                    const std::string mac = tbmColetores.AsString(cMACaddress);
-                    macs.insert(mac);
-                    soUnicast_.insert(mac);
-                }
-            }
-        }
+        AceitaDescoberta(d, true);
         return Processa(minha);
     });
     return Processa(minha);
@@ -165,8 +193,7 @@ bool TAtualizacao::LeModulos(unsigned minha, int tempo, const std::vector<Entrad
     if (!Processa(minha)) return false;
     Difunde(udpClient_, "X", kPortaPrimeiraFamilia);
     ColetaAteSilencio(udpClient_, [&](const Datagrama& d) {
-        InsereColetor(d.endereco, d.texto);
-        janela_.AdicionaMemo1(d.endereco + " " + d.texto);
+        AceitaDescoberta(d, false);
         return Processa(minha);
     });
     if (!Processa(minha)) return false;
@@ -220,6 +247,8 @@ void TAtualizacao::AtualizaListas(bool mostraAmpulheta) {
         soUnicast_.clear();
         janela_.LimpaMemos();
         udpClient_.SetReceiveTimeout(tempo);
+        uint32_t perdidos[2];
+        LePerdas(perdidos);
         try {
             vigente = LeModulos(minha, tempo, agenda);
         } catch (const std::exception&) {
@@ -227,6 +256,7 @@ void TAtualizacao::AtualizaListas(bool mostraAmpulheta) {
             janela_.Aviso(kErroAtualizacao);
             vigente = Processa(minha);
         }
+        RelataPerdas(perdidos);
     }
     janela_.Ampulheta(false);
     if (!vigente) return;  // a newer refresh has filled the lists already
@@ -260,6 +290,12 @@ void TAtualizacao::DescobreSegundaFamilia(unsigned minha, int tempo) {
         tbmModulos.Post();
         return true;
     });
+    // Its socket is new at every query: whatever it counts was lost in this one.
+    if (const uint32_t perdidos = udpSafe_.Perdidos(); perdidos > 0) {
+        const std::string linha = TextoPerdidos("UDPSafe", perdidos);
+        janela_.AdicionaMemo2(linha);
+        janela_.Diagnostico(linha);
+    }
 }
 
 void TAtualizacao::Timer1Timer() {

@@ -38,7 +38,13 @@ class IJanelaGerente {
     virtual std::vector<EntradaAgenda> CarregaAgenda() { return {}; }
     // How many listed modules share their IP address with a module of another MAC.
     virtual void MostraDuplicados(int modulos) { (void)modulos; }
+    // A line for whoever looks after the PC (the journal): what went wrong without stopping
+    // the refresh, such as replies the system dropped.
+    virtual void Diagnostico(const std::string& linha) { (void)linha; }
 };
+
+// The log line for replies the system dropped on one endpoint during a refresh.
+std::string TextoPerdidos(const std::string& endpoint, uint32_t perdidos);
 
 // The status text for modules that share an address; "" for none.
 std::string TextoDuplicados(int modulos);
@@ -65,7 +71,10 @@ class TAtualizacao {
     // refresh).
     void FormCreate();
     void AtualizaListas(bool mostraAmpulheta);
-    void InsereColetor(const std::string& endereco, const std::string& texto);
+    // One row per module: a reply whose MAC (as the list holds it) is listed already (the
+    // module answered twice, through two adapters, or both to the broadcast and to the book)
+    // adds nothing, and the row keeps what its first reply said. True when a row was added.
+    bool InsereColetor(const std::string& endereco, const std::string& texto);
     void btnUDPSafeClick();
     void dsColetoresStateChange();
     // Every 30 s. A tick that comes while a row is being inserted or edited, or while any
@@ -105,6 +114,11 @@ class TAtualizacao {
     void DescobreSegundaFamilia(unsigned minha, int tempo);
     // A broadcast whose refusal by some adapters goes to the log.
     void Difunde(IEndpointUDP& udp, const std::string& texto, uint16_t porta);
+    // A reply to "X": its log line and, for a module not listed yet, its row.
+    void AceitaDescoberta(const Datagrama& d, bool porUnicast);
+    // Replies the system dropped on UDPClient and UDPClientAUX since `antes` go to the log.
+    void RelataPerdas(const uint32_t (&antes)[2]);
+    void LePerdas(uint32_t (&perdidos)[2]) const;
 
     IJanelaGerente& janela_;
     IEndpointUDP& udpClient_;

@@ -108,6 +108,9 @@ void TConfiguracao::ConfiguraColetor() {
     campos.ipComputador = vexa ? linha.ipDestino : "0.0.0.0";
     dialogo_.Preenche(campos, vexa);
     dialogo_.DefineEnderecosDeOutros(atualizacao_.EnderecosDeOutros(linha.mac));
+    dialogo_.DefineAgenda(
+        linha.soPorUnicast ? janela_.CarregaAgenda() : std::vector<EntradaAgenda>{},
+        linha.soPorUnicast);
     const CamposConfiguracao mostrado = dialogo_.Le();
     if (!dialogo_.Executa()) return;
     // Everything the commands carry is taken here, once: a refresh or another configuration
@@ -147,14 +150,31 @@ void TConfiguracao::EnviaComandos(const PlanoConfiguracao& plano) {
         udp.Send(plano.alvo, kPortaPrimeiraFamilia, comando);
         Coleta();
     };
-    if (plano.mudouIp) {
-        const std::string comando = "A" + plano.mac + "/" + kSenhaModulo + "/" + plano.campos.ip;
-        udp.Broadcast(comando, kPortaPrimeiraFamilia);
-        Coleta();
-        if (plano.aPorUnicast) {
+    const std::string enderecamento = "A" + plano.mac + "/" + kSenhaModulo + "/" + plano.campos.ip;
+    if (plano.aPorUnicast) {
+        // Reached through a router, the module keeps being reached only while its address,
+        // netmask and gateway agree with the route to it. So everything else goes to the
+        // address it answers at now, while that still holds, and the address changes last,
+        // just before the closing command, which goes to the new address: a module that took
+        // the new address first, with a netmask and gateway of its old network, could not be
+        // told the rest. No broadcast: it would never reach this module, and one that it
+        // did reach would be re-addressed before its new settings.
+        const auto paraAtual = [&](const std::string& comando) {
             udp.Send(plano.ipAtual, kPortaPrimeiraFamilia, comando);
             Coleta();
-        }
+        };
+        paraAtual("L" + kSenhaModulo);
+        if (plano.mudouMascara) paraAtual("SNM" + plano.campos.mascara);
+        if (plano.mudouGateway) paraAtual("SGI" + plano.campos.gateway);
+        if (plano.mudouDestino) paraAtual("SDI" + plano.campos.ipComputador);
+        if (plano.mudouDhcp) paraAtual(plano.campos.dhcp == kDhcpAtivado ? "SDH1" : "SDH0");
+        paraAtual(enderecamento);
+        envia("E");
+        return;
+    }
+    if (plano.mudouIp) {
+        udp.Broadcast(enderecamento, kPortaPrimeiraFamilia);
+        Coleta();
     }
     envia("L" + kSenhaModulo);
     if (plano.mudouMascara) envia("SNM" + plano.campos.mascara);

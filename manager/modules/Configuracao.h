@@ -35,6 +35,13 @@ class IDialogoConfigura {
     virtual void DefineEnderecosDeOutros(const std::vector<std::string>& enderecos) {
         (void)enderecos;
     }
+    // The module was found only through the address book: OK warns when the new address is
+    // one the book does not search, since no refresh would find the module there. An empty
+    // book with `soPorUnicast` false: the module is found by the broadcast, nothing to warn.
+    virtual void DefineAgenda(const std::vector<EntradaAgenda>& agenda, bool soPorUnicast) {
+        (void)agenda;
+        (void)soPorUnicast;
+    }
 };
 
 // Opens a document or URL through the desktop.
@@ -62,7 +69,8 @@ struct PlanoConfiguracao {
     std::string mac;
     std::string alvo;  // where every unicast command goes
     // The module answered only the book's unicast search: the "A" broadcast cannot reach it,
-    // so it also goes by unicast to the address the module has now.
+    // so "A" goes by unicast to the address the module has now, after its new settings (see
+    // EnviaComandos).
     bool aPorUnicast = false;
     std::string ipAtual;
     CamposConfiguracao campos;

@@ -3,12 +3,14 @@
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
+#include <linux/sock_diag.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -69,8 +71,8 @@ bool LeEnderecoIPv4(const std::string& texto, uint32_t& endereco) {
     return true;
 }
 
-TUDPEndpoint::TUDPEndpoint(int bufferSize, bool broadcastEnabled)
-    : bufferSize_(bufferSize), broadcastEnabled_(broadcastEnabled) {}
+TUDPEndpoint::TUDPEndpoint(int bufferSize, bool broadcastEnabled, int filaRecepcao)
+    : bufferSize_(bufferSize), broadcastEnabled_(broadcastEnabled), filaRecepcao_(filaRecepcao) {}
 
 TUDPEndpoint::~TUDPEndpoint() { Close(); }
 
@@ -82,7 +84,40 @@ void TUDPEndpoint::Abre() {
     if (fd_ >= 0) return;
     fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd_ < 0) throw ESocketUDP("Cannot allocate socket.", 0);
+    perdidos_ = 0;
     DefineBroadcast(broadcastEnabled_);
+    if (filaRecepcao_ > 0) {
+        // Beyond the system's ceiling only with the privilege for it; the plain request is
+        // then granted up to that ceiling. Neither failing keeps the socket from working.
+        if (::setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &filaRecepcao_, sizeof filaRecepcao_) !=
+            0)
+            (void)::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &filaRecepcao_, sizeof filaRecepcao_);
+    }
+    // Where the socket's own count cannot be asked for, every datagram read carries the count
+    // of those the system dropped for want of room.
+    const int um = 1;
+    (void)::setsockopt(fd_, SOL_SOCKET, SO_RXQ_OVFL, &um, sizeof um);
+}
+
+uint32_t TUDPEndpoint::Perdidos() const {
+    // The socket's own count, asked now: a datagram read carries the count as it stood when
+    // that datagram was queued, so drops after the last one queued would go unseen.
+    if (fd_ >= 0) {
+        uint32_t memoria[SK_MEMINFO_VARS] = {};
+        socklen_t tamanho = sizeof memoria;
+        if (::getsockopt(fd_, SOL_SOCKET, SO_MEMINFO, memoria, &tamanho) == 0 &&
+            tamanho > SK_MEMINFO_DROPS * sizeof(uint32_t))
+            return std::max(memoria[SK_MEMINFO_DROPS], perdidos_);
+    }
+    return perdidos_;
+}
+
+int TUDPEndpoint::FilaRecepcao() const {
+    if (fd_ < 0) return 0;
+    int bytes = 0;
+    socklen_t tamanho = sizeof bytes;
+    if (::getsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bytes, &tamanho) != 0) return 0;
+    return bytes;
 }
 
 void TUDPEndpoint::DefineBroadcast(bool ligado) {
@@ -182,6 +217,21 @@ void TUDPEndpoint::Send(const std::string& host, uint16_t porta, const std::stri
     EnviaPara(destino, porta, texto, 0);
 }
 
+void TUDPEndpoint::SendSoUnicast(const std::string& host, uint16_t porta,
+                                 const std::string& texto) {
+    Abre();
+    uint32_t destino = 0;
+    if (!LeEnderecoIPv4(host, destino)) FalhaSocket(EINVAL);
+    DefineBroadcast(false);
+    try {
+        EnviaPara(destino, porta, texto, 0);
+    } catch (...) {
+        DefineBroadcast(broadcastEnabled_);
+        throw;
+    }
+    DefineBroadcast(broadcastEnabled_);
+}
+
 Datagrama TUDPEndpoint::Receive() {
     Abre();
     ++recepcoes_;
@@ -202,17 +252,44 @@ Datagrama TUDPEndpoint::Receive() {
         if (errno != EINTR) FalhaSocket(errno);
         // A signal came in: wait again for the time that is left.
     }
+    return Le();
+}
+
+Datagrama TUDPEndpoint::ReceiveImediato() {
+    Abre();
+    pollfd espera{fd_, POLLIN, 0};
+    int r;
+    do {
+        r = ::poll(&espera, 1, 0);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0) FalhaSocket(errno);
+    if (r == 0) return {};
+    return Le();
+}
+
+Datagrama TUDPEndpoint::Le() {
     std::vector<char> buffer(static_cast<std::size_t>(bufferSize_));
     sockaddr_in de{};
-    socklen_t tamanho = sizeof de;
+    iovec dados{buffer.data(), buffer.size()};
+    alignas(cmsghdr) char controle[CMSG_SPACE(sizeof(uint32_t))] = {};
+    msghdr msg{};
+    msg.msg_name = &de;
+    msg.msg_namelen = sizeof de;
+    msg.msg_iov = &dados;
+    msg.msg_iovlen = 1;
+    msg.msg_control = controle;
+    msg.msg_controllen = sizeof controle;
     ssize_t lidos;
     do {
         // MSG_TRUNC gives the datagram's real length, so a datagram larger than the buffer is
         // seen as such; it has been taken off the queue either way.
-        lidos = ::recvfrom(fd_, buffer.data(), buffer.size(), MSG_TRUNC,
-                           reinterpret_cast<sockaddr*>(&de), &tamanho);
+        lidos = ::recvmsg(fd_, &msg, MSG_TRUNC);
     } while (lidos < 0 && errno == EINTR);
     if (lidos < 0) FalhaSocket(errno);
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL)
+            std::memcpy(&perdidos_, CMSG_DATA(c), sizeof perdidos_);
+    }
     if (static_cast<std::size_t>(lidos) > buffer.size()) FalhaSocket(EMSGSIZE);
     Datagrama d;
     d.texto.assign(buffer.data(), static_cast<std::size_t>(lidos));

@@ -40,15 +40,33 @@ class IEndpointUDP {
     // "name: error text"; empty when every adapter took it.
     virtual std::vector<std::string> FalhasParciais() const { return {}; }
     virtual void Send(const std::string& host, uint16_t porta, const std::string& texto) = 0;
+    // Send with the broadcast permission off for this one datagram: an address the system
+    // knows as a broadcast address (an adapter's network's last one) is refused with an error
+    // instead of reaching every module of that segment.
+    virtual void SendSoUnicast(const std::string& host, uint16_t porta, const std::string& texto) {
+        Send(host, porta, texto);
+    }
     virtual Datagrama Receive() = 0;
+    // A datagram already waiting, without waiting for one: empty text and an empty address
+    // when none is there. Not counted as a receive.
+    virtual Datagrama ReceiveImediato() { return {}; }
+    // Datagrams the system dropped for this socket because its receive queue was full, since
+    // the socket was opened, as far as the receives so far have been told.
+    virtual uint32_t Perdidos() const { return 0; }
     virtual void Close() = 0;
 };
+
+// What the endpoints ask the system for as their receive queue: room for a few thousand
+// replies, so that every module of a segment answering one broadcast at once fits. The
+// system caps it (net.core.rmem_max) for a program without privileges.
+constexpr int kFilaRecepcao = 1 << 20;
 
 // A datagram socket opened by the first send and kept until Close; the system picks its local
 // port. It is never bound by us, so every reply to any of its sends reaches it.
 class TUDPEndpoint : public IEndpointUDP {
   public:
-    explicit TUDPEndpoint(int bufferSize, bool broadcastEnabled = true);
+    explicit TUDPEndpoint(int bufferSize, bool broadcastEnabled = true,
+                          int filaRecepcao = kFilaRecepcao);
     ~TUDPEndpoint() override;
     TUDPEndpoint(const TUDPEndpoint&) = delete;
     TUDPEndpoint& operator=(const TUDPEndpoint&) = delete;
@@ -67,8 +85,13 @@ class TUDPEndpoint : public IEndpointUDP {
     std::vector<std::string> FalhasParciais() const override { return falhasParciais_; }
     // `host` is a dotted quad; nothing is ever resolved.
     void Send(const std::string& host, uint16_t porta, const std::string& texto) override;
+    void SendSoUnicast(const std::string& host, uint16_t porta, const std::string& texto) override;
     Datagrama Receive() override;
+    Datagrama ReceiveImediato() override;
+    uint32_t Perdidos() const override;
     void Close() override;
+    // The receive queue the system gave the open socket, in bytes; 0 when none is open.
+    int FilaRecepcao() const;
 
     // For tests and diagnostics: receives made, and those that ended without a datagram.
     int Recepcoes() const { return recepcoes_; }
@@ -79,9 +102,13 @@ class TUDPEndpoint : public IEndpointUDP {
     void Abre();
     void EnviaPara(uint32_t destino, uint16_t porta, const std::string& texto, int interfaceIndex);
     void DefineBroadcast(bool ligado);
+    // Reads the datagram that poll() said is there.
+    Datagrama Le();
 
     int bufferSize_;
     bool broadcastEnabled_;
+    int filaRecepcao_;
+    uint32_t perdidos_ = 0;
     int receiveTimeout_ = 0;
     int fd_ = -1;
     int recepcoes_ = 0;

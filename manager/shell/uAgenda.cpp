@@ -35,7 +35,7 @@ TFormAgenda::TFormAgenda(std::filesystem::path arquivo, QWidget* parent)
                                "a,\nprocurados um a um a cada atualiza\xE7\xE3o:\n"
                                "  um endere\xE7o:  10.1.2.30\n"
                                "  uma rede (at\xE9 /22):  10.1.2.0/24\n"
-                               "  uma faixa:  10.1.2.10-10.1.2.50"),
+                               "  uma faixa (sem os .0 e .255):  10.1.2.10-10.1.2.50"),
                              this);
     ajuda->setObjectName(QStringLiteral("lbAjuda"));
     coluna->addWidget(ajuda);

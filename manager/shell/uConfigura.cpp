@@ -158,16 +158,26 @@ void TFormConfigura::OkClick() {
         c.campo->Octeto(octeto)->setFocus(Qt::OtherFocusReason);
         return;
     }
+    const auto voltaAoEndereco = [this] {
+        if (IPEdit_->IsEnabled()) {
+            IPEdit_->Octeto(0)->setFocus(Qt::OtherFocusReason);
+            IPEdit_->Octeto(3)->setFocus(Qt::OtherFocusReason);
+        }
+    };
     // Two modules on one address both take every command sent there, and the lists cannot
     // tell their replies apart: the operator confirms that this is meant.
     const std::string ip = Le().ip;
     if (std::find(enderecosDeOutros_.begin(), enderecosDeOutros_.end(), ip) !=
             enderecosDeOutros_.end() &&
         !common::qt::Dialogs().Question(TextoEnderecoEmUso(ip))) {
-        if (IPEdit_->IsEnabled()) {
-            IPEdit_->Octeto(0)->setFocus(Qt::OtherFocusReason);
-            IPEdit_->Octeto(3)->setFocus(Qt::OtherFocusReason);
-        }
+        voltaAoEndereco();
+        return;
+    }
+    // No broadcast reaches this module: moved to an address the book does not search, it
+    // drops out of the list at the next refresh and only a new book entry brings it back.
+    if (soPorUnicast_ && ip != preenchidos_.ip && !AgendaProcura(agenda_, ip) &&
+        !common::qt::Dialogs().Question(TextoForaDaAgenda(ip))) {
+        voltaAoEndereco();
         return;
     }
     accept();
@@ -175,6 +185,18 @@ void TFormConfigura::OkClick() {
 
 void TFormConfigura::DefineEnderecosDeOutros(const std::vector<std::string>& enderecos) {
     enderecosDeOutros_ = enderecos;
+}
+
+void TFormConfigura::DefineAgenda(const std::vector<EntradaAgenda>& agenda, bool soPorUnicast) {
+    agenda_ = agenda;
+    soPorUnicast_ = soPorUnicast;
+}
+
+std::string TextoForaDaAgenda(const std::string& ip) {
+    return "O endere\xE7o " + ip +
+           " est\xE1 fora da agenda de endere\xE7os, e este m\xF3"
+           "dulo s\xF3 \xE9 encontrado por ela: a pr\xF3xima atualiza\xE7\xE3o n\xE3o o "
+           "encontrar\xE1. Usar este endere\xE7o mesmo assim?";
 }
 
 std::string TextoEnderecoEmUso(const std::string& ip) {
@@ -195,6 +217,8 @@ void TFormConfigura::Preenche(const CamposConfiguracao& campos, bool vexa) {
         e->SetText("0.0.0.0");
     preenchidos_ = campos;
     enderecosDeOutros_.clear();
+    agenda_.clear();
+    soPorUnicast_ = false;
     IPEdit_->SetText(campos.ip);
     IPEditGateway_->SetText(campos.gateway);
     IPEditMascara_->SetText(campos.mascara);

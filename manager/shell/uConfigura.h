@@ -21,6 +21,9 @@ class TIPEdit;
 std::string TextoEnderecoIncompleto(const std::string& campo);
 // The question OK asks when the address is another listed module's.
 std::string TextoEnderecoEmUso(const std::string& ip);
+// The question OK asks when a module found only through the book is given an address the
+// book does not search.
+std::string TextoForaDaAgenda(const std::string& ip);
 
 class TFormConfigura : public QDialog, public IDialogoConfigura {
     Q_OBJECT
@@ -32,6 +35,7 @@ class TFormConfigura : public QDialog, public IDialogoConfigura {
     bool Executa() override;
     CamposConfiguracao Le() const override;
     void DefineEnderecosDeOutros(const std::vector<std::string>& enderecos) override;
+    void DefineAgenda(const std::vector<EntradaAgenda>& agenda, bool soPorUnicast) override;
 
     void cbDHCPChange();
     void SpeedButton1Click();
@@ -44,6 +48,8 @@ class TFormConfigura : public QDialog, public IDialogoConfigura {
     std::string ipComputador_;
     CamposConfiguracao preenchidos_;
     std::vector<std::string> enderecosDeOutros_;
+    std::vector<EntradaAgenda> agenda_;
+    bool soPorUnicast_ = false;
     QComboBox* cbDHCP_ = nullptr;
     QLabel* lbIP_ = nullptr;
     QLabel* lbMascara_ = nullptr;

@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "common/Text1252.h"
 #include "common/Unhandled.h"
 #include "common/qt/DataSource.h"
 #include "common/qt/DbGrid.h"
@@ -460,6 +461,11 @@ void TFormPrincipal::MostraDuplicados(int modulos) {
     painelDuplicados_->setText(T(texto));
     painelDuplicados_->setVisible(!texto.empty());
     DBGridEh1_->viewport()->update();
+}
+
+void TFormPrincipal::Diagnostico(const std::string& linha) {
+    // Memo1 is never shown: whoever looks after the PC finds it in the journal.
+    std::fprintf(stderr, "Modrevo: %s\n", common::Cp1252ToUtf8(linha).c_str());
 }
 
 void TFormPrincipal::Pausa(int milissegundos) {

@@ -79,6 +79,7 @@ class TFormPrincipal : public QMainWindow, public IJanelaGerente {
     void MensagemSimples(const std::string& texto) override;
     std::vector<EntradaAgenda> CarregaAgenda() override;
     void MostraDuplicados(int modulos) override;
+    void Diagnostico(const std::string& linha) override;
 
     // Handlers of the toolbar and the lists.
     void ToolButtonConfigurarClick();

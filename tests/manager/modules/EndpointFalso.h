@@ -31,6 +31,7 @@ class EndpointFalso : public IEndpointUDP {
     int recepcoes = 0;
     int esgotados = 0;
     int fechamentos = 0;
+    int imediatos = 0;
     int tempo = -1;
 
     void SetReceiveTimeout(int ms) override { tempo = ms; }
@@ -55,6 +56,16 @@ class EndpointFalso : public IEndpointUDP {
         fila.pop_front();
         return d;
     }
+    // Takes what is queued already, as a receive that finds it there without waiting.
+    Datagrama ReceiveImediato() override {
+        ++imediatos;
+        if (fila.empty()) return {};
+        Datagrama d = fila.front();
+        fila.pop_front();
+        return d;
+    }
+    uint32_t perdidos = 0;  // what the system says it dropped
+    uint32_t Perdidos() const override { return perdidos; }
     void Close() override {
         ++fechamentos;
         fila.clear();

@@ -22,6 +22,7 @@ class JanelaFalsa : public IJanelaGerente {
     std::vector<int> pausas;
     std::vector<EntradaAgenda> agenda;
     int duplicados = -1;  // what the status bar last showed; -1 never set
+    std::vector<std::string> diagnosticos;
 
     void ProcessaMensagens() override {
         ++processamentos;
@@ -46,6 +47,7 @@ class JanelaFalsa : public IJanelaGerente {
     void Pausa(int ms) override { pausas.push_back(ms); }
     std::vector<EntradaAgenda> CarregaAgenda() override { return agenda; }
     void MostraDuplicados(int n) override { duplicados = n; }
+    void Diagnostico(const std::string& l) override { diagnosticos.push_back(l); }
 };
 
 // A book of entries that must read.

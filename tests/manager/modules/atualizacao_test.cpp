@@ -316,7 +316,7 @@ TEST_F(AtualizacaoTest, AgendaProcuraPorUnicastQuemNaoRespondeuAoBroadcast) {
     client.falhaNoEnvio = 0;
 
     // Two modules (two MACs) on one address: both rows marked, counted once each; a module
-    // listed twice with its one MAC is no duplicate.
+    // that answers twice with its one MAC is one row, read once, and no duplicate.
     modulos = {{"10.0.0.1", "A0.1/1001/ABCI/x/P/Vexa 1", "", "", ""},
                {"10.0.0.1", "A0.2/1001/ABCI/x/Q/Vexa 2", "", "", ""},
                {"10.0.0.4", "A0.4/1001/ABCI/x/S/Vexa 4", "", "", ""},
@@ -329,9 +329,12 @@ TEST_F(AtualizacaoTest, AgendaProcuraPorUnicastQuemNaoRespondeuAoBroadcast) {
     EXPECT_EQ(janela.duplicados, 2);
     std::vector<bool> marcadas;
     for (int i = 0; i < t.RecordCount(); ++i) marcadas.push_back(atualizacao.IpRepetido(i));
-    EXPECT_EQ(marcadas, (std::vector<bool>{false, false, false, true, true}));
+    EXPECT_EQ(marcadas, (std::vector<bool>{false, false, true, true}));
     EXPECT_EQ(atualizacao.EnderecosDeOutros("0.1"),
-              (std::vector<std::string>{"10.0.0.3", "10.0.0.4", "10.0.0.4", "10.0.0.1"}));
+              (std::vector<std::string>{"10.0.0.3", "10.0.0.4", "10.0.0.1"}));
+    const std::vector<std::string> lidos = HostsLidos();
+    EXPECT_EQ(std::count(lidos.begin(), lidos.end(), "10.0.0.4 GNM"), 1);
+    EXPECT_EQ(janela.memo1.size(), 5u);  // both of its replies are logged
     EXPECT_EQ(TextoDuplicados(2),
               " 2 m\xF3"
               "dulos com o mesmo IP");

@@ -55,6 +55,12 @@ class DialogoFalso : public IDialogoConfigura {
     CamposConfiguracao Le() const override { return campos; }
     std::vector<std::string> outros;
     void DefineEnderecosDeOutros(const std::vector<std::string>& e) override { outros = e; }
+    std::vector<EntradaAgenda> agenda;
+    bool soPorUnicast = false;
+    void DefineAgenda(const std::vector<EntradaAgenda>& a, bool u) override {
+        agenda = a;
+        soPorUnicast = u;
+    }
 };
 
 class AbridorFalso : public IAbridor {
@@ -192,20 +198,54 @@ TEST_F(ConfiguracaoTest, SequenciasDeComandos) {
     }
 }
 
-TEST_F(ConfiguracaoTest, ModuloAtrasDeRoteadorRecebeOATambemPorUnicast) {
+TEST_F(ConfiguracaoTest, ModuloAtrasDeRoteadorMudaDeEnderecoPorUltimo) {
     using V = std::vector<std::string>;
     janela.agenda = teste::Agenda({"10.0.0.0/24"});
-    roteado = true;
-    dialogo.operador = [](CamposConfiguracao& c) { c.ip = "10.0.0.77"; };
-    // The broadcast as ever, then the same command to the address the module has now; what
-    // follows goes to the new address.
-    EXPECT_EQ(Configura(), (V{"255.255.255.255 A0.36.119.87.8.24/581947/10.0.0.77",
-                              "10.0.0.5 A0.36.119.87.8.24/581947/10.0.0.77", "10.0.0.77 L581947",
-                              "10.0.0.77 E"}));
-    // The same module found by the broadcast too: the broadcast alone, as documented.
-    roteado = false;
-    EXPECT_EQ(Configura(), (V{"255.255.255.255 A0.36.119.87.8.24/581947/10.0.0.77",
-                              "10.0.0.77 L581947", "10.0.0.77 E"}));
+    struct Caso {
+        const char* nome;
+        bool roteado;
+        std::function<void(CamposConfiguracao&)> operador;
+        V esperado;
+    };
+    const Caso casos[] = {
+        // Its new netmask and gateway while its address still leads to it; then the address,
+        // by unicast to where it is now; the closing command to where it goes.
+        {"routed, into a new network",
+         true,
+         [](CamposConfiguracao& c) {
+             c.ip = "10.0.0.77";
+             c.mascara = "255.255.0.0";
+             c.gateway = "10.0.0.9";
+         },
+         {"10.0.0.5 L581947", "10.0.0.5 SNM255.255.0.0", "10.0.0.5 SGI10.0.0.9",
+          "10.0.0.5 A0.36.119.87.8.24/581947/10.0.0.77", "10.0.0.77 E"}},
+        {"routed, the address alone",
+         true,
+         [](CamposConfiguracao& c) { c.ip = "10.0.0.77"; },
+         {"10.0.0.5 L581947", "10.0.0.5 A0.36.119.87.8.24/581947/10.0.0.77", "10.0.0.77 E"}},
+        {"routed, same address",
+         true,
+         [](CamposConfiguracao& c) { c.gateway = "10.0.0.9"; },
+         {"10.0.0.5 L581947", "10.0.0.5 SGI10.0.0.9", "10.0.0.5 E"}},
+        // Found by the broadcast too: the broadcast first, as documented.
+        {"on this segment",
+         false,
+         [](CamposConfiguracao& c) {
+             c.ip = "10.0.0.77";
+             c.gateway = "10.0.0.9";
+         },
+         {"255.255.255.255 A0.36.119.87.8.24/581947/10.0.0.77", "10.0.0.77 L581947",
+          "10.0.0.77 SGI10.0.0.9", "10.0.0.77 E"}},
+    };
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(c.nome);
+        roteado = c.roteado;
+        dialogo.operador = c.operador;
+        EXPECT_EQ(Configura(), c.esperado);
+        // The dialog knows the book only for a module that only the book finds.
+        EXPECT_EQ(dialogo.soPorUnicast, c.roteado);
+        EXPECT_EQ(dialogo.agenda.size(), c.roteado ? 1u : 0u);
+    }
     EXPECT_TRUE(dialogo.outros.empty());  // no other module listed
 }
 

@@ -172,7 +172,14 @@ TEST(Agenda, EntradasAceitasERecusadas) {
         {"10.1.2.4/31", 2, "10.1.2.4", "10.1.2.5"},
         {"10.1.2.4/32", 1, "10.1.2.4", "10.1.2.4"},
         {"10.1.2.10-10.1.2.12", 3, "10.1.2.10", "10.1.2.12"},
-        {"10.1.2.250-10.1.6.249", 1024, "10.1.2.250", "10.1.6.249"},
+        // A range loses the ends of every /24 in it, as a network entry loses its own.
+        {"10.1.2.0-10.1.2.255", 254, "10.1.2.1", "10.1.2.254"},
+        {"10.1.2.250-10.1.6.249", 1016, "10.1.2.250", "10.1.6.249"},
+        {"10.1.2.255-10.1.3.1", 1, "10.1.3.1", "10.1.3.1"},
+        {"10.1.2.255-10.1.3.0", 0, "", ""},
+        // A single address is searched as written, however it is written.
+        {"10.1.2.255", 1, "10.1.2.255", "10.1.2.255"},
+        {"10.1.2.0-10.1.2.0", 1, "10.1.2.0", "10.1.2.0"},
         {"10.1.2.250-10.1.6.250", 0, "", ""},  // more than 1024
         {"10.1.2.12-10.1.2.10", 0, "", ""},
         {"10.1.0.0/21", 0, "", ""},
@@ -209,7 +216,15 @@ TEST(Agenda, EntradasAceitasERecusadas) {
     EXPECT_EQ(MotivoRecusaNaAgenda(agenda, agenda[0]), "10.1.2.0/24 j\xE1 est\xE1 na agenda.");
     agenda.push_back(*LeEntradaAgenda("10.1.2.5", motivo));
     agenda.push_back(*LeEntradaAgenda("10.1.2.250-10.1.3.3", motivo));
-    EXPECT_EQ(EnderecosDaAgenda(agenda).size(), 254u + 5u);
+    EXPECT_EQ(EnderecosDaAgenda(agenda).size(), 254u + 3u);
+    for (const auto& [endereco, procura] :
+         std::vector<std::pair<std::string, bool>>{{"10.1.2.7", true},
+                                                   {"10.1.2.255", false},
+                                                   {"10.1.3.0", false},
+                                                   {"10.1.3.3", true},
+                                                   {"10.1.3.4", false},
+                                                   {"banana", false}})
+        EXPECT_EQ(AgendaProcura(agenda, endereco), procura) << endereco;
     for (int i = 0; i < 4; ++i) {
         const auto e = LeEntradaAgenda("10." + std::to_string(20 + i) + ".0.0/22", motivo);
         EXPECT_EQ(MotivoRecusaNaAgenda(agenda, *e).empty(), i < 3) << i;

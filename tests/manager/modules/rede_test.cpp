@@ -9,12 +9,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "JanelaFalsa.h"
@@ -161,6 +164,108 @@ TEST_F(RedeTest, AtualizacaoCompletaContaSoAsEsperasDoProtocolo) {
     EXPECT_EQ(janela.memo1.size(), 3u);
     EXPECT_EQ(janela.memo2.size(), 7u);  // address and text per reply, one separator code
     EXPECT_TRUE(janela.avisos.empty());
+}
+
+// The kernel's count of datagrams dropped for a full receive queue, in this namespace.
+long long RcvbufErrors() {
+    std::ifstream snmp("/proc/net/snmp");
+    std::string cabecalho, valores;
+    while (std::getline(snmp, cabecalho)) {
+        if (cabecalho.rfind("Udp:", 0) != 0) continue;
+        std::getline(snmp, valores);
+        std::istringstream nomes(cabecalho), numeros(valores);
+        std::string nome, numero;
+        while (nomes >> nome && numeros >> numero)
+            if (nome == "RcvbufErrors") return std::stoll(numero);
+    }
+    return -1;
+}
+
+TEST_F(RedeTest, ModuloQueRespondeDuasVezesEUmaLinhaLidaUmaVez) {
+    EXIGE_REDE_PRIVADA();
+    // The second copy comes well inside the collection's wait; the book finds it once more.
+    modulos.tibbo[0].behaviours["X"].late = 50ms;
+    Inicia();
+    janela.tempo = "300";
+    janela.agenda = teste::Agenda({"127.0.0.11-127.0.0.12"});
+    TAtualizacao a(janela, client, aux, safe);
+    a.FormCreate();
+    a.AtualizaListas(false);
+    ASSERT_EQ(a.tbmColetores.RecordCount(), 3);
+    EXPECT_EQ(Recebidos("127.0.0.11"), (std::vector<std::string>{"L581947", "GNM", "GGI", "GDI"}));
+    EXPECT_EQ(std::count(janela.memo1.begin(), janela.memo1.end(),
+                         "127.0.0.11 A0.1/1001/ABCI/x/Owner/Vexa P"),
+              2);
+    EXPECT_EQ(janela.duplicados, 0);
+    EXPECT_FALSE(a.SoPorUnicast("0.1"));
+}
+
+// Every module of a segment answering one broadcast at once: replies that the system drops
+// for want of room are counted and logged, never silently missing.
+TEST_F(RedeTest, RespostasPerdidasNaFilaVaoParaOLog) {
+    EXIGE_REDE_PRIVADA();
+    modulos.tibbo.clear();
+    for (int i = 0; i < 300; ++i)
+        modulos.tibbo.push_back(
+            Tibbo("127.0.3." + std::to_string(i % 250 + 1) + "", "9." + std::to_string(i), "Vexa"));
+    for (auto& m : modulos.tibbo)
+        for (const char* c : {"L", "GNM", "GGI", "GDI"}) m.behaviours[c].silent = true;
+    Inicia();
+    janela.tempo = "100";
+    TUDPEndpoint pequeno(8192, true, 2048);  // room for a handful of replies
+    TAtualizacao a(janela, pequeno, aux, safe);
+    a.FormCreate();
+    aux.SetReceiveTimeout(0);
+    // Only the broadcast's collection matters here: the reads of the found are cut short.
+    janela.aoProcessar = [&] {
+        if (pequeno.Recepcoes() > 0) aux.SetReceiveTimeout(0);
+    };
+    a.AtualizaListas(false);
+    ASSERT_GT(pequeno.Perdidos(), 0u);
+    EXPECT_LT(a.tbmColetores.RecordCount(), 300);
+    const std::string linha = TextoPerdidos("UDPClient", pequeno.Perdidos());
+    EXPECT_NE(std::find(janela.memo1.begin(), janela.memo1.end(), linha), janela.memo1.end());
+    EXPECT_EQ(janela.diagnosticos, (std::vector<std::string>{linha}));
+}
+
+// 600 modules behind a router and a book of 4,096 addresses: the replies come during the
+// four seconds of the search, and none may be lost, even to a receive queue of the system's
+// default size.
+TEST_F(RedeTest, SeiscentosRoteadosComAgendaCheiaTodosListados) {
+    EXIGE_REDE_PRIVADA();
+    std::vector<EntradaAgenda> agenda =
+        teste::Agenda({"127.1.0.0/22", "127.1.4.0/22", "127.1.8.0/22", "127.1.12.0/22"});
+    for (int i = 1; i <= 8; ++i)
+        agenda.push_back(teste::Agenda({"127.2.0." + std::to_string(i)}).front());
+    const std::vector<std::string> enderecos = EnderecosDaAgenda(agenda);
+    ASSERT_EQ(enderecos.size(), kMaxEnderecosAgenda);
+    modulos.tibbo.clear();
+    for (std::size_t i = 0; i < 600; ++i) {
+        modsim::TibboModule m = Tibbo(enderecos[i * 6], "0.77." + std::to_string(i), "Vexa");
+        m.routed = true;
+        modulos.tibbo.push_back(m);
+    }
+    modulos.brivant.clear();
+    Inicia();
+    janela.tempo = "300";
+    janela.agenda = agenda;
+    TUDPEndpoint padrao(8192, true, 0), auxPadrao(8192, true, 0);
+    TAtualizacao a(janela, padrao, auxPadrao, safe);
+    a.FormCreate();
+    const long long antes = RcvbufErrors();
+    a.AtualizaListas(false);
+    EXPECT_EQ(a.tbmColetores.RecordCount(), 600);
+    EXPECT_EQ(RcvbufErrors(), antes);
+    EXPECT_EQ(padrao.Perdidos(), 0u);
+    EXPECT_TRUE(janela.diagnosticos.empty());
+    // Every one read, with its values.
+    std::set<std::string> lidos;
+    for (int i = 0; i < a.tbmColetores.RecordCount(); ++i) {
+        a.tbmColetores.MoveTo(i);
+        if (a.tbmColetores.AsString(cNetmask) == "255.255.255.0")
+            lidos.insert(a.tbmColetores.AsString(cIp));
+    }
+    EXPECT_EQ(lidos.size(), 600u);
 }
 
 TEST_F(RedeTest, ModuloMudoCustaSuasQuatroEsperasEAtrasadoServeAProxima) {
@@ -381,6 +486,68 @@ TEST(RedeAdaptadores, BroadcastSaiPorCadaAdaptador) {
     }
 }
 
+// A PC with two adapters on one gate network: the broadcast leaves through both, the module
+// answers each, and it is listed once, at its address, and read once.
+TEST(RedeAdaptadores, ModuloPorDoisAdaptadoresNoMesmoSegmentoUmaLinha) {
+    EXIGE_REDE_PRIVADA();
+    lumora::teste::OutraRede segmento;
+    if (!segmento.Pronta()) GTEST_SKIP() << "cannot make more namespaces";
+    const std::string montagem =
+        "ip link add dsA type veth peer name dsA2 && ip link add dsB type veth peer name dsB2 && "
+        "ip link set dsA2 netns " +
+        segmento.Id() + " && ip link set dsB2 netns " + segmento.Id() +
+        " && ip addr add 10.94.1.1/24 dev dsA && ip addr add 10.94.1.2/24 dev dsB && "
+        "ip link set dsA up && ip link set dsB up";
+    if (std::system(montagem.c_str()) != 0) GTEST_SKIP() << "cannot make veth pairs here";
+    struct Limpa {
+        ~Limpa() { (void)std::system("ip link del dsA 2>/dev/null; ip link del dsB 2>/dev/null"); }
+    } limpa;
+    // The module's one address on both ends of the segment, as one module on one switch.
+    ASSERT_EQ(segmento.Executa("ip addr add 10.94.1.50/24 dev dsA2 && ip addr add 10.94.1.50/24 "
+                               "dev dsB2 && ip link set dsA2 up && ip link set dsB2 up"),
+              0);
+    modsim::Modules modulos;
+    modulos.tibbo.push_back(Tibbo("10.94.1.50", "0.94.1.50", "Vexa portaria"));
+    std::unique_ptr<modsim::ModuleSim> sim;
+    ASSERT_TRUE(segmento.Dentro([&] {
+        sim = std::make_unique<modsim::ModuleSim>(modulos);
+        sim->Start();
+    }));
+    teste::JanelaFalsa janela;
+    janela.tempo = "300";
+    TUDPEndpoint client(8192), aux(8192), safe(512);
+    TAtualizacao a(janela, client, aux, safe);
+    a.FormCreate();
+    a.AtualizaListas(false);
+    int descobertas = 0, leituras = 0;
+    for (const auto& d : sim->Log()) {
+        descobertas += d.text == "X";
+        leituras += d.text == "GNM";
+    }
+    EXPECT_EQ(descobertas, 2);  // once through each adapter
+    EXPECT_EQ(janela.memo1.size(), 2u);
+    ASSERT_EQ(a.tbmColetores.RecordCount(), 1);
+    a.tbmColetores.MoveTo(0);
+    EXPECT_EQ(a.tbmColetores.AsString(cIp), "10.94.1.50");
+    EXPECT_EQ(a.tbmColetores.AsString(cNetmask), "255.255.255.0");
+    EXPECT_EQ(leituras, 1);
+    EXPECT_EQ(janela.duplicados, 0);
+
+    // The segment's broadcast address written into the book as a single address is never
+    // sent to: the search refuses it and says so, where it would have reached every module.
+    janela.agenda = teste::Agenda({"10.94.1.255"});
+    sim->ClearLog();
+    a.AtualizaListas(false);
+    for (const auto& d : sim->Log()) EXPECT_NE(d.to, "10.94.1.255") << d.text;
+    EXPECT_NE(std::find_if(janela.memo1.begin(), janela.memo1.end(),
+                           [](const std::string& l) {
+                               return l.rfind("10.94.1.255: Socket Error # 10013", 0) == 0;
+                           }),
+              janela.memo1.end());
+    EXPECT_EQ(a.tbmColetores.RecordCount(), 1);
+    sim->Stop();
+}
+
 // An office PC and a gate network behind a router: the router namespace forwards between its
 // two veth segments, and no broadcast passes it. The module behind it is found only through
 // the address book, read, and re-addressed.
@@ -459,13 +626,15 @@ TEST(RedeRoteada, ModuloAtrasDoRoteadorSoPelaAgenda) {
     EXPECT_EQ(a.tbmColetores.AsString(cNetmask), "255.255.255.0");
     EXPECT_TRUE(a.SoPorUnicast("0.93.2.5"));
 
-    // Re-addressed: "A" by broadcast (lost at the router) and by unicast to where it is now;
-    // the closing refresh finds it at its new address.
+    // Re-addressed with a new netmask and gateway: those first, to where it is now, then "A"
+    // by unicast there, then "E" to the new address; the closing refresh finds it there.
     struct Dialogo : IDialogoConfigura {
         CamposConfiguracao campos;
         void Preenche(const CamposConfiguracao& c, bool) override { campos = c; }
         bool Executa() override {
             campos.ip = "10.93.2.6";
+            campos.mascara = "255.255.0.0";
+            campos.gateway = "10.93.2.254";
             return true;
         }
         CamposConfiguracao Le() const override { return campos; }
@@ -476,15 +645,21 @@ TEST(RedeRoteada, ModuloAtrasDoRoteadorSoPelaAgenda) {
     TConfiguracao configuracao(janela, a, dialogo, abridor, "10.93.1.1");
     sim->ClearLog();
     configuracao.ConfiguraColetor();
-    const auto enderecamento = recebidos("A0.93.2.5/581947/10.93.2.6");
-    ASSERT_EQ(enderecamento.size(), 1u);
-    EXPECT_EQ(enderecamento[0].to, "10.93.2.5");
-    EXPECT_EQ(recebidos("E").at(0).to, "10.93.2.6");
+    std::vector<std::string> naRede;
+    for (const auto& d : sim->Log()) {
+        if (d.text == "X") break;  // the closing refresh
+        naRede.push_back(d.to + " " + d.text);
+    }
+    EXPECT_EQ(naRede,
+              (std::vector<std::string>{"10.93.2.5 L581947", "10.93.2.5 SNM255.255.0.0",
+                                        "10.93.2.5 SGI10.93.2.254",
+                                        "10.93.2.5 A0.93.2.5/581947/10.93.2.6", "10.93.2.6 E"}));
     EXPECT_EQ(sim->Snapshot().tibbo[0].ip, "10.93.2.6");
     ASSERT_EQ(a.tbmColetores.RecordCount(), 1);
     a.tbmColetores.MoveTo(0);
     EXPECT_EQ(a.tbmColetores.AsString(cIp), "10.93.2.6");
-    EXPECT_EQ(a.tbmColetores.AsString(cGateway), "10.93.3.254");
+    EXPECT_EQ(a.tbmColetores.AsString(cGateway), "10.93.2.254");
+    EXPECT_EQ(a.tbmColetores.AsString(cNetmask), "255.255.0.0");
     EXPECT_TRUE(janela.avisos.empty());
     sim->Stop();
 }

@@ -374,6 +374,36 @@ TEST_F(ConfiguraTest, OkAsksBeforeTakingAnotherModulesAddress) {
               Para("255.255.255.255", "A0.36.119.87.8.25/581947/127.0.0.9"));
 }
 
+// A module that only the address book finds: OK warns before moving it where the book does not
+// search, and its new address goes last, by unicast, after its other settings.
+TEST_F(ConfiguraTest, RoutedModuleWarnsOutsideTheBookAndMovesLast) {
+    IniciaSim(SoTibbo({modsim::BookDemoModules().tibbo.front()}));  // routed, 127.0.1.5
+    Grava(Preferencias(), Preferencia(std::to_string(kTempo)) +
+                              "[AgendaEnderecos]\r\nItens=1\r\nItem1=127.0.1.4-127.0.1.6\r\n");
+    Abre("127.0.0.1");
+    dialogos.respostaPergunta = false;
+    Configura("127.0.1.5", Via::DuploClique, [&](TFormConfigura& d) {
+        DHCP()->setCurrentIndex(1);
+        d.cbDHCPChange();
+        Campo("IPEdit")->SetText("127.0.1.9");
+        Ok(d);
+        EXPECT_TRUE(d.isVisible()) << "No keeps the dialog";
+        EXPECT_EQ(dialogos.Textos("Question"),
+                  (std::vector<std::string>{modrevo::TextoForaDaAgenda("127.0.1.9")}));
+        Campo("IPEdit")->SetText("127.0.1.6");
+        Campo("IPEditGateway")->SetText("127.0.1.254");
+        dialogos.chamadas.clear();
+        Ok(d);
+    });
+    EXPECT_TRUE(dialogos.chamadas.empty());  // inside the book: nothing to ask
+    EXPECT_EQ(ComandosDaConfiguracao(),
+              (std::vector<Comando>{Para("127.0.1.5", "L581947"),
+                                    Para("127.0.1.5", "SGI127.0.1.254"), Para("127.0.1.5", "SDH0"),
+                                    Para("127.0.1.5", "A0.36.119.87.9.5/581947/127.0.1.6"),
+                                    Para("127.0.1.6", "E")}));
+    EXPECT_EQ(sim->Snapshot().tibbo[0].ip, "127.0.1.6");
+}
+
 // A module whose values were not read, configured after one whose values were: the dialog
 // shows nothing of the first, and only what the operator changed goes out.
 TEST_F(ConfiguraTest, NothingOfThePreviousModuleIsSent) {
