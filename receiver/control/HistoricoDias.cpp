@@ -602,7 +602,11 @@ std::vector<Achado> BuscaComanda(const std::filesystem::path& pastaPrograma, std
     std::vector<int64_t> chaves;
     // The text as a file holds it, when escaping cannot change it: a file that does not hold
     // it anywhere holds no row with it, and costs a search of its bytes, not a reading.
-    const bool semEscape = parte.find_first_of("&<>\"'") == std::string_view::npos;
+    // Another producer may write a letter outside ASCII as a character reference: only plain
+    // ASCII without the XML's own characters is sure to stand in a file as typed.
+    const bool semEscape = parte.find_first_of("&<>\"'") == std::string_view::npos &&
+                           std::all_of(parte.begin(), parte.end(),
+                                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     for (const DiaArquivo& a : DiasComHistorico(pastaPrograma)) {
         if (semEscape && !parte.empty() && !Contem(a.arquivo, parte)) continue;
         const DiaHistorico lido = LeEmOrdem(a.arquivo);

@@ -701,6 +701,17 @@ TEST_F(ArquivosTest, ANightIsItsRowsWhereverTheyStandAndAWrongClockInventsNoHour
     // At midnight as the cut, the small hours are the next day's.
     EXPECT_EQ(Cartoes(LeNoite(pasta, *DateTime::FromDate(2026, 12, 6), 0)),
               (std::vector<std::string>{"5e", "5f", "6", "0000000000000777"}));
+    // Another producer writes a letter as a character reference: the search still finds it.
+    Escreve(ArquivoDoDia(pasta, *DateTime::FromDate(2026, 12, 10)),
+            kCabeca +
+                "<METADATA><FIELDS><FIELD attrname=\"DataHora\" fieldtype=\"dateTime\"/>"
+                "<FIELD attrname=\"Cracha\" fieldtype=\"string\" WIDTH=\"16\"/>"
+                "<FIELD attrname=\"Estado\" fieldtype=\"string\" WIDTH=\"20\"/>"
+                "<FIELD attrname=\"Terminal\" fieldtype=\"i4\"/></FIELDS><PARAMS/></METADATA>"
+                "<ROWDATA><ROW DataHora=\"20261210T21:00:00000\" Cracha=\"Jos&#233;\" "
+                "Estado=\"Liberado\" Terminal=\"1\"/></ROWDATA></DATAPACKET>");
+    ASSERT_EQ(BuscaComanda(pasta, "Jos\xE9", 12).size(), 1u);
+    EXPECT_EQ(BuscaComanda(pasta, "Jos", 12).size(), 1u);
     // A neighbour nothing can read leaves its night's rows out; the night's own file fails it.
     Escreve(ArquivoDoDia(pasta, *DateTime::FromDate(2026, 12, 6)), "<DATAPACKET");
     EXPECT_EQ(LeNoite(pasta, *DateTime::FromDate(2026, 12, 5), 12).linhas.size(), 6u);
