@@ -194,8 +194,9 @@ class Driver {
         lastReply_ = std::max(lastReply_, frame.at);
 
         // A refused card never reaches the turnstile: a terminal reports a result only for a
-        // card it took in.
-        if (answersCard && reply.kind == ReplyKind::HandIn) {
+        // card it took in. Unregistered traffic (--result-reply) sends its results anyway, to
+        // time their refusals.
+        if (answersCard && (reply.kind == ReplyKind::HandIn || config_.resultGetsReply)) {
             if (!Send(slot, BuildTurnstileResult(slot.number, config_.outcome))) return;
             if (config_.resultGetsReply) {
                 slot.state = State::AwaitResult;
