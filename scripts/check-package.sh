@@ -43,7 +43,7 @@ version=$(sed -n 's/^Version: //p' "$work/control")
 
 # Dependencies computed from the binaries: Debian's own Qt 6 libraries.
 depends=$(sed -n 's/^Depends: //p' "$work/control")
-for d in libqt6core6 libqt6widgets6 adduser; do
+for d in libqt6core6 libqt6widgets6 adduser qt6-translations-l10n; do
   grep -q "\b$d\b" <<<"$depends" || fail "Depends lacks $d: $depends"
 done
 # The service manager's library is optional when building; linked, the package needs it.

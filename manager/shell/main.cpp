@@ -9,6 +9,7 @@
 #include "common/LocalAddress.h"
 #include "common/qt/OperatorDialogs.h"
 #include "common/qt/SinaisEncerramento.h"
+#include "common/qt/TraducaoQt.h"
 #include "manager/modules/LinhaComando.h"
 #include "manager/shell/uPrincipal.h"
 
@@ -62,6 +63,8 @@ int main(int argc, char* argv[]) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Modrevo"));
+    // "Sim" and "Não" on the question boxes, on any desktop.
+    common::qt::InstalaTraducaoQt();
     QApplication::setQuitOnLastWindowClosed(false);
     common::qt::InstallFailureBox();
 

@@ -12,6 +12,7 @@
 #include "common/Unhandled.h"
 #include "common/qt/OperatorDialogs.h"
 #include "common/qt/SinaisEncerramento.h"
+#include "common/qt/TraducaoQt.h"
 #include "receiver/shell/AvisoServico.h"
 #include "receiver/shell/Relatorio.h"
 #include "receiver/shell/uLog.h"
@@ -117,6 +118,8 @@ int main(int argc, char* argv[]) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Lumora"));
+    // "Sim" and "Não" on the question boxes, "Salvar" in the file chooser, on any desktop.
+    common::qt::InstalaTraducaoQt();
     // The main window hides to the notification area and the log window closes by hiding:
     // only the close sequence ends the program.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -7,7 +7,9 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QHeaderView>
+#include <QMessageBox>
 #include <QPaintEvent>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
@@ -18,6 +20,7 @@
 #include "common/TrafficChanges.h"
 #include "common/qt/DataSource.h"
 #include "common/qt/DbGrid.h"
+#include "common/qt/TraducaoQt.h"
 
 namespace {
 
@@ -371,6 +374,17 @@ TEST(DbGrid, TrafficRowsArePaintedAtACalmPace) {
 }
 
 }  // namespace
+
+// Qt's standard buttons and dialogs speak the programs' language, from Debian's translations.
+TEST(TraducaoQt, StandardButtonsAndDialogsAreInPortuguese) {
+    ASSERT_TRUE(common::qt::InstalaTraducaoQt()) << "qt6-translations-l10n missing";
+    EXPECT_TRUE(common::qt::InstalaTraducaoQt());  // once is enough
+    QMessageBox caixa(QMessageBox::Question, QStringLiteral("Aten\u00e7\u00e3o"), QString(),
+                      QMessageBox::Yes | QMessageBox::No);
+    EXPECT_EQ(caixa.button(QMessageBox::Yes)->text().remove('&'), QStringLiteral("Sim"));
+    EXPECT_EQ(caixa.button(QMessageBox::No)->text().remove('&'), QString::fromUtf8("N\xC3\xA3o"));
+    EXPECT_EQ(QCoreApplication::translate("QFileDialog", "Save As"), QStringLiteral("Salvar como"));
+}
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
