@@ -52,22 +52,6 @@ double Atualiza(int respondem, int mudos, int tempo, int atrasoMs) {
     return d.count();
 }
 
-// The kernel's count of datagrams dropped because a socket's receive buffer was full, for
-// this network namespace.
-long long RcvbufErrors() {
-    std::ifstream snmp("/proc/net/snmp");
-    std::string cabecalho, valores;
-    while (std::getline(snmp, cabecalho)) {
-        if (cabecalho.rfind("Udp:", 0) != 0) continue;
-        std::getline(snmp, valores);
-        std::istringstream nomes(cabecalho), numeros(valores);
-        std::string nome, numero;
-        while (nomes >> nome && numeros >> numero)
-            if (nome == "RcvbufErrors") return std::stoll(numero);
-    }
-    return -1;
-}
-
 // Modules behind a router, found only through a full address book: four /22 networks and
 // eight single addresses, 4,096 addresses in all; `n` routed modules spread over them. With
 // `roteados` false the same modules sit on this segment and all answer the one broadcast.
@@ -95,13 +79,14 @@ void AtualizaPelaAgenda(int n, int tempo, bool roteados, int fila) {
     modrevo::TUDPEndpoint client(8192, true, fila), aux(8192, true, fila), safe(512, true, fila);
     modrevo::TAtualizacao a(janela, client, aux, safe);
     a.FormCreate();
-    const long long antes = RcvbufErrors();
+    const long long antes = lumora::teste::RcvbufErrors();
     const auto inicio = std::chrono::steady_clock::now();
     a.AtualizaListas(false);
     const std::chrono::duration<double, std::milli> d = std::chrono::steady_clock::now() - inicio;
     std::printf("%-10s %8zu %10d %8d %8d %12.0f %14lld %10u\n", roteados ? "book" : "broadcast",
                 roteados ? enderecos.size() : 0, client.FilaRecepcao(), n,
-                a.tbmColetores.RecordCount(), d.count(), RcvbufErrors() - antes, client.Perdidos());
+                a.tbmColetores.RecordCount(), d.count(), lumora::teste::RcvbufErrors() - antes,
+                client.Perdidos());
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 namespace lumora::teste {
@@ -162,5 +163,21 @@ class OutraRede {
     pid_t pid_ = -1;
     int fd_ = -1;
 };
+
+// The kernel's count of UDP datagrams dropped because a socket's receive queue was full, for
+// this network namespace; -1 when it cannot be read.
+inline long long RcvbufErrors() {
+    std::ifstream snmp("/proc/net/snmp");
+    std::string cabecalho, valores;
+    while (std::getline(snmp, cabecalho)) {
+        if (cabecalho.rfind("Udp:", 0) != 0) continue;
+        std::getline(snmp, valores);
+        std::istringstream nomes(cabecalho), numeros(valores);
+        std::string nome, numero;
+        while (nomes >> nome && numeros >> numero)
+            if (nome == "RcvbufErrors") return std::stoll(numero);
+    }
+    return -1;
+}
 
 }  // namespace lumora::teste

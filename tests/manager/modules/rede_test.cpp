@@ -166,21 +166,6 @@ TEST_F(RedeTest, AtualizacaoCompletaContaSoAsEsperasDoProtocolo) {
     EXPECT_TRUE(janela.avisos.empty());
 }
 
-// The kernel's count of datagrams dropped for a full receive queue, in this namespace.
-long long RcvbufErrors() {
-    std::ifstream snmp("/proc/net/snmp");
-    std::string cabecalho, valores;
-    while (std::getline(snmp, cabecalho)) {
-        if (cabecalho.rfind("Udp:", 0) != 0) continue;
-        std::getline(snmp, valores);
-        std::istringstream nomes(cabecalho), numeros(valores);
-        std::string nome, numero;
-        while (nomes >> nome && numeros >> numero)
-            if (nome == "RcvbufErrors") return std::stoll(numero);
-    }
-    return -1;
-}
-
 TEST_F(RedeTest, ModuloQueRespondeDuasVezesEUmaLinhaLidaUmaVez) {
     EXIGE_REDE_PRIVADA();
     // The second copy comes well inside the collection's wait; the book finds it once more.
@@ -252,10 +237,10 @@ TEST_F(RedeTest, SeiscentosRoteadosComAgendaCheiaTodosListados) {
     TUDPEndpoint padrao(8192, true, 0), auxPadrao(8192, true, 0);
     TAtualizacao a(janela, padrao, auxPadrao, safe);
     a.FormCreate();
-    const long long antes = RcvbufErrors();
+    const long long antes = lumora::teste::RcvbufErrors();
     a.AtualizaListas(false);
     EXPECT_EQ(a.tbmColetores.RecordCount(), 600);
-    EXPECT_EQ(RcvbufErrors(), antes);
+    EXPECT_EQ(lumora::teste::RcvbufErrors(), antes);
     EXPECT_EQ(padrao.Perdidos(), 0u);
     EXPECT_TRUE(janela.diagnosticos.empty());
     // Every one read, with its values.
