@@ -9,6 +9,7 @@ CommandLineOptions ReadCommandLine(int& argc, char** argv, bool acceptsProgramFo
     CommandLineOptions o;
     constexpr std::string_view kFolder = "--program-folder";
     constexpr std::string_view kListen = "--listen-address";
+    constexpr std::string_view kMonitor = "--monitor";
     int kept = 1;
     for (int i = 1; i < argc; ++i) {
         const std::string_view a = argv[i];
@@ -45,6 +46,14 @@ CommandLineOptions ReadCommandLine(int& argc, char** argv, bool acceptsProgramFo
                 o.listenAddress = std::string(*endereco);
             } else {
                 o.error = "--listen-address needs an address";
+            }
+        } else if (acceptsProgramFolder && eh(kMonitor)) {
+            duas(o.monitor.has_value(), kMonitor);
+            // Empty is a value: no endpoint, whatever Config.ini says.
+            if (const auto endereco = valor(kMonitor)) {
+                o.monitor = std::string(*endereco);
+            } else {
+                o.error = "--monitor needs [ADDRESS:]PORT";
             }
         } else if (a.substr(0, 2) == "--") {
             if (o.error.empty()) o.error = "unknown option " + std::string(a);

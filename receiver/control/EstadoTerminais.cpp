@@ -67,6 +67,7 @@ void TEstadoTerminais::ContaHistorico(const common::MemTable& historico) {
                               historico.EntryCount() >= linhasContadas_;
     if (!soAcrescimos) {
         contagens_.clear();
+        contagensEstados_.clear();
         linhasContadas_ = 0;
     }
     contado_ = &historico;
@@ -82,6 +83,7 @@ void TEstadoTerminais::ContaHistorico(const common::MemTable& historico) {
         const common::FieldValue e = historico.EntryValue(i, campo::kEstado);
         const auto* terminal = std::get_if<int32_t>(&t);
         const auto* estado = std::get_if<std::string>(&e);
+        if (estado) ++contagensEstados_[*estado];
         if (!terminal || !estado) continue;
         if (*estado == estado::kLiberado) ++contagens_[*terminal].first;
         if (*estado == estado::kBloqueado) ++contagens_[*terminal].second;

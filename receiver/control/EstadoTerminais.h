@@ -43,8 +43,10 @@ class TEstadoTerminais {
     void Conectou(const std::string& ip, common::DateTime agora);
     void Desconectou(const std::string& ip, common::DateTime agora);
     void Mensagem(const std::string& ip, common::DateTime agora);
-    // The counts of "Liberado" and "Bloqueado" rows of each terminal in the day's history.
+    // The counts of "Liberado" and "Bloqueado" rows of each terminal in the day's history,
+    // and of every state's rows.
     void ContaHistorico(const common::MemTable& historico);
+    const std::map<std::string, int>& ContagensEstados() const { return contagensEstados_; }
 
     // The reports due now: each terminal away for kAusenciaMs once, and once again when it is
     // back.
@@ -69,6 +71,7 @@ class TEstadoTerminais {
     common::DateTime inicio_;
     std::map<std::string, PorEndereco> enderecos_;
     std::map<int32_t, std::pair<int, int>> contagens_;
+    std::map<std::string, int> contagensEstados_;
     mutable std::vector<EstadoTerminal> terminais_;
     mutable bool sujo_ = false;
     const common::MemTable* contado_ = nullptr;

@@ -1,6 +1,7 @@
 #include "receiver/control/Motor.h"
 
 #include "common/Convert.h"
+#include "receiver/control/Monitor.h"
 #include "receiver/link/Protocol.h"
 
 namespace lumora {
@@ -30,6 +31,7 @@ void TMotorSaida::InsereHistorico(const std::string& cracha, const std::string& 
         h.SetString(campo::kEstado, estado);
         h.SetInteger(campo::kTerminal, terminal);
         h.Post();
+        if (monitor_) monitor_->LinhaHistorico();
     } catch (...) {
         h.Cancel();
         throw;
@@ -78,6 +80,7 @@ void TMotorSaida::ProcessaPacote(const std::string& texto, IConexaoTerminal& con
 
     if (RetornaIpEquipamento(terminal) == kNaoCadastrado) {
         const AjustesSaida a = ajustes_.AjustesAtuais();
+        if (monitor_) monitor_->NaoCadastrado();
         conexao.Envia(MontaRecusa(terminal, a.tempoGiro, "Equipamento", "Nao Cadastrado"));
         // A number that is no number fails as always, whether or not its row is due: the
         // failure is reported, never a row.
@@ -100,6 +103,7 @@ void TMotorSaida::ProcessaPacote(const std::string& texto, IConexaoTerminal& con
             break;
         case kPedidoLiberacao: {
             const AjustesSaida a = ajustes_.AjustesAtuais();
+            if (monitor_) monitor_->PedidoLiberacao();
             conexao.Envia(MontaLiberacao(terminal, a.tempoGiro, a.msg1Lib, a.msg2Lib));
             break;
         }
@@ -119,10 +123,14 @@ void TMotorSaida::LeituraComanda(const std::string& terminal, const CamposPacote
     arquivos_.RecarregaComandas();
 
     const AjustesSaida a = ajustes_.AjustesAtuais();
-    if (a.modo == ModoOperacao::Nenhum) return;
+    if (a.modo == ModoOperacao::Nenhum) {
+        if (monitor_) monitor_->LeituraSemModo();
+        return;
+    }
     // As sent, cut to the column's width only, like the equipment lookup.
     const bool naLista = lista.Active() && lista.FindExactKey(comanda);
     const bool liberada = (a.modo == ModoOperacao::ListaNegra) != naLista;
+    if (monitor_) monitor_->LeituraComanda(liberada);
 
     if (liberada) {
         conexao.Envia(MontaEntregaComanda(terminal, a.tempoRele, a.msg1Aguardo, a.msg2Aguardo));
@@ -138,11 +146,16 @@ void TMotorSaida::LeituraComanda(const std::string& terminal, const CamposPacote
 void TMotorSaida::ResultadoGiro(const std::string& terminal, const CamposPacote& campos,
                                 IConexaoTerminal& conexao) {
     ComandaPendente& pendente = conexao.Pendente();
+    const bool girou = campos.Campo(3) == "G";
+    if (monitor_) {
+        monitor_->ResultadoGiro(!pendente.Presente() ? ResultadoGiroMonitor::SentidoLivre
+                                : girou              ? ResultadoGiroMonitor::Girou
+                                                     : ResultadoGiroMonitor::NaoGirou);
+    }
     if (!pendente.Presente()) {
         InsereHistorico(estado::kSentidoLivre, estado::kLiberado, NumeroTerminal(terminal),
                         common::Now());
     } else {
-        const bool girou = campos.Campo(3) == "G";
         InsereHistorico(pendente.comanda, girou ? estado::kLiberado : estado::kNaoGirou,
                         NumeroTerminal(terminal), pendente.dataHora);
     }

@@ -13,6 +13,7 @@
 namespace lumora {
 
 class CamposPacote;
+class TMonitor;
 
 enum class ModoOperacao { Nenhum, ListaBranca, ListaNegra };
 
@@ -92,6 +93,10 @@ class TMotorSaida {
     // and with `todas` when communication stops.
     std::vector<std::string> RelatosNaoCadastrados(bool todas = false);
 
+    // Where card reads, releases, refusals, turnstile results, unregistered messages and rows
+    // are counted for the venue's monitoring; none: nowhere.
+    void DefineMonitor(TMonitor* monitor) { monitor_ = monitor; }
+
   private:
     void LeituraComanda(const std::string& terminal, const CamposPacote& campos,
                         IConexaoTerminal& conexao);
@@ -107,6 +112,7 @@ class TMotorSaida {
     const IFonteAjustes& ajustes_;
     IArquivosMotor& arquivos_;
     TLimiteNaoCadastrados limiteNaoCadastrados_;
+    TMonitor* monitor_ = nullptr;
 };
 
 }  // namespace lumora

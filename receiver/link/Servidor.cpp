@@ -16,6 +16,7 @@
 #include "common/SockErrors.h"
 #include "common/TrafficChanges.h"
 #include "common/Unhandled.h"
+#include "receiver/control/Monitor.h"
 #include "receiver/link/Protocol.h"
 
 namespace lumora {
@@ -391,10 +392,14 @@ void TServidorTerminais::ProcessaBuffer(const std::shared_ptr<Conexao>& conexao)
                                *mensagem);
                 if (OnMensagem) OnMensagem(conexao->endereco);
                 // A failure in one message is reported and the next message is still handled.
+                // A box's loop may handle another connection's message meanwhile.
+                const auto anterior = std::exchange(inicioMensagem_, std::nullopt);
+                if (monitor_) inicioMensagem_ = std::chrono::steady_clock::now();
                 common::GuardEntryPoint([&] {
                     const common::TrafficChanges trafego;
                     motor_.ProcessaPacote(*mensagem, *conexao);
                 });
+                inicioMensagem_ = anterior;
             }
             conexao->processando = false;
         }
@@ -467,6 +472,10 @@ void TServidorTerminais::Responde(Conexao& conexao, const std::string& texto) {
     if (conexao.cortada) return;  // its log line said that nothing more goes to it
     if (conexao.sock) {
         EscrevePorta(texto, sock_->IndexOf(conexao.sock));
+        if (monitor_ && inicioMensagem_) {
+            monitor_->Resposta(std::chrono::steady_clock::now() - *inicioMensagem_);
+            inicioMensagem_.reset();
+        }
         return;
     }
     // Ended while its messages were still being handled.

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <QTimer>
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
@@ -13,6 +15,8 @@
 #include "receiver/link/Sock.h"
 
 namespace lumora {
+
+class TMonitor;
 
 // The two areas of the traffic-log window.
 class ILogTrafego {
@@ -88,6 +92,8 @@ class TServidorTerminais {
     std::function<void(const std::string& legenda)> OnLegenda;
     // Every complete message from a connection, before it is handled (the terminal's status).
     std::function<void(const std::string& endereco)> OnMensagem;
+    // Where the time from each message taken for handling to its reply is counted; none: not.
+    void DefineMonitor(TMonitor* monitor) { monitor_ = monitor; }
 
     // Sends a text to the connection at an index and logs it.
     void EscrevePorta(const std::string& texto, int indice);
@@ -140,6 +146,9 @@ class TServidorTerminais {
     bool escutando_ = false;
     std::unordered_map<TSock*, std::shared_ptr<Conexao>> conexoes_;
     QTimer tmrRelatos_;
+    TMonitor* monitor_ = nullptr;
+    // When the message being handled was taken; none once its first reply went out.
+    std::optional<std::chrono::steady_clock::time_point> inicioMensagem_;
 };
 
 }  // namespace lumora

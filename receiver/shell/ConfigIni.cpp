@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "common/Convert.h"
 #include "common/Exception.h"
 #include "common/Profile.h"
 #include "common/qt/Text1252Qt.h"
@@ -89,6 +90,19 @@ int LeHoraCorte(const std::filesystem::path& arquivo, std::string* erro) {
         return kHoraCorteHistorico;
     }
     return hora;
+}
+
+ConfigMonitor LeConfigMonitor(const std::filesystem::path& arquivo) {
+    ConfigMonitor c;
+    std::error_code falta;
+    if (!std::filesystem::exists(arquivo, falta)) return c;
+    try {
+        common::ProfileFile ini(arquivo);
+        c.endereco = common::Trim(ini.ReadString(kSecaoConfig, kMonitorHttp, ""));
+        c.mostraComandas = common::Trim(ini.ReadString(kSecaoConfig, kMonitorComandas, "")) == "1";
+    } catch (const common::EFileError&) {
+    }
+    return c;
 }
 
 bool LeConfigIni(const std::filesystem::path& arquivo, const ControlesConfig& c) {

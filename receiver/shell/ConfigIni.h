@@ -41,6 +41,16 @@ inline const std::string kHoraCorte = "Hora_Corte_Historico";
 // missing, and when the value is not a whole hour from 0 to 23 (then `erro` says so).
 int LeHoraCorte(const std::filesystem::path& arquivo, std::string* erro = nullptr);
 
+// The monitoring endpoint, "[ADDRESS:]PORT" (empty or missing: none), and whether its status
+// page shows card numbers ("1"; anything else: not). Read once at start-up, never written.
+inline const std::string kMonitorHttp = "Monitor_Http";
+inline const std::string kMonitorComandas = "Monitor_Mostra_Comandas";
+struct ConfigMonitor {
+    std::string endereco;
+    bool mostraComandas = false;
+};
+ConfigMonitor LeConfigMonitor(const std::filesystem::path& arquivo);
+
 // Reads the twelve keys in order, each into its control; a missing key, or a flag that is not
 // wholly a number, gives the key's default (black-list mode for a file without mode keys). The
 // white-list option is set before the black-list one. Returns false, touching nothing, when

@@ -21,7 +21,8 @@
 namespace {
 
 constexpr const char* kAjuda =
-    "Usage: Lumora [--program-folder DIR] [--listen-address ADDR] [Qt options]\n"
+    "Usage: Lumora [--program-folder DIR] [--listen-address ADDR] [--monitor [ADDR:]PORT]\n"
+    "              [Qt options]\n"
     "       Lumora --report NIGHT[..NIGHT] [--csv FILE [--overwrite]] [--program-folder DIR]\n"
     "       Lumora --find CARD [--csv FILE [--overwrite]] [--program-folder DIR]\n"
     "The turnstile exit-gate receiver.\n"
@@ -37,6 +38,10 @@ constexpr const char* kAjuda =
     "  --listen-address ADDR serve terminals only on this IPv4 address of the computer\n"
     "                        (empty: every address) instead of Config.ini's\n"
     "                        Endereco_Escuta, for this run only\n"
+    "  --monitor [ADDR:]PORT serve /health, /metrics and the status page over HTTP on\n"
+    "                        ADDR (without it 127.0.0.1 only; 0.0.0.0: every address)\n"
+    "                        instead of Config.ini's Monitor_Http, for this run only;\n"
+    "                        empty: no endpoint\n"
     "  --report NIGHT        print that night's totals per state, terminal and hour from\n"
     "                        Historicos/ and end; reads only, beside a serving receiver. A\n"
     "                        night is YYYY-MM-DD, the day its evening falls on, and lasts\n"
@@ -91,9 +96,10 @@ int main(int argc, char* argv[]) {
     const common::CommandLineOptions opcoes = common::ReadCommandLine(argc, argv, true);
     std::string erroLinha = relatorio.erro.empty() ? opcoes.error : relatorio.erro;
     // A report serves no terminal: an address for them there is a mistake, not a no-op.
-    if (erroLinha.empty() && (relatorio.dia || relatorio.busca) && opcoes.listenAddress)
-        erroLinha = std::string("--listen-address does not go with ") +
-                    (relatorio.dia ? "--report" : "--find");
+    if (erroLinha.empty() && (relatorio.dia || relatorio.busca) &&
+        (opcoes.listenAddress || opcoes.monitor))
+        erroLinha = std::string(opcoes.listenAddress ? "--listen-address" : "--monitor") +
+                    " does not go with " + (relatorio.dia ? "--report" : "--find");
     if (!erroLinha.empty()) {
         std::fprintf(stderr, "Lumora: %s\nTry 'Lumora --help'.\n", erroLinha.c_str());
         return kSaidaLinhaComando;
@@ -166,6 +172,7 @@ int main(int argc, char* argv[]) {
         return kSaidaNormal;
     }
     if (opcoes.listenAddress) principal.DefineEnderecoEscuta(*opcoes.listenAddress);
+    if (opcoes.monitor) principal.DefineMonitor(*opcoes.monitor);
     lumora::TformLog log;
     principal.DefineLog(&log);
     // While a box is open, further failures go to "Enviados" instead of boxes of their own,

@@ -96,11 +96,22 @@ TFormPrincipal::TFormPrincipal(std::filesystem::path pastaPrograma, QWidget* par
     // A failed background sync of the history is made good at once, on this thread, not at
     // the next turnstile result.
     arquivos_->AoFalharSincronia([this] {
+        monitor_.Salvamento("the history file's sync failed");
         QMetaObject::invokeMethod(
-            this, [this] { arquivos_->RefazHistorico(); }, Qt::QueuedConnection);
+            this,
+            [this] {
+                arquivos_->RefazHistorico();
+                monitor_.Salvamento({});
+            },
+            Qt::QueuedConnection);
     });
-    motor_ = std::make_unique<TMotorSaida>(tabelas_, *this, *arquivos_);
+    arquivosMonitorados_ = std::make_unique<TArquivosMonitorados>(
+        *arquivos_, monitor_, [this] { return arquivos_->LeiturasComandas(); });
+    motor_ = std::make_unique<TMotorSaida>(tabelas_, *this, *arquivosMonitorados_);
+    motor_->DefineMonitor(&monitor_);
     servidor_ = std::make_unique<TServidorTerminais>(*motor_, log_, *this, *this);
+    servidor_->DefineMonitor(&monitor_);
+    servidorMonitor_ = std::make_unique<TServidorMonitor>(monitor_);
     servidor_->OnLegenda = [this](const std::string& legenda) {
         btIniciar_->setText(ToQString(legenda));
     };
@@ -179,7 +190,12 @@ TFormPrincipal::TFormPrincipal(std::filesystem::path pastaPrograma, QWidget* par
     }
     Inicia();
     AtualizaTerminais();
-    if (tabelasIniciadas_) tmrTerminais_->start();
+    if (tabelasIniciadas_) {
+        tmrTerminais_->start();
+        // Once the command line has had its say.
+        QTimer::singleShot(0, this,
+                           [this] { common::GuardEntryPoint([this] { IniciaMonitor(); }); });
+    }
 }
 
 TFormPrincipal::~TFormPrincipal() {
@@ -227,6 +243,7 @@ void TFormPrincipal::Inicia() {
     tmrAutoMinimize_->stop();
     std::string horaErrada;
     horaCorte_ = LeHoraCorte(ArquivoConfig(), &horaErrada);
+    configMonitor_ = LeConfigMonitor(ArquivoConfig());
     if (!horaErrada.empty()) common::WriteStderrLine("Lumora: Config.ini: " + horaErrada);
     const bool iniciou = arquivos_->Inicia(NoiteDe(common::Now(), horaCorte_));
     if (const std::string& reparo = arquivos_->ReparoHistorico(); !reparo.empty()) {

@@ -13,9 +13,11 @@
 #include "receiver/control/ArquivosReceptor.h"
 #include "receiver/control/EstadoTerminais.h"
 #include "receiver/control/LimiteJornal.h"
+#include "receiver/control/Monitor.h"
 #include "receiver/control/Motor.h"
 #include "receiver/control/Tabelas.h"
 #include "receiver/link/Servidor.h"
+#include "receiver/link/ServidorMonitor.h"
 #include "receiver/shell/ConfigIni.h"
 
 class QCheckBox;
@@ -64,6 +66,11 @@ class TFormPrincipal : public QMainWindow,
     // The listen address given on the command line: it replaces Config.ini's for this run,
     // which the field shows read-only and the close leaves in the file as it was.
     void DefineEnderecoEscuta(const std::string& endereco);
+    // The monitoring endpoint given on the command line ("[ADDRESS:]PORT", empty: none): it
+    // replaces Config.ini's Monitor_Http for this run. The endpoint starts when the event loop
+    // does.
+    void DefineMonitor(const std::string& endereco) { configMonitor_.endereco = endereco; }
+    const TServidorMonitor& ServidorMonitor() const { return *servidorMonitor_; }
 
     AjustesSaida AjustesAtuais() const override;
     void Limpa() override;
@@ -129,6 +136,10 @@ class TFormPrincipal : public QMainWindow,
     void AvisaTerminal(const AvisoTerminal& aviso);
     // At the cut hour, the next night's history file (the one-second tick).
     void VerificaNoite();
+    // The monitoring endpoint (uPrincipalMonitor.cpp): started once, and what it serves
+    // brought up to date every second.
+    void IniciaMonitor();
+    void PublicaMonitor(common::DateTime agora);
     void AjustaAbas();
     QLineEdit* Campo(QWidget* pai, const char* nome, const char* texto);
 
@@ -151,7 +162,12 @@ class TFormPrincipal : public QMainWindow,
     std::unique_ptr<TMutexGlobal> mutex_;
     std::unique_ptr<TTravaPasta> travaPasta_;
     TabelasReceptor tabelas_;
+    // What the monitoring endpoint answers from; the endpoint goes before it.
+    TMonitor monitor_;
+    std::unique_ptr<TServidorMonitor> servidorMonitor_;
+    ConfigMonitor configMonitor_;
     std::unique_ptr<TArquivosReceptor> arquivos_;
+    std::unique_ptr<TArquivosMonitorados> arquivosMonitorados_;
     std::unique_ptr<TMotorSaida> motor_;
     std::unique_ptr<TServidorTerminais> servidor_;
     std::unique_ptr<common::qt::DataSource> dsComandas_, dsHistorico_, dsEquipamentos_;
@@ -232,6 +248,9 @@ class TFormPrincipal : public QMainWindow,
     QTimer* tmrTerminais_ = nullptr;
     QPointer<TformHistoricos> historicos_;
 };
+
+// A moment of the status window: its time when it is today, else its day and time; "-" for none.
+std::string Momento(common::DateTime quando, common::DateTime agora);
 
 // Whether nobody can answer a box or see the window: the offscreen and minimal platforms (the
 // headless service), which have no screen at all.

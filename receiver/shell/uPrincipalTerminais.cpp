@@ -39,12 +39,12 @@ class CliquePainel : public QObject {
     std::function<void()> acao_;
 };
 
+}  // namespace
+
 std::string Momento(common::DateTime quando, common::DateTime agora) {
     if (quando.IsZero()) return "-";
     return quando.Format(quando.DayNumber() == agora.DayNumber() ? "hh:nn:ss" : "dd/mm hh:nn");
 }
-
-}  // namespace
 
 void TFormPrincipal::CriaJanelaTerminais() {
     // A window of its own: the four tabs already fill the narrow main window, whose first
@@ -145,6 +145,7 @@ void TFormPrincipal::AtualizaTerminais() {
         estadoTerminais_.ContaHistorico(tabelas_.cdsHistorico);
     }
     for (const AvisoTerminal& aviso : estadoTerminais_.Verifica(agora)) AvisaTerminal(aviso);
+    PublicaMonitor(agora);
 
     const auto& terminais = estadoTerminais_.Terminais();
     const std::string resumo = std::to_string(estadoTerminais_.Conectados()) + " de " +
@@ -214,11 +215,13 @@ void TFormPrincipal::VerificaNoite() {
     constexpr int64_t kEsperaNovaTentativaMs = 10'000;
     try {
         arquivos_->ViraNoite(noite);
+        monitor_.Salvamento({});
         proximaVirada_ = {};
         log_.Enviados("Info: Hist\xF3rico da noite de " + noite.Format("dd/mm/yyyy") + ": " +
                       arquivos_->ArquivoHistorico().string());
     } catch (const std::exception& e) {
         proximaVirada_ = common::DateTime::FromMs(agora.Ms() + kEsperaNovaTentativaMs);
+        monitor_.Salvamento(*e.what() ? e.what() : "night change failed");
         const std::string linha =
             "Erro: Hist\xF3rico da noite de " + noite.Format("dd/mm/yyyy") + ": " + e.what();
         log_.Enviados(linha);

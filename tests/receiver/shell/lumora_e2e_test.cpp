@@ -6,13 +6,17 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <QColor>
+#include <QImage>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <regex>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -24,6 +28,8 @@
 #include "receiver/control/LimiteNaoCadastrados.h"
 #include "receiver/control/TableFile.h"
 #include "tests/receiver/shell/PastaReceptor.h"
+#include "tests/support/ClienteHttp.h"
+#include "tests/support/DiscoPequeno.h"
 #include "tests/support/PortaLivre.h"
 #include "tests/support/Processo.h"
 #include "tests/support/RedePrivada.h"
@@ -53,7 +59,7 @@ class ProgramaTest : public ::testing::Test {
 
     // The card list and the equipment table as the venue left them.
     void Semeia() {
-        historico = lumora::teste::SemeiaPasta(pasta, "1234");
+        historico = lumora::teste::SemeiaPasta(pasta, "1234", equipamentos);
         ASSERT_FALSE(historico.empty());
     }
 
@@ -103,6 +109,7 @@ class ProgramaTest : public ::testing::Test {
 
     fs::path pasta;
     fs::path historico;
+    std::vector<std::pair<std::string, std::string>> equipamentos = {{"01", "127.0.0.5"}};
     lumora::teste::Processo programa;
 };
 
@@ -681,4 +688,241 @@ TEST_F(ProgramaTest, ReportsTheDayBesideTheServingReceiverAndWritesNothingInItsF
     EXPECT_EQ(ProximoCodigo(terminal), "03");
     ASSERT_TRUE(programa.Sinal(SIGTERM));
     EXPECT_EQ(programa.Termino(20s), 0);
+}
+
+namespace {
+
+using lumora::teste::GetHttp;
+
+// Waits until `condicao` holds, asking every 200 ms; false when `limite` passed first.
+bool Aguarda(const std::function<bool()>& condicao, std::chrono::milliseconds limite) {
+    const auto fim = std::chrono::steady_clock::now() + limite;
+    while (!condicao()) {
+        if (std::chrono::steady_clock::now() > fim) return false;
+        std::this_thread::sleep_for(200ms);
+    }
+    return true;
+}
+
+// The value of the one series an instant query of Prometheus' HTTP interface gives; "" when it
+// gives none (yet).
+std::string ConsultaPrometheus(uint16_t porta, const std::string& consulta) {
+    std::string url = "/api/v1/query?query=";
+    for (const unsigned char c : consulta) {
+        char esc[4];
+        std::snprintf(esc, sizeof esc, "%%%02X", c);
+        url += std::isalnum(c) || c == '_' ? std::string(1, static_cast<char>(c)) : esc;
+    }
+    const auto r = GetHttp("127.0.0.1", porta, url);
+    static const std::regex valor(R"re("value":\[[0-9.e+]+,"([^"]*)"\])re");
+    std::smatch m;
+    return std::regex_search(r.corpo, m, valor) ? m[1].str() : std::string();
+}
+
+// The receiver's alert rules as shipped, with their waits cut to nothing for a test.
+std::string RegrasSemEspera() {
+    std::string regras = Le(LUMORA_FONTES "/packaging/monitoring/lumora-alerts.yml");
+    static const std::regex espera(R"(for: [0-9]+[smh])");
+    return std::regex_replace(regras, espera, "for: 0s");
+}
+
+}  // namespace
+
+// The venue's Prometheus (Debian's, for real) scrapes the serving receiver: its counters are
+// what the terminal sent, and its alerts fire when the gate goes and when the receiver does.
+TEST_F(ProgramaTest, PrometheusScrapesWhatTheGatesDidAndAlertsWhenAGateOrTheReceiverGoes) {
+    if (::access("/usr/bin/prometheus", X_OK) != 0) GTEST_SKIP() << "prometheus is missing";
+    const uint16_t portaMonitor = PortaLivre();
+    termsim::SimTerminal terminal("01");
+    IniciaComTerminal(terminal, "Monitor_Http=" + std::to_string(portaMonitor) + "\n");
+    ASSERT_TRUE(
+        Aguarda([&] { return GetHttp("127.0.0.1", portaMonitor, "/health").status == 200; }, 10s))
+        << Le(pasta / "stderr.txt");
+
+    constexpr int kLiberadas = 30, kRecusadas = 10, kNaoCadastradas = 5;
+    for (int i = 0; i < kLiberadas; ++i) {
+        terminal.SendCardRead("0000000000001234");
+        ASSERT_EQ(ProximoCodigo(terminal), "20");
+        terminal.SendTurnstileResult(i % 3 ? "G" : "N");
+    }
+    for (int i = 0; i < kRecusadas; ++i) {
+        terminal.SendCardRead("0000000000007777");
+        ASSERT_EQ(ProximoCodigo(terminal), "03");
+    }
+    terminal.SetTerminalNumber("07");
+    for (int i = 0; i < kNaoCadastradas; ++i) {
+        terminal.SendReleaseRequest();
+        ASSERT_EQ(ProximoCodigo(terminal), "03");
+    }
+    terminal.SetTerminalNumber("01");
+    terminal.SendReleaseRequest();
+    ASSERT_EQ(ProximoCodigo(terminal), "02");
+
+    // What the endpoint serves is the exposition format as Prometheus' own checker reads it.
+    const std::string metricas = GetHttp("127.0.0.1", portaMonitor, "/metrics").corpo;
+    std::ofstream(pasta / "metricas.txt") << metricas;
+    if (::access("/usr/bin/promtool", X_OK) == 0) {
+        const std::string saida = (pasta / "promtool.txt").string();
+        const int status = std::system(("/usr/bin/promtool check metrics < " +
+                                        (pasta / "metricas.txt").string() + " > " + saida + " 2>&1")
+                                           .c_str());
+        EXPECT_EQ(status, 0) << Le(saida) << metricas;
+    }
+
+    std::ofstream(pasta / "regras.yml") << RegrasSemEspera();
+    std::ofstream(pasta / "prometheus.yml")
+        << "global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\n"
+        << "rule_files: [\"" << (pasta / "regras.yml").string() << "\"]\n"
+        << "scrape_configs:\n  - job_name: lumora\n    static_configs:\n"
+        << "      - targets: [\"127.0.0.1:" << portaMonitor << "\"]\n";
+    const uint16_t portaPrometheus = PortaLivre();
+    lumora::teste::Execucao e;
+    e.executavel = "/usr/bin/prometheus";
+    e.argumentos = {"--config.file=" + (pasta / "prometheus.yml").string(),
+                    "--storage.tsdb.path=" + (pasta / "tsdb").string(),
+                    "--web.listen-address=127.0.0.1:" + std::to_string(portaPrometheus),
+                    "--log.level=warn"};
+    e.erros = pasta / "prometheus.txt";
+    lumora::teste::Processo prometheus;
+    ASSERT_EQ(prometheus.Inicia(e), "");
+    const auto consulta = [&](const std::string& q) {
+        return ConsultaPrometheus(portaPrometheus, q);
+    };
+    ASSERT_TRUE(Aguarda([&] { return consulta("lumora_card_reads_total") == "40"; }, 30s))
+        << consulta("lumora_card_reads_total") << "\n"
+        << Le(pasta / "prometheus.txt");
+    EXPECT_EQ(consulta("lumora_card_releases_total"), std::to_string(kLiberadas));
+    EXPECT_EQ(consulta("lumora_card_refusals_total"), std::to_string(kRecusadas));
+    EXPECT_EQ(consulta("lumora_turnstile_results_total{result=\"turned\"}"), "20");
+    EXPECT_EQ(consulta("lumora_turnstile_results_total{result=\"not_turned\"}"), "10");
+    EXPECT_EQ(consulta("lumora_unregistered_messages_total"), std::to_string(kNaoCadastradas));
+    EXPECT_EQ(consulta("lumora_release_requests_total"), "1");
+    EXPECT_EQ(consulta("lumora_reply_duration_seconds_count"), "46");
+    EXPECT_EQ(consulta("lumora_history_rows_added_total"), "45");
+    EXPECT_EQ(consulta("lumora_terminal_up{terminal=\"01\"}"), "1");
+    EXPECT_EQ(consulta("count(ALERTS{alertstate=\"firing\"})"), "");
+
+    // The gate goes: its series says so, and the alert fires.
+    terminal.Close();
+    EXPECT_TRUE(Aguarda(
+        [&] {
+            return consulta("ALERTS{alertname=\"LumoraGateDown\",alertstate=\"firing\"}") == "1";
+        },
+        20s))
+        << consulta("lumora_terminal_up");
+    // The receiver goes.
+    ASSERT_TRUE(programa.Sinal(SIGKILL));
+    EXPECT_TRUE(Aguarda(
+        [&] {
+            return consulta("ALERTS{alertname=\"LumoraReceiverDown\",alertstate=\"firing\"}") ==
+                   "1";
+        },
+        20s))
+        << consulta("up");
+}
+
+// /health turns 503 with the reason while the history cannot be saved (its disk full for
+// real), and 200 again as soon as a save succeeds.
+TEST_F(ProgramaTest, HealthIsUnavailableWhileTheHistoryCannotBeSavedAndBackAfter) {
+    const fs::path historicos = pasta / "Historicos";
+    fs::create_directories(historicos);
+    const std::string pulo = lumora::teste::EmDiscoPequeno(historicos, "size=2m", [&] {
+        // The child ends without destructors: the receiver must not outlive it.
+        struct Fim {
+            lumora::teste::Processo& p;
+            ~Fim() { p.Mata(); }
+        } fim{programa};
+        const uint16_t portaMonitor = PortaLivre();
+        termsim::SimTerminal terminal("01");
+        IniciaComTerminal(terminal,
+                          "Monitor_Http=127.0.0.1:" + std::to_string(portaMonitor) + "\n");
+        const auto saude = [&] { return GetHttp("127.0.0.1", portaMonitor, "/health"); };
+        ASSERT_TRUE(Aguarda([&] { return saude().status == 200; }, 10s))
+            << Le(pasta / "stderr.txt");
+        // Fill the disk to its last byte.
+        {
+            std::ofstream cheio(historicos / "enche", std::ios::binary);
+            const std::string bloco(64 * 1024, 'x');
+            while (cheio.write(bloco.data(), static_cast<std::streamsize>(bloco.size()))) {
+            }
+        }
+        {
+            std::ofstream resto(historicos / "resto", std::ios::binary);
+            while (resto.put('x')) {
+            }
+        }
+        // The file's last page takes a few rows more; then a save fails.
+        int recusas = 0;
+        for (; recusas < 400 && saude().status == 200; ++recusas) {
+            terminal.SendCardRead("0000000000007777");
+            ASSERT_EQ(ProximoCodigo(terminal), "03");  // the reply first, saved or not
+        }
+        ASSERT_EQ(saude().status, 503) << recusas << " rows";
+        EXPECT_NE(saude().corpo.find("history not saved"), std::string::npos) << saude().corpo;
+        fs::remove(historicos / "enche");
+        fs::remove(historicos / "resto");
+        terminal.SendCardRead("0000000000007777");
+        EXPECT_EQ(ProximoCodigo(terminal), "03");
+        EXPECT_TRUE(Aguarda([&] { return saude().status == 200; }, 5s)) << saude().corpo;
+        // Every row is in the file, the ones refused by the full disk too.
+        const std::string hist = Le(historico);
+        int linhas = 0;
+        for (size_t p = hist.find("0000000000007777"); p != std::string::npos;
+             p = hist.find("0000000000007777", p + 1))
+            ++linhas;
+        EXPECT_EQ(linhas, recusas + 1);
+    });
+    if (pulo.rfind("skip", 0) == 0) GTEST_SKIP() << pulo;
+    EXPECT_EQ(pulo, "");
+}
+
+// The status page in a real browser (Debian's Chromium, headless): the gates' rows as the
+// script fills them, a gate that is not there standing out, and no card number by default.
+TEST_F(ProgramaTest, TheStatusPageShowsTheGatesInAHeadlessBrowser) {
+    if (::access("/usr/bin/chromium", X_OK) != 0) GTEST_SKIP() << "chromium is missing";
+    equipamentos.push_back({"02", "127.0.0.6"});
+    const uint16_t portaMonitor = PortaLivre();
+    termsim::SimTerminal terminal("01");
+    IniciaComTerminal(terminal, "Monitor_Http=" + std::to_string(portaMonitor) + "\n");
+    terminal.SendCardRead("0000000000001234");
+    ASSERT_EQ(ProximoCodigo(terminal), "20");
+    terminal.SendTurnstileResult("G");
+    ASSERT_TRUE(Aguarda(
+        [&] {
+            return GetHttp("127.0.0.1", portaMonitor, "/estado.json")
+                       .corpo.find("\"liberados\":1") != std::string::npos;
+        },
+        10s));
+    const std::string url = "http://127.0.0.1:" + std::to_string(portaMonitor) + "/";
+    const fs::path imagem = pasta / "pagina.png";
+    // Nothing leaves loopback: every other address goes to a proxy that is not there.
+    const std::string navegador =
+        "/usr/bin/chromium --headless --no-sandbox --disable-gpu --no-first-run "
+        "--disable-background-networking --disable-component-update --disable-sync "
+        "--proxy-server=127.0.0.1:9 --user-data-dir=" +
+        (pasta / "chromium").string() + " --window-size=412,700 --virtual-time-budget=4000 ";
+    const std::string dom = (pasta / "dom.html").string();
+    ASSERT_EQ(std::system((navegador + "--dump-dom " + url + " > " + dom + " 2>/dev/null").c_str()),
+              0);
+    const std::string pagina = Le(dom);
+    EXPECT_NE(pagina.find("<td>01</td><td>127.0.0.5</td><td>Conectado</td>"), std::string::npos)
+        << pagina;
+    EXPECT_NE(pagina.find("<tr class=\"ausente\"><td>02</td>"), std::string::npos) << pagina;
+    EXPECT_NE(pagina.find("1 de 2 terminais conectados"), std::string::npos) << pagina;
+    EXPECT_NE(pagina.find("Receptor em funcionamento"), std::string::npos) << pagina;
+    EXPECT_EQ(pagina.find("0000000000001234"), std::string::npos) << pagina;
+    ASSERT_EQ(std::system(
+                  (navegador + "--screenshot=" + imagem.string() + " " + url + " > /dev/null 2>&1")
+                      .c_str()),
+              0);
+    // The gate that is not there is painted in its colour, across a row's width.
+    const QImage tela(QString::fromStdString(imagem.string()));
+    ASSERT_FALSE(tela.isNull());
+    int ausente = 0;
+    for (int y = 0; y < tela.height(); ++y)
+        for (int x = 0; x < tela.width(); ++x)
+            ausente += tela.pixelColor(x, y) == QColor(255, 225, 225);
+    EXPECT_GT(ausente, 412 * 10) << "pixels of a missing gate's row";
+    if (const char* copia = std::getenv("LUMORA_CAPTURA_PAGINA"))
+        fs::copy_file(imagem, copia, fs::copy_options::overwrite_existing);
 }
