@@ -7,8 +7,10 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "common/qt/OperatorDialogs.h"
