@@ -13,17 +13,22 @@ if(TARGET Modrevo)
 endif()
 
 # Each program's manual page, kept in roff beside the code in docs/ and compressed as Debian
-# wants it; a change to the page configures again.
+# wants it when building, so the package always holds the page as it stands.
 set(paginas Lumora)
 if(TARGET Modrevo)
   list(APPEND paginas Modrevo)
 endif()
+set(manuais)
 foreach(programa ${paginas})
   set(pagina ${PROJECT_SOURCE_DIR}/docs/${programa}.1)
-  execute_process(COMMAND gzip -9nc ${pagina} OUTPUT_FILE ${CMAKE_BINARY_DIR}/${programa}.1.gz)
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${pagina})
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/${programa}.1.gz
+                     COMMAND ${CMAKE_COMMAND} -E copy ${pagina} ${CMAKE_BINARY_DIR}/${programa}.1
+                     COMMAND gzip -9nf ${CMAKE_BINARY_DIR}/${programa}.1
+                     DEPENDS ${pagina} VERBATIM)
+  list(APPEND manuais ${CMAKE_BINARY_DIR}/${programa}.1.gz)
   install(FILES ${CMAKE_BINARY_DIR}/${programa}.1.gz DESTINATION share/man/man1)
 endforeach()
+add_custom_target(manuais ALL DEPENDS ${manuais})
 
 set(pk ${CMAKE_CURRENT_LIST_DIR})
 # The software centre's entries, each naming its menu entry.

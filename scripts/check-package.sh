@@ -140,7 +140,7 @@ for program in Lumora Modrevo; do
   page="$root/usr/share/man/man1/$program.1.gz"
   [ -s "$page" ] || continue
   if command -v man >/dev/null; then
-    if ! text=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l -Tutf8 "$page" 2>"$work/man.err"); then
+    if ! text=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>"$work/man.err"); then
       fail "man $program: $(cat "$work/man.err")"
     elif [ -s "$work/man.err" ]; then
       fail "man $program warns: $(cat "$work/man.err")"
