@@ -145,6 +145,9 @@ for program in Lumora Modrevo; do
     elif [ -s "$work/man.err" ]; then
       fail "man $program warns: $(cat "$work/man.err")"
     fi
+    # `man Lumora` once installed: found by the program's own name.
+    [ "$(MANPATH="$root/usr/share/man" man -w "$program" 2>/dev/null)" = "$page" ] ||
+      fail "man $program does not find $page"
     grep -q "^NAME" <<<"$text" && grep -q "^EXIT STATUS" <<<"$text" && grep -q "^FILES" <<<"$text" ||
       fail "man $program lacks NAME, EXIT STATUS or FILES"
     for option in $("$root/usr/bin/$program" --help | grep -o -- '--[a-z][a-z-]*' | sort -u); do
