@@ -157,7 +157,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Lumora"));
     QApplication::setQuitOnLastWindowClosed(false);
-    // As the receiver does: "Sim" and "N\u00e3o", "Salvar" in the pictures.
+    // As the receiver does: "Sim" and "Não", "Salvar" in the pictures.
     common::qt::InstalaTraducaoQt();
     const uint16_t porta = PortaLivre();
     setenv("LUMORA_PORTA_TCP", std::to_string(porta).c_str(), 1);
@@ -212,7 +212,7 @@ int main(int argc, char* argv[]) {
         [](QWidget* dialogo) { static_cast<QDialog*>(dialogo)->reject(); });
     historicos->close();
 
-    // Closing the main window asks first; "N\u00e3o" keeps the receiver running.
+    // Closing the main window asks first; "Não" keeps the receiver running.
     SalvaModal(
         saida + "/lumora-finalizar.png", [&principal] { principal.close(); },
         [](QWidget* dialogo) {
