@@ -29,6 +29,12 @@ foreach(programa ${paginas})
   install(FILES ${CMAKE_BINARY_DIR}/${programa}.1.gz DESTINATION share/man/man1)
 endforeach()
 add_custom_target(manuais ALL DEPENDS ${manuais})
+# The package preset builds only the programs before packing: they bring their pages along.
+foreach(programa Lumora LumoraInstalado Modrevo)
+  if(TARGET ${programa})
+    add_dependencies(${programa} manuais)
+  endif()
+endforeach()
 
 set(pk ${CMAKE_CURRENT_LIST_DIR})
 # The software centre's entries, each naming its menu entry.
