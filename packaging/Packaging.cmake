@@ -10,15 +10,35 @@ elseif(TARGET LumoraInstalado)
 endif()
 if(TARGET Modrevo)
   install(TARGETS Modrevo RUNTIME DESTINATION bin)
-  # Its command line's manual, beside its code in docs/.
-  execute_process(COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/docs/Modrevo.1
-                  OUTPUT_FILE ${CMAKE_BINARY_DIR}/Modrevo.1.gz)
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-               ${PROJECT_SOURCE_DIR}/docs/Modrevo.1)
-  install(FILES ${CMAKE_BINARY_DIR}/Modrevo.1.gz DESTINATION share/man/man1)
 endif()
 
+# Each program's manual page, kept in roff beside the code in docs/ and compressed as Debian
+# wants it when building, so the package always holds the page as it stands.
+set(paginas Lumora)
+if(TARGET Modrevo)
+  list(APPEND paginas Modrevo)
+endif()
+set(manuais)
+foreach(programa ${paginas})
+  set(pagina ${PROJECT_SOURCE_DIR}/docs/${programa}.1)
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/${programa}.1.gz
+                     COMMAND ${CMAKE_COMMAND} -E copy ${pagina} ${CMAKE_BINARY_DIR}/${programa}.1
+                     COMMAND gzip -9nf ${CMAKE_BINARY_DIR}/${programa}.1
+                     DEPENDS ${pagina} VERBATIM)
+  list(APPEND manuais ${CMAKE_BINARY_DIR}/${programa}.1.gz)
+  install(FILES ${CMAKE_BINARY_DIR}/${programa}.1.gz DESTINATION share/man/man1)
+endforeach()
+add_custom_target(manuais ALL DEPENDS ${manuais})
+# The package preset builds only the programs before packing: they bring their pages along.
+foreach(programa Lumora LumoraInstalado Modrevo)
+  if(TARGET ${programa})
+    add_dependencies(${programa} manuais)
+  endif()
+endforeach()
+
 set(pk ${CMAKE_CURRENT_LIST_DIR})
+# The software centre's entries, each naming its menu entry.
+install(FILES ${pk}/lumora.metainfo.xml ${pk}/modrevo.metainfo.xml DESTINATION share/metainfo)
 install(FILES ${pk}/lumora.desktop ${pk}/modrevo.desktop DESTINATION share/applications)
 install(FILES ${pk}/lumora-autostart.desktop DESTINATION share/lumora/autostart
         RENAME lumora.desktop)

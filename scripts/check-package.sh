@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Packs a build tree with `cpack -G DEB` and checks what the package holds: the programs, the
-# menu and autostart entries, the icons, the service unit and the control fields. Tools that
-# are missing (desktop-file-validate, systemd-analyze, lintian) are skipped with a note. The
-# unit's exposure as `systemd-analyze security` rates it must be 4.0 or lower.
+# menu and autostart entries, the icons, the service unit, the manual pages, the software
+# centre's entries, Qt's Portuguese texts and the control fields. Tools that are missing
+# (desktop-file-validate, systemd-analyze, man, appstreamcli, lintian) are skipped with a note.
+# The unit's exposure as `systemd-analyze security` rates it must be 4.0 or lower.
 # Usage: scripts/check-package.sh [BUILD_DIR]   (default build/default); exit 77 = skipped.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -27,7 +28,8 @@ for f in usr/bin/Lumora usr/bin/Modrevo \
          usr/share/applications/lumora.desktop usr/share/applications/modrevo.desktop \
          usr/share/lumora/autostart/lumora.desktop usr/lib/systemd/system/lumora.service \
          usr/share/doc/lumora/copyright usr/share/doc/lumora/changelog.gz \
-         usr/share/man/man1/Modrevo.1.gz; do
+         usr/share/man/man1/Lumora.1.gz usr/share/man/man1/Modrevo.1.gz \
+         usr/share/metainfo/lumora.metainfo.xml usr/share/metainfo/modrevo.metainfo.xml; do
   [ -e "$root/$f" ] || fail "$f is not in the package"
 done
 # Nothing of the build tree's own: no tests, tools or benchmarks.
@@ -118,9 +120,71 @@ else
   echo "note: systemd-analyze is missing; the unit not verified"
 fi
 
+# Qt's own texts in Portuguese, as the programs load them: the translations the package
+# depends on must be where this Qt looks. The printing program is built with the tests only.
+if [ -x "$build/bin/traducao_qt" ]; then
+  if out=$(QT_QPA_PLATFORM=offscreen "$build/bin/traducao_qt" 2>&1); then
+    for line in 'question Sim Não' 'confirm OK Cancelar' 'file-chooser Salvar Cancelar'; do
+      grep -q -x -F -- "$line" <<<"$out" || fail "Qt's texts: no \"$line\" in: $out"
+    done
+  else
+    fail "Qt's texts: $out"
+  fi
+else
+  echo "note: $build/bin/traducao_qt is not built; Qt's texts not checked"
+fi
+
+# The manual pages: each renders without a warning, and documents every option its program's
+# --help lists.
+for program in Lumora Modrevo; do
+  page="$root/usr/share/man/man1/$program.1.gz"
+  [ -s "$page" ] || continue
+  if command -v man >/dev/null; then
+    if ! text=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>"$work/man.err"); then
+      fail "man $program: $(cat "$work/man.err")"
+    elif [ -s "$work/man.err" ]; then
+      fail "man $program warns: $(cat "$work/man.err")"
+    fi
+    # `man Lumora` once installed: found by the program's own name.
+    [ "$(MANPATH="$root/usr/share/man" man -w "$program" 2>/dev/null)" = "$page" ] ||
+      fail "man $program does not find $page"
+    grep -q "^NAME" <<<"$text" && grep -q "^EXIT STATUS" <<<"$text" && grep -q "^FILES" <<<"$text" ||
+      fail "man $program lacks NAME, EXIT STATUS or FILES"
+    for option in $("$root/usr/bin/$program" --help | grep -o -- '--[a-z][a-z-]*' | sort -u); do
+      grep -q -- "$option\b" <<<"$text" || fail "man $program does not document $option"
+    done
+  else
+    echo "note: man is missing; the manual pages not rendered"
+  fi
+done
+
+# The software centre's entries: valid, each naming a menu entry of the package, released at
+# the package's version, with screenshots that are the pictures in docs/.
+for app in lumora modrevo; do
+  info="$root/usr/share/metainfo/$app.metainfo.xml"
+  [ -s "$info" ] || continue
+  desktop=$(sed -n 's#.*<launchable type="desktop-id">\(.*\)</launchable>.*#\1#p' "$info")
+  [ -n "$desktop" ] && [ -e "$root/usr/share/applications/$desktop" ] ||
+    fail "$app.metainfo.xml names no menu entry of the package: \"$desktop\""
+  grep -q "<release version=\"$version\"" "$info" || fail "$app.metainfo.xml has no release $version"
+  shots=$(grep -o 'https://[^<]*\.png' "$info" || true)
+  [ -n "$shots" ] || fail "$app.metainfo.xml has no screenshots"
+  for shot in $shots; do
+    [ -s "docs/$(basename "$shot")" ] || fail "$app.metainfo.xml shows $shot, not in docs/"
+  done
+  if command -v appstreamcli >/dev/null; then
+    # --no-net: the screenshots' addresses are the project's own, not fetched here.
+    out=$(appstreamcli validate --no-net --no-color "$info" 2>&1) ||
+      fail "appstreamcli validate $app.metainfo.xml: $out"
+  else
+    echo "note: appstreamcli is missing; the software centre's entries not validated"
+  fi
+done
+
 if [ "${LUMORA_LINTIAN:-0}" = 1 ]; then
   if command -v lintian >/dev/null; then
-    lintian --fail-on error "$deb" || fail "lintian reports errors"
+    # Warnings too: what is left are notes (I:) on choices of the build, never warnings.
+    lintian --fail-on error,warning "$deb" || fail "lintian reports errors or warnings"
   else
     echo "note: lintian is missing"
   fi

@@ -1,5 +1,5 @@
 // Takes the pictures of the windows for the documentation: the four tabs, the traffic log,
-// the terminals' status and a past night,
+// the terminals' status, a past night, the close question and the CSV export's file chooser,
 // with a few cards, two simulated terminals and their traffic. Not a test; run it under a
 // display (scripts/screenshots.sh starts a virtual one).
 #include <netinet/in.h>
@@ -7,21 +7,27 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 #include "TerminalSim.h"
 #include "common/Convert.h"
 #include "common/DateTime.h"
+#include "common/qt/TraducaoQt.h"
 #include "receiver/control/ArquivosReceptor.h"
 #include "receiver/control/HistoricoDias.h"
 #include "receiver/control/TableFile.h"
@@ -98,6 +104,22 @@ void Salva(QWidget* janela, const std::string& arquivo) {
     }
 }
 
+// Runs `abre`, which opens a modal dialog and returns when it closes: the dialog's picture is
+// taken meanwhile, then `fecha` answers it.
+void SalvaModal(const std::string& arquivo, const std::function<void()>& abre,
+                const std::function<void(QWidget*)>& fecha) {
+    QTimer::singleShot(0, [&] {
+        QWidget* dialogo = QApplication::activeModalWidget();
+        if (!dialogo) {
+            std::fprintf(stderr, "no dialog for %s\n", arquivo.c_str());
+            return;
+        }
+        Salva(dialogo, arquivo);
+        fecha(dialogo);
+    });
+    abre();
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -111,10 +133,32 @@ int main(int argc, char* argv[]) {
     std::filesystem::create_directories(dir / "run");
     ::chmod((dir / "run").c_str(), 0700);
     setenv("XDG_RUNTIME_DIR", (dir / "run").c_str(), 1);
+    // The file chooser opens in the documents folder of a Brazilian desktop, with the exports
+    // of a night before.
+    const std::filesystem::path casa = dir / "casa";
+    std::filesystem::create_directories(casa / ".config");
+    std::filesystem::create_directories(casa / "Documentos");
+    setenv("HOME", casa.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (casa / ".config").c_str(), 1);
+    std::FILE* pastas = std::fopen((casa / ".config" / "user-dirs.dirs").c_str(), "w");
+    if (pastas) {
+        std::fputs("XDG_DOCUMENTS_DIR=\"$HOME/Documentos\"\n", pastas);
+        std::fclose(pastas);
+    }
+    const std::string anteontem =
+        common::DateTime::FromMs(NoiteDe(common::Now()).Ms() - 2 * common::DateTime::kMsPerDay)
+            .Format("yyyy-mm-dd");
+    for (const char* tipo : {"registros_", "totais_"}) {
+        if (std::FILE* f =
+                std::fopen((casa / "Documentos" / (tipo + anteontem + ".csv")).c_str(), "w"))
+            std::fclose(f);
+    }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Lumora"));
     QApplication::setQuitOnLastWindowClosed(false);
+    // As the receiver does: "Sim" and "Não", "Salvar" in the pictures.
+    common::qt::InstalaTraducaoQt();
     const uint16_t porta = PortaLivre();
     setenv("LUMORA_PORTA_TCP", std::to_string(porta).c_str(), 1);
     Semeia(dir);
@@ -159,6 +203,22 @@ int main(int argc, char* argv[]) {
         common::DateTime::FromMs(NoiteDe(common::Now()).Ms() - common::DateTime::kMsPerDay));
     while (historicos->Carregando()) Espera(50);
     Salva(historicos, saida + "/lumora-historicos.png");
+    // "Exportar Registros (CSV)...": Qt's own file chooser, left without a file.
+    SalvaModal(
+        saida + "/lumora-exportar.png",
+        [historicos] {
+            historicos->findChild<QAbstractButton*>(QStringLiteral("btExportarRegistros"))->click();
+        },
+        [](QWidget* dialogo) { static_cast<QDialog*>(dialogo)->reject(); });
+    historicos->close();
+
+    // Closing the main window asks first; "Não" keeps the receiver running.
+    SalvaModal(
+        saida + "/lumora-finalizar.png", [&principal] { principal.close(); },
+        [](QWidget* dialogo) {
+            if (auto* caixa = qobject_cast<QMessageBox*>(dialogo))
+                caixa->button(QMessageBox::No)->click();
+        });
 
     a.Close();
     b.Close();
