@@ -49,6 +49,7 @@
 #include "receiver/control/ArquivosReceptor.h"
 #include "receiver/control/Tabelas.h"
 #include "receiver/control/TableFile.h"
+#include "tests/support/ClienteHttp.h"
 #include "tests/support/PortaLivre.h"
 
 extern char** environ;
@@ -89,6 +90,7 @@ struct Opcoes {
     int minutos = 0;         // a long run of (b): this many minutes
     seconds duracaoPiso{0};  // the floor's run when shorter than the program's (0: the same)
     seconds caixa{0};        // the venue's program saves the card list this often (0: never)
+    seconds raspagem{0};     // the monitoring endpoint is scraped this often (0: endpoint off)
 };
 
 void Uso(FILE* saida) {
@@ -124,6 +126,8 @@ void Uso(FILE* saida) {
         "  --keep                 keep the temporary program folders\n"
         "  --refused P            P %% of the card reads with a card not on the list\n"
         "                         (refused: a history row each, no turnstile result)\n"
+        "  --scrape S             the monitoring endpoint on, /metrics and /health asked\n"
+        "                         every S seconds during the load, as Prometheus would\n"
         "  --cashier S            the venue's program saves the card list again every S\n"
         "                         seconds during the load, one card more each time, to a\n"
         "                         new file renamed over the old (as at an exit whose\n"
@@ -193,6 +197,8 @@ Opcoes LeOpcoes(int argc, char** argv) {
         } else if (a == "--refused") {
             o.recusadas = static_cast<int>(numero(i, a));
             if (o.recusadas > 100) throw Falha("--refused is a percentage, 0 to 100");
+        } else if (a == "--scrape") {
+            o.raspagem = seconds(numero(i, a));
         } else if (a == "--cashier") {
             o.caixa = seconds(numero(i, a));
         } else if (a == "--hidden") {
@@ -744,6 +750,10 @@ struct Medida {
     long atrasadas = 0;     // replies later than 5 s
     double cpuTotal = NAN;  // CPU seconds over the cycles
     std::vector<Amostra> amostras;
+    // With --scrape: the scrapes made, the slowest, and the card reads the last one counted.
+    long raspagens = 0, raspagensFalhas = 0;
+    double raspagemMaxMs = 0;
+    std::string leiturasRaspadas;
 };
 
 termsim::LoadConfig Carga(const Opcoes& o, const Cenario& c, uint16_t porta,
@@ -801,9 +811,12 @@ Medida MedeLumora(const Opcoes& o, const Cenario& c, const std::vector<std::stri
 
     const fs::path exe = pasta / fs::path(o.lumora).filename();
     fs::copy_file(o.lumora, exe);
+    const uint16_t portaMonitor = o.raspagem.count() > 0 ? lumora::teste::PortaLivre() : 0;
     bench::WriteFile(pasta / "Config.ini",
                      std::string("[CONFIGS]\r\nInicio_Automatico=1\r\nInicio_Minimizado=") +
-                         (o.escondida ? "1" : "0") + "\r\nLista_Branca=1\r\nLista_Negra=0\r\n");
+                         (o.escondida ? "1" : "0") + "\r\nLista_Branca=1\r\nLista_Negra=0\r\n" +
+                         (portaMonitor ? "Monitor_Http=" + std::to_string(portaMonitor) + "\r\n"
+                                       : std::string()));
     EscreveEquipamentos(pasta, c.terminais);
     bench::WriteFile(pasta / "Comandas.xml", bench::CardList(o.cartoes));
     if (c.linhasHistorico > 0) EscreveHistorico(pasta, c.linhasHistorico, o.cartoes, sorteio);
@@ -870,12 +883,41 @@ Medida MedeLumora(const Opcoes& o, const Cenario& c, const std::vector<std::stri
             });
         };
     }
+    // The venue's monitoring, when asked for: /metrics and /health every so often.
+    std::thread raspador;
+    const auto paraRaspador = [&] {
+        cargaAcabou = true;
+        if (raspador.joinable()) raspador.join();
+    };
+    if (portaMonitor) {
+        const auto comeco = cfg.onCyclesStart;
+        cfg.onCyclesStart = [&, comeco] {
+            comeco();
+            raspador = std::thread([&] {
+                while (!cargaAcabou) {
+                    const auto t0 = steady_clock::now();
+                    const auto metricas =
+                        lumora::teste::GetHttp("127.0.0.1", portaMonitor, "/metrics");
+                    const auto saude = lumora::teste::GetHttp("127.0.0.1", portaMonitor, "/health");
+                    const double ms =
+                        duration<double, std::milli>(steady_clock::now() - t0).count();
+                    ++m.raspagens;
+                    if (metricas.status != 200 || saude.status != 200) ++m.raspagensFalhas;
+                    m.raspagemMaxMs = std::max(m.raspagemMaxMs, ms);
+                    for (auto fim = t0 + o.raspagem; !cargaAcabou && steady_clock::now() < fim;)
+                        std::this_thread::sleep_for(20ms);
+                }
+            });
+        };
+    }
     try {
         m.s = termsim::RunLoad(cfg);
+        paraRaspador();
         paraCaixa();
         amostrador.Para();
         m.amostras = amostrador.Amostras();
     } catch (const std::exception& e) {
+        paraRaspador();
         paraCaixa();
         throw Falha(std::string("load against Lumora failed: ") + e.what() + "\n  its output:\n" +
                     Cauda(pasta / "output.log"));
@@ -899,6 +941,14 @@ Medida MedeLumora(const Opcoes& o, const Cenario& c, const std::vector<std::stri
                     Cauda(pasta / "output.log"));
     }
     const AmostraProc depois = LeProc(prog.Pid());
+    if (portaMonitor) {
+        // One scrape after the load: its counters against what the load sent.
+        const std::string metricas =
+            lumora::teste::GetHttp("127.0.0.1", portaMonitor, "/metrics").corpo;
+        const size_t p = metricas.find("\nlumora_card_reads_total ");
+        if (p != std::string::npos)
+            m.leiturasRaspadas = metricas.substr(p + 25, metricas.find('\n', p + 1) - p - 25);
+    }
     m.picoRss = PicoRssMiB(prog.Pid());
     ContaAtrasadas(m);
     const double ciclos = static_cast<double>(std::max<long>(m.s.cycles, 1));
@@ -1070,6 +1120,13 @@ void Imprime(const Cenario& c, const Medida& l, const Medida& p) {
         std::printf("  %-40s %12ld   (%ld before + %ld cycles%s)\n", "history rows after the close",
                     l.linhasDepois, l.linhasAntes, l.s.cycles,
                     l.linhasDepois == esperadas ? "" : ": MISMATCH");
+    }
+    if (l.raspagens > 0) {
+        std::printf("  %-40s %12ld   (%ld failed, the slowest %.1f ms)\n",
+                    "monitoring scrapes during the load", l.raspagens, l.raspagensFalhas,
+                    l.raspagemMaxMs);
+        std::printf("  %-40s %12s   (the load's card reads: %ld)\n",
+                    "card reads in the last scrape", l.leiturasRaspadas.c_str(), l.s.replies);
     }
     ImprimeAmostras(l, p);
     for (const auto* m : {&l, &p}) {

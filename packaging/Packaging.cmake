@@ -50,6 +50,7 @@ foreach(t 16 22 24 32 48 64 128 256)
 endforeach()
 install(FILES ${pk}/lumora.service DESTINATION lib/systemd/system)
 install(FILES ${pk}/copyright ${PROJECT_SOURCE_DIR}/README.md DESTINATION share/doc/lumora)
+install(FILES ${pk}/monitoring/lumora-alerts.yml DESTINATION share/doc/lumora/examples)
 execute_process(COMMAND gzip -9nc ${pk}/changelog
                 OUTPUT_FILE ${CMAKE_BINARY_DIR}/changelog.gz)
 install(FILES ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION share/doc/lumora)

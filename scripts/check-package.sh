@@ -29,9 +29,17 @@ for f in usr/bin/Lumora usr/bin/Modrevo \
          usr/share/lumora/autostart/lumora.desktop usr/lib/systemd/system/lumora.service \
          usr/share/doc/lumora/copyright usr/share/doc/lumora/changelog.gz \
          usr/share/man/man1/Lumora.1.gz usr/share/man/man1/Modrevo.1.gz \
+         usr/share/doc/lumora/examples/lumora-alerts.yml \
          usr/share/metainfo/lumora.metainfo.xml usr/share/metainfo/modrevo.metainfo.xml; do
   [ -e "$root/$f" ] || fail "$f is not in the package"
 done
+# The monitoring's alert rules as Prometheus reads them.
+if command -v promtool >/dev/null; then
+  out=$(promtool check rules "$root/usr/share/doc/lumora/examples/lumora-alerts.yml" 2>&1) ||
+    fail "promtool check rules: $out"
+else
+  echo "note: promtool is missing; the alert rules not checked"
+fi
 # Nothing of the build tree's own: no tests, tools or benchmarks.
 extra=$(cd "$root" && find usr/bin -type f | grep -v -x -e usr/bin/Lumora -e usr/bin/Modrevo || true)
 [ -z "$extra" ] || fail "unexpected programs: $extra"
@@ -45,7 +53,7 @@ version=$(sed -n 's/^Version: //p' "$work/control")
 
 # Dependencies computed from the binaries: Debian's own Qt 6 libraries.
 depends=$(sed -n 's/^Depends: //p' "$work/control")
-for d in libqt6core6 libqt6widgets6 adduser qt6-translations-l10n; do
+for d in libqt6core6 libqt6widgets6 libmicrohttpd12 adduser qt6-translations-l10n; do
   grep -q "\b$d\b" <<<"$depends" || fail "Depends lacks $d: $depends"
 done
 # The service manager's library is optional when building; linked, the package needs it.

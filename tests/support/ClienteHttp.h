@@ -20,10 +20,19 @@ struct RespostaHttp {
     std::string corpo;
 };
 
-// A connected socket to `endereco`:`porta`, or -1.
-inline int ConectaTcp(const std::string& endereco, uint16_t porta) {
+// A connected socket to `endereco`:`porta` (from `origem` when given), or -1.
+inline int ConectaTcp(const std::string& endereco, uint16_t porta, const std::string& origem = {}) {
     const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (s < 0) return -1;
+    if (!origem.empty()) {
+        sockaddr_in o{};
+        o.sin_family = AF_INET;
+        ::inet_pton(AF_INET, origem.c_str(), &o.sin_addr);
+        if (::bind(s, reinterpret_cast<sockaddr*>(&o), sizeof o) != 0) {
+            ::close(s);
+            return -1;
+        }
+    }
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(porta);

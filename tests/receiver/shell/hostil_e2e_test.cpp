@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -17,6 +19,7 @@
 #include "common/DateTime.h"
 #include "receiver/control/ArquivosReceptor.h"
 #include "tests/receiver/shell/PastaReceptor.h"
+#include "tests/support/ClienteHttp.h"
 #include "tests/support/PortaLivre.h"
 #include "tests/support/Processo.h"
 
@@ -45,7 +48,10 @@ class HostilTest : public ::testing::Test {
         // Equipment 01 at 127.0.0.5, one card on the white list; communication starts by itself.
         historico = teste::SemeiaPasta(pasta, "0000000000001234");
         ASSERT_FALSE(historico.empty());
-        std::ofstream(pasta / "Config.ini") << "[CONFIGS]\nInicio_Automatico=1\nLista_Branca=1\n";
+        // The monitoring endpoint on, as a venue that watches its receiver has it.
+        portaMonitor = teste::PortaLivre();
+        std::ofstream(pasta / "Config.ini") << "[CONFIGS]\nInicio_Automatico=1\nLista_Branca=1\n"
+                                            << "Monitor_Http=" << portaMonitor << "\n";
         porta = teste::PortaLivre();
         teste::Execucao e;
         e.executavel = (pasta / "Lumora").string();
@@ -100,6 +106,7 @@ class HostilTest : public ::testing::Test {
     fs::path pasta;
     fs::path historico;
     uint16_t porta = 0;
+    uint16_t portaMonitor = 0;
     teste::Processo programa;
     SimTerminal bom{"01"};
 };
@@ -374,4 +381,93 @@ TEST_F(HostilTest, WhatATerminalSentInItsGreetingSecondIsInTheHistoryAtItsLeave)
         EXPECT_EQ(Ocorrencias(Le(historico), linha), antes + 1) << Le(pasta / "stderr.txt");
     }
     ASSERT_TRUE(Vivo());
+}
+
+// Whatever the monitoring endpoint's peers do (thousands of connections, clients that send a
+// byte at a time, headers of a megabyte) the terminal's replies come as fast as without them,
+// and afterwards the endpoint answers again and holds no descriptor more.
+TEST_F(HostilTest, HttpFloodsSlowClientsAndHugeHeadersNeverDelayATerminalsReply) {
+    ConectaBom();
+    ASSERT_TRUE(teste::GetHttp("127.0.0.1", portaMonitor, "/health").status == 200)
+        << Le(pasta / "stderr.txt");
+    const auto Tempos = [&](int vezes) {
+        std::vector<double> ms;
+        for (int i = 0; i < vezes; ++i) {
+            const auto t0 = std::chrono::steady_clock::now();
+            bom.SendReleaseRequest();
+            if (Codigo(bom) != "02") ADD_FAILURE() << "no release at " << i;
+            ms.push_back(
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
+                    .count());
+        }
+        std::sort(ms.begin(), ms.end());
+        return ms;
+    };
+    const long descritoresAntes = Descritores();
+    const std::vector<double> calmo = Tempos(200);
+
+    std::atomic<bool> fim{false};
+    std::atomic<long> conexoes{0};
+    std::vector<std::thread> abusos;
+    // Floods: connect, ask, never read, close; from many loopback addresses.
+    for (int f = 0; f < 2; ++f) {
+        abusos.emplace_back([&, f] {
+            for (int i = 0; !fim; ++i) {
+                const std::string origem =
+                    "127.0." + std::to_string(10 + f) + "." + std::to_string(1 + i % 250);
+                const int s = teste::ConectaTcp("127.0.0.1", portaMonitor, origem);
+                if (s < 0) continue;
+                ::send(s, "GET /metrics HTTP/1.0\r\n\r\n", 25, MSG_NOSIGNAL);
+                ::close(s);
+                ++conexoes;
+            }
+        });
+    }
+    // Slow clients: 300 connections that send a header byte every 100 ms.
+    abusos.emplace_back([&] {
+        std::vector<int> lentos;
+        for (int i = 0; i < 300; ++i) {
+            const int s = teste::ConectaTcp("127.0.0.1", portaMonitor,
+                                            "127.0.20." + std::to_string(1 + i % 200));
+            if (s >= 0) lentos.push_back(s);
+        }
+        conexoes += static_cast<long>(lentos.size());
+        while (!fim) {
+            for (const int s : lentos) ::send(s, "X", 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+            std::this_thread::sleep_for(100ms);
+        }
+        for (const int s : lentos) ::close(s);
+    });
+    // Headers of a megabyte, over and over.
+    abusos.emplace_back([&] {
+        const std::string enorme =
+            "GET / HTTP/1.0\r\nX-A: " + std::string(1024 * 1024, 'a') + "\r\n\r\n";
+        while (!fim) {
+            teste::PedidoHttp("127.0.0.1", portaMonitor, enorme, 2s);
+            ++conexoes;
+        }
+    });
+    std::this_thread::sleep_for(500ms);
+    const std::vector<double> atacado = Tempos(400);
+    fim = true;
+    for (auto& t : abusos) t.join();
+
+    const auto p99 = [](const std::vector<double>& v) { return v[v.size() * 99 / 100]; };
+    RecordProperty("reply_p99_us_quiet", static_cast<int>(p99(calmo) * 1000));
+    RecordProperty("reply_p99_us_under_abuse", static_cast<int>(p99(atacado) * 1000));
+    RecordProperty("reply_max_us_under_abuse", static_cast<int>(atacado.back() * 1000));
+    RecordProperty("abusive_connections", static_cast<int>(conexoes.load()));
+    EXPECT_GT(conexoes.load(), 2000);
+    // A reply waiting behind HTTP work would take the endpoint's time: tens of milliseconds
+    // for a megabyte of headers or a few hundred peers. Beside the quiet run's, on this machine.
+    EXPECT_LT(p99(atacado), std::max(20.0, 4 * p99(calmo))) << "quiet p99 " << p99(calmo) << " ms";
+    EXPECT_LT(atacado.back(), 250.0);
+    ASSERT_TRUE(Vivo());
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(teste::GetHttp("127.0.0.1", portaMonitor, "/health").status, 200);
+    // Every connection of theirs is gone from the receiver.
+    long descritores = 0;
+    for (int i = 0; i < 50 && (descritores = Descritores()) > descritoresAntes; ++i)
+        std::this_thread::sleep_for(100ms);
+    EXPECT_LE(descritores, descritoresAntes);
 }
