@@ -9,6 +9,7 @@
 #include <fstream>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
 
 #include "common/Text1252.h"
 #include "receiver/control/ArquivosReceptor.h"
@@ -172,6 +173,20 @@ std::vector<DiaArquivo> DiasComHistorico(const std::filesystem::path& pastaProgr
     return dias;
 }
 
+std::vector<DiaArquivo> DiasComHistorico(const std::filesystem::path& pastaPrograma,
+                                         const std::filesystem::path& pastaParceira) {
+    std::vector<DiaArquivo> dias = DiasComHistorico(pastaPrograma);
+    if (pastaParceira.empty()) return dias;
+    for (DiaArquivo& d : DiasComHistorico(pastaParceira)) {
+        if (std::none_of(dias.begin(), dias.end(),
+                         [&](const DiaArquivo& n) { return n.dia == d.dia; }))
+            dias.push_back(std::move(d));
+    }
+    std::stable_sort(dias.begin(), dias.end(),
+                     [](const DiaArquivo& a, const DiaArquivo& b) { return a.dia > b.dia; });
+    return dias;
+}
+
 std::filesystem::path ArquivoDoDia(const std::filesystem::path& pastaPrograma,
                                    common::DateTime dia) {
     return pastaPrograma / "Historicos" / ("Historico_" + dia.Format("yyyymmdd") + ".xml");
@@ -212,6 +227,23 @@ struct TLeitorNoites::Estado {
     size_t proximo = 0;
     std::map<int64_t, Pendente> noites;
     std::deque<std::pair<DiaHistorico, common::DateTime>> prontas;
+    // The partner's nights, read by a reader of its own, one night ahead of ours at most.
+    std::unique_ptr<TLeitorNoites> parceiro;
+    std::filesystem::path pastaParceira;
+    std::string falhaParceira;
+    bool temNossa = false, temDaParceira = false;
+    DiaHistorico nossa, daParceira;
+    common::DateTime diaNossa, diaDaParceira;
+
+    bool ProximaPropria(DiaHistorico& noite, common::DateTime& dia) {
+        while (prontas.empty() && proximo < arquivos.size()) Le(arquivos[proximo++]);
+        if (prontas.empty()) Prontas(noites.end());
+        if (prontas.empty()) return false;
+        noite = std::move(prontas.front().first);
+        dia = prontas.front().second;
+        prontas.pop_front();
+        return true;
+    }
 
     // The nights before `fim`, whole, in time order, to the ready ones. The rows of a time
     // not to trust go in at their file neighbours' places.
@@ -300,8 +332,13 @@ struct TLeitorNoites::Estado {
 };
 
 TLeitorNoites::TLeitorNoites(const std::filesystem::path& pastaPrograma, common::DateTime de,
-                             common::DateTime ate, int horaCorte)
+                             common::DateTime ate, int horaCorte,
+                             const std::filesystem::path& pastaParceira)
     : e_(std::make_unique<Estado>()) {
+    if (!pastaParceira.empty()) {
+        e_->pastaParceira = pastaParceira;
+        e_->parceiro = std::make_unique<TLeitorNoites>(pastaParceira, de, ate, horaCorte);
+    }
     e_->primeiro = de.DayNumber();
     e_->ultimo = ate.DayNumber();
     e_->horaCorte = horaCorte;
@@ -317,31 +354,117 @@ TLeitorNoites::TLeitorNoites(const std::filesystem::path& pastaPrograma, common:
 TLeitorNoites::~TLeitorNoites() = default;
 
 bool TLeitorNoites::Proxima(DiaHistorico& noite, common::DateTime& dia) {
-    while (e_->prontas.empty() && e_->proximo < e_->arquivos.size())
-        e_->Le(e_->arquivos[e_->proximo++]);
-    if (e_->prontas.empty()) e_->Prontas(e_->noites.end());
-    if (e_->prontas.empty()) return false;
-    noite = std::move(e_->prontas.front().first);
-    dia = e_->prontas.front().second;
-    e_->prontas.pop_front();
+    Estado& e = *e_;
+    if (!e.parceiro && !e.temDaParceira && !e.temNossa) return e.ProximaPropria(noite, dia);
+    if (!e.temNossa) e.temNossa = e.ProximaPropria(e.nossa, e.diaNossa);
+    if (!e.temDaParceira && e.parceiro) {
+        try {
+            e.temDaParceira = e.parceiro->Proxima(e.daParceira, e.diaDaParceira);
+        } catch (const std::exception& x) {
+            e.falhaParceira = e.pastaParceira.string() + ": " + x.what();
+            e.temDaParceira = false;
+        }
+        if (!e.temDaParceira) e.parceiro.reset();
+    }
+    const bool nossaAntes = e.temNossa && (!e.temDaParceira || e.diaNossa <= e.diaDaParceira);
+    const bool daParceiraAntes = e.temDaParceira && (!e.temNossa || e.diaDaParceira <= e.diaNossa);
+    if (!nossaAntes && !daParceiraAntes) return false;
+    if (nossaAntes && daParceiraAntes) {
+        noite = UneNoites(std::move(e.nossa), e.daParceira);
+    } else {
+        noite = std::move(nossaAntes ? e.nossa : e.daParceira);
+    }
+    dia = nossaAntes ? e.diaNossa : e.diaDaParceira;
+    if (nossaAntes) e.temNossa = false;
+    if (daParceiraAntes) e.temDaParceira = false;
     return true;
+}
+
+const std::string& TLeitorNoites::FalhaParceira() const { return e_->falhaParceira; }
+
+namespace {
+
+// A row as both PCs would hold it, for finding the rows they both hold.
+std::string ChaveLinha(const LinhaHistorico& l, const std::string& estado) {
+    std::string k(reinterpret_cast<const char*>(&l.ms), sizeof l.ms);
+    k.append(reinterpret_cast<const char*>(&l.terminal), sizeof l.terminal);
+    k += l.horaIncerta ? '?' : '.';
+    k += l.Cracha();
+    k += '\0';
+    k += estado;
+    return k;
+}
+
+}  // namespace
+
+DiaHistorico UneNoites(DiaHistorico nossa, const DiaHistorico& parceira) {
+    if (nossa.arquivo.empty()) nossa.arquivo = parceira.arquivo;
+    if (parceira.linhas.empty()) return nossa;
+    // The partner's rows that this PC holds too are left out, as many times as it holds them.
+    std::unordered_map<std::string, int> nossas;
+    nossas.reserve(nossa.linhas.size());
+    for (const LinhaHistorico& l : nossa.linhas) ++nossas[ChaveLinha(l, nossa.Estado(l))];
+    std::vector<uint16_t> indice(parceira.estados.size());
+    for (size_t k = 0; k < parceira.estados.size(); ++k) {
+        const auto it = std::find(nossa.estados.begin(), nossa.estados.end(), parceira.estados[k]);
+        indice[k] = static_cast<uint16_t>(it - nossa.estados.begin());
+        if (it == nossa.estados.end()) nossa.estados.push_back(parceira.estados[k]);
+    }
+    std::vector<LinhaHistorico> dela;
+    dela.reserve(parceira.linhas.size());
+    for (const LinhaHistorico& l : parceira.linhas) {
+        const auto achada = nossas.find(ChaveLinha(l, parceira.Estado(l)));
+        if (achada != nossas.end() && achada->second > 0) {
+            --achada->second;
+            continue;
+        }
+        LinhaHistorico copia = l;
+        copia.estado = indice[l.estado];
+        dela.push_back(copia);
+    }
+    if (dela.empty()) return nossa;
+    // Both in time order: a merge, in which a row of a time not to trust goes as soon as its
+    // own PC's rows reach it.
+    std::vector<LinhaHistorico> linhas;
+    linhas.reserve(nossa.linhas.size() + dela.size());
+    size_t i = 0, j = 0;
+    const auto& a = nossa.linhas;
+    while (i < a.size() && j < dela.size()) {
+        if (a[i].horaIncerta || (!dela[j].horaIncerta && a[i].ms <= dela[j].ms)) {
+            linhas.push_back(a[i++]);
+        } else {
+            linhas.push_back(dela[j++]);
+        }
+    }
+    linhas.insert(linhas.end(), a.begin() + static_cast<std::ptrdiff_t>(i), a.end());
+    linhas.insert(linhas.end(), dela.begin() + static_cast<std::ptrdiff_t>(j), dela.end());
+    nossa.linhas = std::move(linhas);
+    return nossa;
 }
 
 void LeNoites(const std::filesystem::path& pastaPrograma, common::DateTime de, common::DateTime ate,
               int horaCorte,
-              const std::function<void(DiaHistorico&& noite, common::DateTime dia)>& entrega) {
-    TLeitorNoites leitor(pastaPrograma, de, ate, horaCorte);
+              const std::function<void(DiaHistorico&& noite, common::DateTime dia)>& entrega,
+              const std::filesystem::path& pastaParceira, std::string* falhaParceira) {
+    TLeitorNoites leitor(pastaPrograma, de, ate, horaCorte, pastaParceira);
     DiaHistorico noite;
     common::DateTime dia;
     while (leitor.Proxima(noite, dia)) entrega(std::move(noite), dia);
+    if (falhaParceira) *falhaParceira = leitor.FalhaParceira();
 }
 
 DiaHistorico LeNoite(const std::filesystem::path& pastaPrograma, common::DateTime noite,
-                     int horaCorte) {
+                     int horaCorte, const std::filesystem::path& pastaParceira,
+                     std::string* falhaParceira) {
     DiaHistorico achada;
     achada.arquivo = ArquivoDoDia(pastaPrograma, noite);
-    LeNoites(pastaPrograma, noite, noite, horaCorte,
-             [&](DiaHistorico&& dia, common::DateTime) { achada = std::move(dia); });
+    LeNoites(
+        pastaPrograma, noite, noite, horaCorte,
+        [&](DiaHistorico&& dia, common::DateTime) {
+            if (dia.arquivo.empty()) dia.arquivo = achada.arquivo;
+            achada = std::move(dia);
+        },
+        pastaParceira, falhaParceira);
     return achada;
 }
 
@@ -365,11 +488,15 @@ void Junta(DiaHistorico& para, const DiaHistorico& de) {
 }  // namespace
 
 DiaHistorico LeFaixaDeNoites(const std::filesystem::path& pastaPrograma, common::DateTime de,
-                             common::DateTime ate, int horaCorte) {
-    if (de == ate) return LeNoite(pastaPrograma, de, horaCorte);
+                             common::DateTime ate, int horaCorte,
+                             const std::filesystem::path& pastaParceira,
+                             std::string* falhaParceira) {
+    if (de == ate) return LeNoite(pastaPrograma, de, horaCorte, pastaParceira, falhaParceira);
     DiaHistorico faixa;
-    LeNoites(pastaPrograma, de, ate, horaCorte,
-             [&](DiaHistorico&& noite, common::DateTime) { Junta(faixa, noite); });
+    LeNoites(
+        pastaPrograma, de, ate, horaCorte,
+        [&](DiaHistorico&& noite, common::DateTime) { Junta(faixa, noite); }, pastaParceira,
+        falhaParceira);
     return faixa;
 }
 
@@ -593,13 +720,10 @@ bool Contem(const std::filesystem::path& arquivo, std::string_view texto) {
     return in.eof() ? false : true;
 }
 
-}  // namespace
-
-std::vector<Achado> BuscaComanda(const std::filesystem::path& pastaPrograma, std::string_view parte,
-                                 int horaCorte) {
+// The rows of one folder's files whose card holds `parte`, each with the key of its place.
+void BuscaEm(const std::filesystem::path& pastaPrograma, std::string_view parte, int horaCorte,
+             std::vector<Achado>& achados, std::vector<int64_t>& chaves) {
     constexpr int64_t kHora = 3'600'000;
-    std::vector<Achado> achados;
-    std::vector<int64_t> chaves;
     // The text as a file holds it, when escaping cannot change it: a file that does not hold
     // it anywhere holds no row with it, and costs a search of its bytes, not a reading.
     // Another producer may write a letter outside ASCII as a character reference: only plain
@@ -626,6 +750,38 @@ std::vector<Achado> BuscaComanda(const std::filesystem::path& pastaPrograma, std
             x.estado = lido.Estado(l);
             achados.push_back(std::move(x));
             chaves.push_back(vizinha);
+        }
+    }
+}
+
+}  // namespace
+
+std::vector<Achado> BuscaComanda(const std::filesystem::path& pastaPrograma, std::string_view parte,
+                                 int horaCorte, const std::filesystem::path& pastaParceira,
+                                 std::string* falhaParceira) {
+    std::vector<Achado> achados;
+    std::vector<int64_t> chaves;
+    BuscaEm(pastaPrograma, parte, horaCorte, achados, chaves);
+    if (!pastaParceira.empty()) {
+        std::vector<Achado> dela;
+        std::vector<int64_t> chavesDela;
+        try {
+            BuscaEm(pastaParceira, parte, horaCorte, dela, chavesDela);
+        } catch (const std::exception& x) {
+            if (falhaParceira) *falhaParceira = pastaParceira.string() + ": " + x.what();
+            dela.clear();
+        }
+        // Each row once, however many of the two PCs hold it.
+        std::unordered_map<std::string, int> nossas;
+        for (const Achado& a : achados) ++nossas[ChaveLinha(a.linha, a.estado)];
+        for (size_t k = 0; k < dela.size(); ++k) {
+            const auto achada = nossas.find(ChaveLinha(dela[k].linha, dela[k].estado));
+            if (achada != nossas.end() && achada->second > 0) {
+                --achada->second;
+                continue;
+            }
+            achados.push_back(std::move(dela[k]));
+            chaves.push_back(chavesDela[k]);
         }
     }
     // Newest first: by night, then by time (a time not to trust at its neighbours' place).

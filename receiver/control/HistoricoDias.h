@@ -25,6 +25,9 @@ struct DiaArquivo {
 // The day files of Historicos/, newest day first. Names that are not
 // "Historico_<yyyymmdd>.xml" with a real date are left out. None when the folder is missing.
 std::vector<DiaArquivo> DiasComHistorico(const std::filesystem::path& pastaPrograma);
+// The days of both folders, each once: this PC's file where it has one, else the partner's.
+std::vector<DiaArquivo> DiasComHistorico(const std::filesystem::path& pastaPrograma,
+                                         const std::filesystem::path& pastaParceira);
 std::filesystem::path ArquivoDoDia(const std::filesystem::path& pastaPrograma,
                                    common::DateTime dia);
 // "2026-12-05" to that day; nothing for any other text.
@@ -74,14 +77,23 @@ DiaHistorico LeDiaHistorico(const std::filesystem::path& arquivo);
 // own file that cannot be read raises, as LeDiaHistorico does; a neighbour's is left out.
 constexpr int kHorasAntes = 12;
 constexpr int kDiasDepois = 3;
+//
+// With a partner folder (the program folder of the other receiver of a standby pair, or a copy
+// of it): each night is this folder's and the partner's rows as one night, each row once
+// (UneNoites). The partner's files are read as this folder's are, except that one that cannot
+// be read leaves the partner out from there on (FalhaParceira says why) instead of failing:
+// a share that is away must not cost this PC's own report.
 // The same, a night at a time when asked for.
 class TLeitorNoites {
   public:
     TLeitorNoites(const std::filesystem::path& pastaPrograma, common::DateTime de,
-                  common::DateTime ate, int horaCorte);
+                  common::DateTime ate, int horaCorte,
+                  const std::filesystem::path& pastaParceira = {});
     ~TLeitorNoites();
     // The next night and its day (midnight); false when none is left.
     bool Proxima(DiaHistorico& noite, common::DateTime& dia);
+    // Why the partner's rows were left out; empty when they were not.
+    const std::string& FalhaParceira() const;
 
   private:
     struct Estado;
@@ -89,10 +101,18 @@ class TLeitorNoites {
 };
 void LeNoites(const std::filesystem::path& pastaPrograma, common::DateTime de, common::DateTime ate,
               int horaCorte,
-              const std::function<void(DiaHistorico&& noite, common::DateTime dia)>& noite);
+              const std::function<void(DiaHistorico&& noite, common::DateTime dia)>& noite,
+              const std::filesystem::path& pastaParceira = {},
+              std::string* falhaParceira = nullptr);
 // One night so; empty when it has no row (its file, when there is one, is named all the same).
 DiaHistorico LeNoite(const std::filesystem::path& pastaPrograma, common::DateTime noite,
-                     int horaCorte);
+                     int horaCorte, const std::filesystem::path& pastaParceira = {},
+                     std::string* falhaParceira = nullptr);
+// One night from the rows of two PCs: in time order, a row of a time not to trust where it
+// stood among its own PC's rows, and a row both hold (the same time to the millisecond,
+// terminal, state and card: a copy of the same file, or of the same traffic) once. This PC's
+// file names the night, else the partner's.
+DiaHistorico UneNoites(DiaHistorico nossa, const DiaHistorico& parceira);
 
 struct FiltroHistorico {
     std::string cracha;                 // part of the card number; empty: any
@@ -150,12 +170,15 @@ struct Achado {
     std::string estado;
 };
 std::vector<Achado> BuscaComanda(const std::filesystem::path& pastaPrograma, std::string_view parte,
-                                 int horaCorte);
+                                 int horaCorte, const std::filesystem::path& pastaParceira = {},
+                                 std::string* falhaParceira = nullptr);
 // Their rows as a day of the past-nights window, newest first.
 DiaHistorico DiaDaBusca(const std::vector<Achado>& achados);
 // The nights from `de` to `ate` as one day of rows, night after night.
 DiaHistorico LeFaixaDeNoites(const std::filesystem::path& pastaPrograma, common::DateTime de,
-                             common::DateTime ate, int horaCorte);
+                             common::DateTime ate, int horaCorte,
+                             const std::filesystem::path& pastaParceira = {},
+                             std::string* falhaParceira = nullptr);
 // As printed by the command line (UTF-8), and as CSV with the night first.
 std::string TextoBusca(std::string_view parte, const std::vector<Achado>& achados);
 std::string CsvBusca(const std::vector<Achado>& achados);

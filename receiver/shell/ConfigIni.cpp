@@ -105,6 +105,22 @@ ConfigMonitor LeConfigMonitor(const std::filesystem::path& arquivo) {
     return c;
 }
 
+std::filesystem::path LePastaParceira(const std::filesystem::path& pastaPrograma) {
+    const std::filesystem::path arquivo = pastaPrograma / "Config.ini";
+    std::error_code falta;
+    if (!std::filesystem::exists(arquivo, falta)) return {};
+    std::string texto;
+    try {
+        texto =
+            common::Trim(common::ProfileFile(arquivo).ReadString(kSecaoConfig, kPastaParceira, ""));
+    } catch (const common::EFileError&) {
+        return {};
+    }
+    if (texto.empty()) return {};
+    const std::filesystem::path pasta = texto;
+    return pasta.is_absolute() ? pasta : pastaPrograma / pasta;
+}
+
 bool LeConfigIni(const std::filesystem::path& arquivo, const ControlesConfig& c) {
     std::error_code erro;
     if (!std::filesystem::exists(arquivo, erro)) return false;

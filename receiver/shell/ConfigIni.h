@@ -51,6 +51,13 @@ struct ConfigMonitor {
 };
 ConfigMonitor LeConfigMonitor(const std::filesystem::path& arquivo);
 
+// The program folder of the other receiver of a standby pair (a share, or a copy that a timer
+// keeps), whose history past nights and reports read as well: each night as one, each row
+// once. A relative path is taken from `pastaPrograma`. Empty or missing: none. Read where it is
+// used, never written.
+inline const std::string kPastaParceira = "Pasta_Parceiro";
+std::filesystem::path LePastaParceira(const std::filesystem::path& pastaPrograma);
+
 // Reads the twelve keys in order, each into its control; a missing key, or a flag that is not
 // wholly a number, gives the key's default (black-list mode for a file without mode keys). The
 // white-list option is set before the black-list one. Returns false, touching nothing, when

@@ -139,6 +139,14 @@ int GravaCsv(const OpcoesRelatorio& o, const std::filesystem::path& pasta, std::
     return 0;
 }
 
+// The partner PC's rows are an addition: without them the report still stands, and says so.
+void AvisaParceira(std::FILE* erros, const std::string& falha) {
+    if (falha.empty()) return;
+    std::fprintf(erros, "Lumora: the partner folder's rows are left out: %s\n",
+                 common::Cp1252ToUtf8(falha).c_str());
+    std::fflush(erros);
+}
+
 std::function<bool(std::string&)> UmaVez(std::string texto) {
     return [texto = std::move(texto), dado = false](std::string& pedaco) mutable {
         if (dado) return false;
@@ -152,8 +160,9 @@ int ExecutaBusca(const OpcoesRelatorio& o, const std::filesystem::path& pasta, i
                  std::FILE* saida, std::FILE* erros) {
     const std::string parte = *common::Utf8ToCp1252(*o.busca);
     std::vector<Achado> achados;
+    std::string falhaParceira;
     try {
-        achados = BuscaComanda(pasta, parte, horaCorte);
+        achados = BuscaComanda(pasta, parte, horaCorte, LePastaParceira(pasta), &falhaParceira);
     } catch (const common::Exception& e) {
         return Falha(erros, "the history cannot be searched: " + common::Cp1252ToUtf8(e.Message()));
     }
@@ -161,6 +170,7 @@ int ExecutaBusca(const OpcoesRelatorio& o, const std::filesystem::path& pasta, i
         const int status = GravaCsv(o, pasta, saida, erros, UmaVez(CsvBusca(achados)));
         if (status != 0 || *o.csv == "-") return status;
     }
+    AvisaParceira(erros, falhaParceira);
     const std::string texto = TextoBusca(parte, achados);
     std::fputs(texto.c_str(), saida);
     std::fflush(saida);
@@ -175,7 +185,8 @@ int ExecutaRelatorio(const OpcoesRelatorio& opcoes, const std::filesystem::path&
     const int horaCorte = LeHoraCorte(pastaPrograma / "Config.ini");
     if (opcoes.busca) return ExecutaBusca(opcoes, pastaPrograma, horaCorte, saida, erros);
     if (!opcoes.dia) return Falha(erros, "no night to report");
-    TLeitorNoites leitor(pastaPrograma, opcoes.de, opcoes.ate, horaCorte);
+    TLeitorNoites leitor(pastaPrograma, opcoes.de, opcoes.ate, horaCorte,
+                         LePastaParceira(pastaPrograma));
     std::vector<std::pair<common::DateTime, Contagem>> noites;
     TotaisHistorico soma;
     DiaHistorico ultima;  // a single night's, for its report
@@ -205,6 +216,7 @@ int ExecutaRelatorio(const OpcoesRelatorio& opcoes, const std::filesystem::path&
     } catch (const common::Exception& e) {
         return Falha(erros, "the history cannot be read: " + common::Cp1252ToUtf8(e.Message()));
     }
+    AvisaParceira(erros, leitor.FalhaParceira());
     const std::string dia = opcoes.de.Format("yyyy-mm-dd");
     if (noites.empty()) {
         return Falha(erros,

@@ -307,7 +307,7 @@ void TformHistoricos::showEvent(QShowEvent* event) {
 }
 
 void TformHistoricos::AtualizaDias() {
-    dias_ = DiasComHistorico(pasta_);
+    dias_ = DiasComHistorico(pasta_, LePastaParceira(pasta_));
     const QSignalBlocker bloqueio(lbDias_);
     lbDias_->clear();
     for (const DiaArquivo& d : dias_) {
@@ -376,6 +376,7 @@ struct DiaLido {
     DiaHistorico dia;
     std::string erro;
     std::string resumo;              // a search's line above the rows (Windows-1252)
+    std::string falhaParceira;       // why the partner PC's rows are missing, when they are
     std::vector<int32_t> terminais;  // the day's terminal numbers, each once, in order
     FiltroHistorico filtro;
     std::vector<int> mostradas;
@@ -395,10 +396,12 @@ void TformHistoricos::Carrega(const Pedido& pedido) {
     lido->filtro = FiltroAtual();
     // The cut hour as the receiver of this folder keeps it, read again for each night.
     const int horaCorte = LeHoraCorte(pasta_ / "Config.ini");
-    carga_ = QThread::create([pasta = pasta_, pedido, horaCorte, lido] {
+    const std::filesystem::path parceira = LePastaParceira(pasta_);
+    carga_ = QThread::create([pasta = pasta_, parceira, pedido, horaCorte, lido] {
         try {
             if (pedido.busca) {
-                const auto achados = BuscaComanda(pasta, *pedido.busca, horaCorte);
+                const auto achados =
+                    BuscaComanda(pasta, *pedido.busca, horaCorte, parceira, &lido->falhaParceira);
                 lido->dia = DiaDaBusca(achados);
                 std::set<int64_t> noites;
                 for (const Achado& a : achados) noites.insert(a.noite.Ms());
@@ -408,7 +411,8 @@ void TformHistoricos::Carrega(const Pedido& pedido) {
                                (noites.size() == 1 ? " noite" : " noites") +
                                ", os mais novos primeiro";
             } else {
-                lido->dia = LeFaixaDeNoites(pasta, pedido.de, pedido.ate, horaCorte);
+                lido->dia = LeFaixaDeNoites(pasta, pedido.de, pedido.ate, horaCorte, parceira,
+                                            &lido->falhaParceira);
             }
         } catch (const common::Exception& e) {
             lido->erro = e.Message();
@@ -458,6 +462,11 @@ void TformHistoricos::Mostra(DiaLido& lido) {
         AplicaFiltros();
     }
     if (!lido.resumo.empty()) lbResumo_->setText(ToQString(lido.resumo));
+    if (!lido.falhaParceira.empty()) {
+        lbResumo_->setText(
+            lbResumo_->text() +
+            ToQString(" (sem os registros do outro computador: " + lido.falhaParceira + ")"));
+    }
     if (!lido.erro.empty()) lbResumo_->setText(ToQString("Erro: " + lido.erro));
 }
 

@@ -839,3 +839,82 @@ TEST_F(ArquivosTest, ADayFileCaughtHalfWrittenIsReadAgainAndADamagedOneRefused) 
     EXPECT_THROW(LeDiaHistorico(pasta / "Historicos" / "Historico_20200101.xml"),
                  common::EFileError);
 }
+
+// A standby pair: each PC keeps its own files, and the nights of both are read as one night,
+// each row once, whether a row stands on one PC or (a copy) on both. A partner folder that
+// cannot be read costs this PC's report nothing.
+TEST_F(ArquivosTest, ThePartnersRowsJoinEachNightOnceAndItsFailureCostsNothingOfOurs) {
+    const auto Em = [](int d, int h, int m = 0) {
+        return *DateTime::FromParts(2026, 12, d, h, m, 0);
+    };
+    const fs::path outro = pasta / "outro";
+    const auto Arquivo = [&](const fs::path& onde, int dia, const std::vector<Registro>& linhas) {
+        TabelasReceptor t;
+        t.cdsHistorico.Open();
+        PostaNoHistorico(t, linhas);
+        fs::create_directories(onde / "Historicos");
+        SaveTableToFile(t.cdsHistorico,
+                        ArquivoDoDia(onde, *DateTime::FromDate(2026, 12, dia)).string());
+    };
+    Arquivo(pasta, 5,
+            {{Em(5, 19), "A", "Liberado", 1},
+             {Em(5, 20), "B", "Bloqueado", 2},
+             {Em(5, 22), "E", "Liberado", 1},
+             {Em(5, 22), "E", "Liberado", 1},
+             {Em(5, 23, 30), "C", "Liberado", 1}});
+    // The partner served the night's middle, and holds a copy of B and one of the two E.
+    Arquivo(outro, 5,
+            {{Em(5, 20), "B", "Bloqueado", 2},
+             {Em(5, 21), "D", "N\xE3o Girou", 3},
+             {DateTime(), "semhora", "Liberado", 3},
+             {Em(5, 22), "E", "Liberado", 1}});
+    Arquivo(outro, 4, {{Em(4, 21), "F", "Liberado", 3}});
+    const auto Cartoes = [](const DiaHistorico& d) {
+        std::vector<std::string> c;
+        for (const auto& l : d.linhas) c.push_back(std::string(l.Cracha()) + ":" + d.Estado(l));
+        return c;
+    };
+
+    std::vector<std::pair<std::string, std::vector<std::string>>> noites;
+    std::string falha;
+    LeNoites(
+        pasta, *DateTime::FromDate(2026, 12, 3), *DateTime::FromDate(2026, 12, 6), 12,
+        [&](DiaHistorico&& d, DateTime dia) {
+            noites.emplace_back(dia.Format("dd/mm") + " " +
+                                    d.arquivo.parent_path().parent_path().filename().string(),
+                                Cartoes(d));
+        },
+        outro, &falha);
+    const std::string minha = pasta.filename().string();
+    EXPECT_EQ(noites, (std::vector<std::pair<std::string, std::vector<std::string>>>{
+                          {"04/12 outro", {"F:Liberado"}},
+                          {"05/12 " + minha,
+                           {"A:Liberado", "B:Bloqueado", "D:N\xE3o Girou", "semhora:Liberado",
+                            "E:Liberado", "E:Liberado", "C:Liberado"}}}));
+    EXPECT_EQ(falha, "");
+    const DiaHistorico cinco = LeNoite(pasta, *DateTime::FromDate(2026, 12, 5), 12, outro);
+    const TotaisHistorico t = Totaliza(cinco, FiltraHistorico(cinco, {}));
+    EXPECT_EQ(t.geral.total, 7);
+    EXPECT_EQ(t.horaIncerta.total, 1);
+    EXPECT_EQ(t.porTerminal.at(3).total, 2);
+    // The night list has the partner's nights too; a card's story has each row once.
+    const auto dias = DiasComHistorico(pasta, outro);
+    ASSERT_EQ(dias.size(), 2u);
+    EXPECT_EQ(dias[0].arquivo, ArquivoDoDia(pasta, *DateTime::FromDate(2026, 12, 5)));
+    EXPECT_EQ(dias[1].arquivo, ArquivoDoDia(outro, *DateTime::FromDate(2026, 12, 4)));
+    EXPECT_EQ(BuscaComanda(pasta, "B", 12, outro).size(), 1u);
+    EXPECT_EQ(BuscaComanda(pasta, "E", 12, outro).size(), 2u);
+    ASSERT_EQ(BuscaComanda(pasta, "D", 12, outro).size(), 1u);
+    EXPECT_EQ(BuscaComanda(pasta, "D", 12).size(), 0u);
+
+    // The partner's file damaged (a copy cut off): our night whole, and the reason said.
+    Escreve(ArquivoDoDia(outro, *DateTime::FromDate(2026, 12, 5)), "<DATAPACKET");
+    const DiaHistorico so = LeNoite(pasta, *DateTime::FromDate(2026, 12, 5), 12, outro, &falha);
+    EXPECT_EQ(Cartoes(so), (std::vector<std::string>{"A:Liberado", "B:Bloqueado", "E:Liberado",
+                                                     "E:Liberado", "C:Liberado"}));
+    EXPECT_NE(falha.find("outro"), std::string::npos) << falha;
+    // A search that must read it (the file holds the text) says so too, and keeps ours.
+    std::string falhaBusca;
+    EXPECT_EQ(BuscaComanda(pasta, "A", 12, outro, &falhaBusca).size(), 1u);
+    EXPECT_FALSE(falhaBusca.empty());
+}
