@@ -683,6 +683,38 @@ TEST_F(ProgramaTest, ReportsTheDayBesideTheServingReceiverAndWritesNothingInItsF
     fs::remove(pasta / "Historicos" / "Historico_20000102.xml");
     EXPECT_EQ(retrato(), antes);
 
+    // The standby PC's folder beside ours: a copy of tonight's file with one row more, as the
+    // partner served the end of the night. The report counts each row once.
+    {
+        const fs::path parceira = fora / "parceira";
+        fs::create_directories(parceira / "Historicos");
+        lumora::TabelasReceptor t;
+        lumora::TArquivosReceptor copia(t, parceira);
+        fs::copy_file(historico, parceira / "Historicos" / historico.filename());
+        ASSERT_TRUE(copia.Inicia(esta));
+        t.cdsHistorico.Insert();
+        t.cdsHistorico.SetDateTime(lumora::campo::kDataHora, common::Now());
+        t.cdsHistorico.SetString(lumora::campo::kCracha, lumora::estado::kSentidoLivre);
+        t.cdsHistorico.SetString(lumora::campo::kEstado, lumora::estado::kLiberado);
+        t.cdsHistorico.SetInteger(lumora::campo::kTerminal, 1);
+        t.cdsHistorico.Post();
+        copia.Fecha();
+        std::ofstream(pasta / "Config.ini", std::ios::app)
+            << "Pasta_Parceiro=" << parceira.string() << "\n";
+        const auto [s, o, e] = relatorio({"--report", dia});
+        EXPECT_EQ(s, 0) << e;
+        EXPECT_EQ(e, "");
+        EXPECT_NE(o.find("  Equip.   01                           4         3         1\n"),
+                  std::string::npos)
+            << o;
+        // Away (a share not mounted): our rows alone, and a line saying so.
+        fs::remove_all(parceira / "Historicos");
+        std::ofstream(parceira / "Historicos") << "not a folder";
+        const auto [s2, o2, e2] = relatorio({"--report", dia});
+        EXPECT_EQ(s2, 0) << e2;
+        EXPECT_EQ(o2, saida);
+    }
+
     // The receiver served on all along.
     terminal.SendCardRead("0000000000007777");
     EXPECT_EQ(ProximoCodigo(terminal), "03");
