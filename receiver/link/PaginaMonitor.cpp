@@ -44,7 +44,7 @@ h1 { font-size: 1.3em; margin: 0.2em 0; }
 h2 { font-size: 1.1em; margin: 1em 0 0.3em; }
 p { margin: 0.2em 0; }
 table { border-collapse: collapse; width: 100%; font-size: 0.95em; }
-th, td { border: 1px solid #bbb; padding: 0.25em 0.4em; text-align: left; white-space: nowrap; }
+th, td { border: 1px solid #bbb; padding: 0.25em 0.4em; text-align: left; }
 th { background: #e8e8e8; }
 td.numero { text-align: right; }
 tr.ausente td { color: #8b0000; background: #ffe1e1; }
@@ -54,7 +54,11 @@ main { overflow-x: auto; }
 ul { padding-left: 1.2em; margin: 0.2em 0; }
 .oculta { display: none; }
 footer { color: #666; font-size: 0.85em; margin-top: 1em; }
-@media (max-width: 480px) { th, td { padding: 0.2em; font-size: 0.9em; } }
+@media (max-width: 480px) {
+  body { margin: 0.3em; }
+  table { font-size: 0.8em; }
+  th, td { padding: 0.15em 0.2em; }
+}
 )";
 
 const char* const kPaginaJs = R"('use strict';
@@ -91,7 +95,7 @@ function mostra(e) {
   }
 
   document.getElementById('tituloNoite').textContent =
-    'Noite de ' + e.noite + ': ' + e.linhas + ' registros';
+    'Noite de ' + e.noite + ': ' + e.linhas + (e.linhas === 1 ? ' registro' : ' registros');
   const contagens = document.getElementById('contagens');
   contagens.replaceChildren();
   for (const [estado, n] of Object.entries(e.contagens)) {
