@@ -1,6 +1,8 @@
 // The exit decision engine: what every terminal message gets as reply, history row or pending card.
 #pragma once
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -92,6 +94,14 @@ class TMotorSaida {
     // (TLimiteNaoCadastrados::Relatos, at the present time). The server asks every few seconds,
     // and with `todas` when communication stops.
     std::vector<std::string> RelatosNaoCadastrados(bool todas = false);
+
+    // How long after its hand-in a card can still get its turnstile result: the turnstile is
+    // released for the turn time after the relay's, and the result follows at once; a margin
+    // for the gate's reconnection.
+    std::chrono::milliseconds JanelaResultado() const {
+        const AjustesSaida a = ajustes_.AjustesAtuais();
+        return std::chrono::seconds(std::max(0, a.tempoGiro) + std::max(0, a.tempoRele) + 2);
+    }
 
     // Where card reads, releases, refusals, turnstile results, unregistered messages and rows
     // are counted for the venue's monitoring; none: nowhere.

@@ -101,6 +101,8 @@ struct TServidorTerminais::Conexao : IConexaoTerminal {
     std::string endereco;
     TBufferTerminal buffer;
     ComandaPendente pendente;
+    // When a reply last went out on it (a hand-in among them).
+    std::chrono::steady_clock::time_point ultimaResposta{};
     // A registered terminal gets its clock message a second after the wake; what it sends
     // meanwhile waits in the buffer so that it still sees wake, clock, then replies.
     std::string numEquipamento;
@@ -340,7 +342,20 @@ ComandaPendente TServidorTerminais::SubstituiAnterior(const std::string& enderec
         // What it sent in full is its due, as when it closes itself.
         anterior->buffer.Acrescenta(s->TakeUnread(kMaxBufferMensagem), kMaxBufferMensagem);
         Libera(anterior);
-        if (anterior->pendente.Presente()) herdada = anterior->pendente;
+        // Only a card handed in moments ago can be the one whose result is coming. An older
+        // one waited on a connection that died unnoticed: a receiver frozen and resumed
+        // answers, on its old connections, reads that the gates already had answered by the
+        // standby, and their cards must not stand for the next passage.
+        if (anterior->pendente.Presente()) {
+            if (std::chrono::steady_clock::now() - anterior->ultimaResposta <=
+                motor_.JanelaResultado()) {
+                herdada = anterior->pendente;
+            } else {
+                log_.Enviados("Info: Terminal " + endereco + ": comanda " +
+                              anterior->pendente.comanda +
+                              " da conexão anterior descartada, entregue há tempo demais");
+            }
+        }
         anterior->pendente.Limpa();
         if (s && sock_->IndexOf(s) >= 0) s->Close();
     }
@@ -472,6 +487,7 @@ void TServidorTerminais::Responde(Conexao& conexao, const std::string& texto) {
     if (conexao.cortada) return;  // its log line said that nothing more goes to it
     if (conexao.sock) {
         EscrevePorta(texto, sock_->IndexOf(conexao.sock));
+        conexao.ultimaResposta = std::chrono::steady_clock::now();
         if (monitor_ && inicioMensagem_) {
             monitor_->Resposta(std::chrono::steady_clock::now() - *inicioMensagem_);
             inicioMensagem_.reset();

@@ -322,6 +322,27 @@ TEST_F(ServidorTest, AGateConnectingAgainReplacesItsOldConnectionAndKeepsItsCard
     EXPECT_EQ(tabelas.cdsHistorico.AsString(campo::kCracha), "0000000000001234");
     EXPECT_EQ(tabelas.cdsHistorico.AsString(campo::kEstado), "Liberado");
 
+    // A card handed in longer ago than its turnstile result can take (the turn and relay
+    // times and a margin) is not carried: its gate's result went to another receiver.
+    ajustes.valores.tempoGiro = 0;
+    ajustes.valores.tempoRele = 0;
+    novo.SendCardRead("0000000000001234");
+    EXPECT_EQ(Recebe(novo).substr(0, 6), "01;20;");
+    std::this_thread::sleep_for(2100ms);
+    SimTerminal depois;
+    depois.Connect("127.0.0.1", porta, "127.0.0.21");
+    EXPECT_EQ(Recebe(depois), "$");
+    EXPECT_TRUE(log.Contem("Info: Terminal 127.0.0.21: comanda 0000000000001234 da conex"));
+    EXPECT_EQ(Recebe(depois).substr(0, 6), "01;01;");
+    depois.SendTurnstileResult("G");
+    ASSERT_TRUE(Ate([&] { return tabelas.cdsHistorico.RecordCount() == 2; }));
+    std::vector<std::string> cartoes;
+    for (int i = 0; i < 2; ++i)
+        cartoes.push_back(std::get<std::string>(tabelas.cdsHistorico.ValueAt(i, campo::kCracha)));
+    std::sort(cartoes.begin(), cartoes.end());
+    EXPECT_EQ(cartoes, (std::vector<std::string>{"0000000000001234", estado::kSentidoLivre}));
+    ajustes.valores = {};
+
     // Many more reconnections than slots, none of the old connections ever closed by the
     // gate (as after a cable pull): one slot stays in use, and the last one is served.
     std::vector<SimTerminal> mortos;
