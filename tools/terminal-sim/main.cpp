@@ -2,6 +2,7 @@
 // machine, from a script or as a load generator.
 #include <poll.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -29,7 +30,8 @@ const char kHelp[] = R"(Usage: terminal-sim --port PORT [options] [--script FILE
        terminal-sim --load --port PORT [options] (--duration SECONDS | --cycles N)
 
 Plays turnstile terminals against a receiver on this machine. Only loopback
-addresses (127.0.0.0/8) are accepted, for the receiver and for the sources.
+addresses (127.0.0.0/8) are accepted, for the receiver and for the sources
+(any address inside a network namespace of a test's own, not the machine's).
 
 Connection:
   --host ADDR             receiver address (default 127.0.0.1)
@@ -75,6 +77,16 @@ Load (one thread, poll() over all terminals):
   --result-reply          the terminal number is not registered, so turnstile
                           results are answered with a refusal: await those too
   --reply-timeout MS      a terminal stops when a reply takes longer (5000)
+  --terminal-numbers LIST terminal i sends as the i-th of these (01,02,...),
+                          instead of --terminal-number
+  --turn-delay MS         from a hand-in to its turnstile result (default 0)
+  --reconnect             connect again when a connection drops or a reply is
+                          later than --reply-timeout, as the modules do; the
+                          reply due is lost, a turnstile result due goes out on
+                          the new connection
+  --reconnect-delay MS    first try this long after the loss (default 100);
+                          each failed try doubles the wait
+  --reconnect-max MS      up to this (default 1000)
 
 Everything sent and received is printed with its time (hh:mm:ss.mmm), the bytes
 made visible (CR as <CR>), and for replies what they say and how long after the
@@ -107,6 +119,11 @@ struct Options {
     bool resultReply = false;
     std::chrono::milliseconds replyTimeout{5000};
     std::chrono::milliseconds interval{0};
+    std::vector<std::string> terminalNumbers;
+    std::chrono::milliseconds turnDelay{0};
+    bool reconnect = false;
+    std::chrono::milliseconds reconnectDelay{100};
+    std::chrono::milliseconds reconnectMax{1000};
 };
 
 long Number(const std::string& option, const std::string& text, long low, long high) {
@@ -179,6 +196,19 @@ Options ParseOptions(int argc, char** argv) {
             o.replyTimeout = ms();
         } else if (arg == "--interval") {
             o.interval = ms();
+        } else if (arg == "--terminal-numbers") {
+            std::stringstream list(value());
+            for (std::string number; std::getline(list, number, ',');)
+                if (!number.empty()) o.terminalNumbers.push_back(number);
+            if (o.terminalNumbers.empty()) throw UsageError("--terminal-numbers needs a list");
+        } else if (arg == "--turn-delay") {
+            o.turnDelay = ms();
+        } else if (arg == "--reconnect") {
+            o.reconnect = true;
+        } else if (arg == "--reconnect-delay") {
+            o.reconnectDelay = ms();
+        } else if (arg == "--reconnect-max") {
+            o.reconnectMax = ms();
         } else {
             throw UsageError("unknown option " + arg + " (see --help)");
         }
@@ -212,7 +242,7 @@ class ScriptRunner {
     int Run() {
         for (int i = 0; i < o_.terminals; ++i) {
             std::string from = o_.source;
-            if (!from.empty() && !o_.sameSource) from = NthLoopbackAddress(o_.source, i);
+            if (!from.empty() && !o_.sameSource) from = NthTerminalAddress(o_.source, i);
             SimTerminal terminal(o_.terminalNumber);
             terminal.Connect(o_.host, static_cast<uint16_t>(o_.port), from, o_.connectTimeout);
             std::string label = terminal.LocalAddress();
@@ -405,6 +435,11 @@ int RunLoadMode(const Options& o) {
     config.replyTimeout = o.replyTimeout;
     config.interval = o.interval;
     config.connectTimeout = o.connectTimeout;
+    config.terminalNumbers = o.terminalNumbers;
+    config.turnDelay = o.turnDelay;
+    config.reconnect = o.reconnect;
+    config.reconnectDelay = o.reconnectDelay;
+    config.reconnectMaxDelay = std::max(o.reconnectMax, o.reconnectDelay);
     LoadSummary summary = RunLoad(config);
     std::fputs(summary.Format().c_str(), stdout);
     return summary.failedTerminals > 0 || summary.unexpected > 0 || !summary.problems.empty()
@@ -419,10 +454,11 @@ int main(int argc, char** argv) {
     Options options;
     try {
         options = ParseOptions(argc, argv);
-        LoopbackAddress(options.host);  // refuse a foreign address before anything else
+        // Refuse a foreign address before anything else.
+        TerminalAddress(options.host);
         if (!options.source.empty()) {
-            LoopbackAddress(options.source);
-            if (!options.sameSource) NthLoopbackAddress(options.source, options.terminals - 1);
+            TerminalAddress(options.source);
+            if (!options.sameSource) NthTerminalAddress(options.source, options.terminals - 1);
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "terminal-sim: %s\n", e.what());
