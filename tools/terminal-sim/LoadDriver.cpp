@@ -246,6 +246,10 @@ class Driver {
                 continue;
             }
             if (!Waiting(slot.state)) continue;
+            if (slot.terminal.PeerClosed() || now - slot.sentAt > config_.replyTimeout) {
+                ++summary_.lost;
+                slot.owed = true;
+            }
             if (slot.terminal.PeerClosed()) {
                 Fail(slot, "the receiver closed the connection while a reply was due");
             } else if (now - slot.sentAt > config_.replyTimeout) {
