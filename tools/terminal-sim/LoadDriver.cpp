@@ -22,6 +22,7 @@ enum class State {
     Resting,
     Reconnecting,  // the connection was lost; the next try is at retryAt
     Connecting,    // a try under way
+    Greeting,      // connected again, awaiting the wake and clock message (awaitGreeting)
     Done,
     Failed
 };
@@ -42,7 +43,7 @@ struct Slot {
     SteadyClock::time_point cycleStart{};
     SteadyClock::time_point nextCycle{};  // when a resting terminal reads its next card
     SteadyClock::time_point turnAt{};     // when a turning terminal reports its result
-    SteadyClock::time_point retryAt{}, tryStart{}, lostAt{};
+    SteadyClock::time_point retryAt{}, tryStart{}, lostAt{}, greetBy{};
     SteadyClock::duration backoff{};
     SteadyClock::time_point lastAnswer{};
     SteadyClock::duration longestSilence{};
@@ -205,6 +206,9 @@ class Driver {
                 case State::Turning:
                     wait = std::min(wait, Until(slot.turnAt, now));
                     break;
+                case State::Greeting:
+                    wait = std::min(wait, Until(slot.greetBy, now));
+                    break;
                 case State::Reconnecting:
                     wait = std::min(wait, Until(slot.retryAt, now));
                     break;
@@ -234,6 +238,14 @@ class Driver {
                 auto frame = slot.terminal.PopMessage();
                 if (!frame) break;
                 Handle(slot, *frame);
+            }
+            if (slot.state == State::Greeting) {
+                if (slot.wake && slot.clock)
+                    slot.state = slot.resume;
+                else if (now >= slot.greetBy || slot.terminal.PeerClosed() ||
+                         (!slot.wake && now - slot.tryStart > config_.replyTimeout))
+                    Lost(slot, now);
+                if (slot.state == State::Greeting || Disconnected(slot.state)) continue;
             }
             if (slot.state == State::Resting && now >= slot.nextCycle) SendCard(slot);
             if (slot.state == State::Turning && now >= slot.turnAt) SendResult(slot);
@@ -276,7 +288,7 @@ class Driver {
             if (!RandomMoments())
                 slot.nextCycle =
                     config_.interval.count() > 0 ? slot.cycleStart + config_.interval : now;
-        } else {
+        } else if (slot.state != State::Greeting) {
             slot.resume = slot.state;
         }
         slot.terminal.Abort();
@@ -319,6 +331,16 @@ class Driver {
     void Reconnected(Slot& slot) {
         ++summary_.reconnections;
         slot.state = slot.resume;
+        if (!config_.awaitGreeting) return;
+        // The receiver holds a registered terminal's messages until its clock message, a
+        // second after the wake: a card read sent before would wait that long for its reply.
+        // The wake comes at once: without it within replyTimeout nobody serves the connection
+        // (a frozen receiver's system still accepts it).
+        slot.wake = slot.clock = false;
+        slot.state = State::Greeting;
+        slot.greetBy = SteadyClock::now() + (config_.greetingTimeout.count() > 0
+                                                 ? config_.greetingTimeout
+                                                 : std::chrono::milliseconds(3500));
     }
 
     bool Greeting(Slot& slot, const Inbound& frame) {

@@ -62,7 +62,9 @@ struct LoadConfig {
     // the back-off over. A reply due on the lost connection is lost; a turnstile result due
     // goes out on the new one. Tries never wait longer than connectTimeout. With a duration
     // a terminal keeps trying to its end; with cycles, a lost reply uses up its cycle and a
-    // terminal without a connection for connectTimeout fails.
+    // terminal without a connection for connectTimeout fails. With awaitGreeting, a terminal
+    // connected again awaits its greeting (greetingTimeout, else 3.5 s; the wake within
+    // replyTimeout) before it goes on.
     bool reconnect = false;
     std::chrono::milliseconds reconnectDelay{100};
     std::chrono::milliseconds reconnectMaxDelay{1000};

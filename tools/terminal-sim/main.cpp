@@ -1,11 +1,15 @@
 // terminal-sim: plays one or more turnstile terminals against a running receiver on this
 // machine, from a script or as a load generator.
+#include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <deque>
 #include <fstream>
@@ -43,6 +47,9 @@ Connection:
   --same-source           all terminals connect from --source itself
   --terminal-number T     first field of every message (default 01)
   --connect-timeout MS    (default 5000)
+  --netns NAME            join the network namespace NAME (ip netns add NAME,
+                          as root) first: there, being a network of a test's
+                          own, any address may be used
 
 Script (run on every terminal, step by step):
   --script FILE           steps from FILE, one per line ("-" reads stdin;
@@ -120,6 +127,7 @@ struct Options {
     std::chrono::milliseconds replyTimeout{5000};
     std::chrono::milliseconds interval{0};
     std::vector<std::string> terminalNumbers;
+    std::string netns;
     std::chrono::milliseconds turnDelay{0};
     bool reconnect = false;
     std::chrono::milliseconds reconnectDelay{100};
@@ -201,6 +209,11 @@ Options ParseOptions(int argc, char** argv) {
             for (std::string number; std::getline(list, number, ',');)
                 if (!number.empty()) o.terminalNumbers.push_back(number);
             if (o.terminalNumbers.empty()) throw UsageError("--terminal-numbers needs a list");
+        } else if (arg == "--netns") {
+            o.netns = value();
+            if (o.netns.empty() || o.netns.find('/') != std::string::npos || o.netns == "." ||
+                o.netns == "..")
+                throw UsageError("--netns takes the name of a namespace in /run/netns");
         } else if (arg == "--turn-delay") {
             o.turnDelay = ms();
         } else if (arg == "--reconnect") {
@@ -418,6 +431,18 @@ class ScriptRunner {
     std::vector<bool> closedShown_, sent_;
 };
 
+void JoinNetwork(const std::string& name) {
+    const std::string path = "/run/netns/" + name;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::setns(fd, CLONE_NEWNET) != 0) {
+        int error = errno;
+        if (fd >= 0) ::close(fd);
+        throw std::runtime_error("cannot join network namespace " + path + ": " +
+                                 std::strerror(error));
+    }
+    ::close(fd);
+}
+
 int RunLoadMode(const Options& o) {
     LoadConfig config;
     config.host = o.host;
@@ -454,6 +479,9 @@ int main(int argc, char** argv) {
     Options options;
     try {
         options = ParseOptions(argc, argv);
+        // Into the test's network before anything else, while this is the only thread: the
+        // program then runs in a network other than the one it started in.
+        if (!options.netns.empty()) JoinNetwork(options.netns);
         // Refuse a foreign address before anything else.
         TerminalAddress(options.host);
         if (!options.source.empty()) {
