@@ -47,10 +47,16 @@ tag=lsp$$
 ns_br=$tag-br ns_t=$tag-t
 declare -A ns=([1]=$tag-r1 [2]=$tag-r2) addr=([1]=10.77.0.1 [2]=10.77.0.2) prio=([1]=150 [2]=100)
 work=$(mktemp -d /tmp/standby-pair.XXXXXX)
+# Copies, so that a build meanwhile changes nothing under a run of many rounds.
+mkdir "$work/bin"
+cp "$lumora" "$sim" "$work/bin/"
+lumora=$work/bin/Lumora sim=$work/bin/terminal-sim
 declare -A lumora_pid keepalived_pid
 
+sim_pid=
 cleanup() {
   set +e
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
   for i in 1 2; do
     [ -n "${lumora_pid[$i]:-}" ] && kill -CONT "${lumora_pid[$i]}" 2>/dev/null && kill "${lumora_pid[$i]}" 2>/dev/null
     [ -n "${keepalived_pid[$i]:-}" ] && kill "${keepalived_pid[$i]}" 2>/dev/null

@@ -247,13 +247,17 @@ class Driver {
                     Lost(slot, now);
                 if (slot.state == State::Greeting || Disconnected(slot.state)) continue;
             }
+            // A close seen in this pass comes before anything due now: a turnstile result
+            // written into a connection the receiver has left would reach nobody.
+            if (config_.reconnect && Active(slot.state) && slot.terminal.PeerClosed()) {
+                Lost(slot, now);
+                continue;
+            }
             if (slot.state == State::Resting && now >= slot.nextCycle) SendCard(slot);
             if (slot.state == State::Turning && now >= slot.turnAt) SendResult(slot);
             if (!Active(slot.state) || Disconnected(slot.state)) continue;
             if (config_.reconnect) {
-                if (slot.terminal.PeerClosed())
-                    Lost(slot, now);
-                else if (Waiting(slot.state) && now - slot.sentAt > config_.replyTimeout)
+                if (Waiting(slot.state) && now - slot.sentAt > config_.replyTimeout)
                     Lost(slot, now);
                 continue;
             }
