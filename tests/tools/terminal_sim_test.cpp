@@ -442,6 +442,9 @@ TEST(LoadDriver, SilentReceiverFailsTheTerminalAndPercentilesUseNearestRank) {
     EXPECT_EQ(silent.failedTerminals, 1);
     EXPECT_EQ(silent.replies, 0);
     EXPECT_EQ(silent.messagesSent, 1);
+    EXPECT_EQ(silent.lost, 1);
+    ASSERT_EQ(silent.longestSilence.size(), 1u);
+    EXPECT_GE(silent.longestSilence[0], milliseconds(150));
     ASSERT_FALSE(silent.problems.empty());
     EXPECT_NE(silent.problems[0].find("no reply"), std::string::npos) << silent.problems[0];
 
