@@ -186,7 +186,10 @@ await 15 holds 1 || { echo "FAIL: receiver 1 did not take the virtual address ($
 echo "receivers at ${addr[1]} and ${addr[2]}, virtual address $vip on receiver $(holder)"
 
 failed=0
-printf '%-5s %-5s %8s %8s %6s %7s %6s %6s %6s %6s %5s\n' round fault vip_s silent_s lost reconn rows_a rows_b free_b cycles flap
+# vip_s: kill to the address on the standby; silent_s: the longest any terminal went without an
+# answer; carried: turnstile results sent on a new connection; free_b: "Sentido Livre" rows
+# the standby wrote.
+printf '%-5s %-5s %8s %8s %6s %7s %7s %6s %6s %6s %6s %5s\n' round fault vip_s silent_s lost reconn carried rows_a rows_b free_b cycles flap
 : >"$work/figures"
 round=0
 for r in $(seq 1 "$rounds"); do
@@ -231,16 +234,20 @@ for r in $(seq 1 "$rounds"); do
     lost=$(sed -n 's/.*replies lost \([0-9]*\),.*/\1/p' "$out")
     reconn=$(sed -n 's/.*reconnections \([0-9]*\) .*/\1/p' "$out")
     cycles=$(sed -n 's/.*cycles \([0-9]*\),.*/\1/p' "$out")
+    carried=$(sed -n 's/.*on a new connection \([0-9]*\),.*/\1/p' "$out")
     rows_a=$(($(rows "$a") - rows_a0)) rows_b=$(($(rows "$b") - rows_b0))
     free_b=$(($(rows "$b" 'Sentido Livre') - free_b0))
-    printf '%-5s %-5s %8.3f %8s %6s %7s %6s %6s %6s %6s %5s\n' "$round" "$variant" \
-      "$(awk -v m="$vip_ms" 'BEGIN { print m / 1000 }')" "$silent" "$lost" "$reconn" "$rows_a" "$rows_b" \
+    printf '%-5s %-5s %8.3f %8s %6s %7s %7s %6s %6s %6s %6s %5s\n' "$round" "$variant" \
+      "$(awk -v m="$vip_ms" 'BEGIN { print m / 1000 }')" "$silent" "$lost" "$reconn" "$carried" "$rows_a" "$rows_b" \
       "$free_b" "$cycles" "$flap"
-    echo "$variant $vip_ms $silent $lost $reconn $rows_a $rows_b $free_b $cycles $flap" >>"$work/figures"
+    echo "$variant $vip_ms $silent $lost $reconn $rows_a $rows_b $free_b $cycles $flap $carried" >>"$work/figures"
     ok=1
     [ "$(holder)" = "$b" ] || ok=0
     [ "$flap" = no ] || ok=0
     [ $sim_ok = 1 ] || ok=0
+    # Every turnstile result that reached the standby on a new connection found nothing
+    # pending there: a "Sentido Livre" row each.
+    [ "$free_b" = "$carried" ] || ok=0
     [ -n "$silent" ] && awk -v s="$silent" 'BEGIN { exit !(s < 5.0) }' || ok=0
     if [ $ok = 0 ]; then
       echo "FAIL round $round ($variant):"; cat "$out"; failed=1
@@ -252,11 +259,11 @@ for r in $(seq 1 "$rounds"); do
 done
 
 echo
-echo "per fault: rounds, time to the address moving (mean, max), every terminal answered again (mean, max), replies lost, rows old side / new side (of which Sentido Livre), flaps"
+echo "per fault: rounds, time to the address moving (mean, max), every terminal answered again (mean, max), replies lost, turnstile results carried to a new connection, rows old side / new side (of which Sentido Livre), flaps"
 awk '{ n[$1]++; v[$1]+=$2/1000; if ($2/1000>vm[$1]) vm[$1]=$2/1000; s[$1]+=$3; if ($3>sm[$1]) sm[$1]=$3;
-       l[$1]+=$4; ra[$1]+=$6; rb[$1]+=$7; fb[$1]+=$8; f[$1]+=($10=="yes") }
-     END { for (k in n) printf "%-5s %3d  vip %.2f/%.2f s  answered %.2f/%.2f s  lost %d  rows %d / %d (%d)  flaps %d\n",
-           k, n[k], v[k]/n[k], vm[k], s[k]/n[k], sm[k], l[k], ra[k], rb[k], fb[k], f[k] }' "$work/figures"
+       l[$1]+=$4; ra[$1]+=$6; rb[$1]+=$7; fb[$1]+=$8; f[$1]+=($10=="yes"); c[$1]+=$11 }
+     END { for (k in n) printf "%-5s %3d  vip %.2f/%.2f s  answered %.2f/%.2f s  lost %d  carried %d  rows %d / %d (%d)  flaps %d\n",
+           k, n[k], v[k]/n[k], vm[k], s[k]/n[k], sm[k], l[k], c[k], ra[k], rb[k], fb[k], f[k] }' "$work/figures"
 echo "Sentido Livre rows on the new side:"
 for i in 1 2; do
   { cat "$work/r$i"/Historicos/Historico_*.xml 2>/dev/null | grep -o '<ROW [^>]*Sentido Livre[^>]*>' | head -n 2; } || true

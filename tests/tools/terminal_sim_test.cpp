@@ -522,6 +522,7 @@ TEST(LoadDriver, ATurnstileResultDueWhenTheConnectionDropsGoesOutOnTheNextOne) {
     EXPECT_EQ(summary.handIns, 3);
     EXPECT_EQ(summary.lost, 0);
     EXPECT_EQ(summary.reconnections, 3);
+    EXPECT_EQ(summary.resultsCarried, 3);
     ASSERT_TRUE(receiver.WaitUntil([&] {
         auto by = receiver.ReceivedBy();
         return by.size() == 4 && !by[3].empty();

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <random>
+#include <utility>
 
 namespace termsim {
 
@@ -47,7 +48,8 @@ struct Slot {
     SteadyClock::duration backoff{};
     SteadyClock::time_point lastAnswer{};
     SteadyClock::duration longestSilence{};
-    bool owed = false;  // a reply was lost or is due since the last answer
+    bool owed = false;     // a reply was lost or is due since the last answer
+    bool carried = false;  // its turnstile result is due on a connection made since the hand-in
     long cycles = 0, lost = 0;
     bool wake = false, clock = false;
 };
@@ -335,6 +337,7 @@ class Driver {
     void Reconnected(Slot& slot) {
         ++summary_.reconnections;
         slot.state = slot.resume;
+        if (slot.resume == State::Turning) slot.carried = true;
         if (!config_.awaitGreeting) return;
         // The receiver holds a registered terminal's messages until its clock message, a
         // second after the wake: a card read sent before would wait that long for its reply.
@@ -391,6 +394,7 @@ class Driver {
 
     void SendResult(Slot& slot) {
         if (!Send(slot, BuildTurnstileResult(slot.number, config_.outcome))) return;
+        if (std::exchange(slot.carried, false)) ++summary_.resultsCarried;
         if (config_.resultGetsReply)
             slot.state = State::AwaitResult;
         else
@@ -531,12 +535,12 @@ std::string LoadSummary::Format() const {
                   "(hand-in %ld, refusal %ld), greetings %ld, unexpected %ld\n"
                   "elapsed %.3f s, %.1f replies/s, %.1f messages/s\n"
                   "latency p50 %.3f ms, p99 %.3f ms, max %.3f ms\n"
-                  "replies lost %ld, reconnections %ld (failed tries %ld), longest without an "
-                  "answer %.3f s\n",
+                  "replies lost %ld, reconnections %ld (failed tries %ld), turnstile results "
+                  "on a new connection %ld, longest without an answer %.3f s\n",
                   terminals, failedTerminals, cycles, messagesSent, replies, handIns, refusals,
                   greetings, unexpected, Seconds(elapsed), RepliesPerSecond(), MessagesPerSecond(),
                   Millis(Percentile(50)), Millis(Percentile(99)), Millis(Max()), lost,
-                  reconnections, failedReconnects, Seconds(LongestSilence()));
+                  reconnections, failedReconnects, resultsCarried, Seconds(LongestSilence()));
     std::string out = text;
     if (reconnections > 0 || lost > 0) {
         out += "without an answer, per terminal (s):";

@@ -90,6 +90,7 @@ struct LoadSummary {
     long lost = 0;                      // replies due when their connection was lost (or timed out)
     long reconnections = 0;             // connections made again after a loss
     long failedReconnects = 0;          // tries that were refused, failed or timed out
+    long resultsCarried = 0;  // turnstile results sent on a connection made since the hand-in
     std::vector<std::chrono::nanoseconds> latencies;  // in order of arrival
     // Per terminal, the longest time without an answer: between two answers, from the first
     // request to the first answer, or from the last answer to the end when a reply was lost
