@@ -165,10 +165,6 @@ bool SimTerminal::BeginConnect(const std::string& host, uint16_t port, const std
             throw;
         }
         where += " from " + source;
-        // A terminal that reconnects at once binds its address again while the connection
-        // it left may still be in TIME_WAIT.
-        int reuse = 1;
-        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
         if (::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0)
             fail("bind to " + source, errno);
     }
