@@ -10,7 +10,7 @@
 # As root. Needs keepalived, curl and iproute2 (scripts/install-deps.sh), Lumora and
 # terminal-sim (cmake --build --preset default --target Lumora terminal-sim). Nothing leaves
 # the namespaces: the segment has no link to the machine's own network, and VRRP's multicast
-# stays on it. Not part of the test suite: a round takes about 17 s.
+# stays on it. Not part of the test suite: a round takes about 20 s.
 # Usage: scripts/standby-pair-check.sh [--rounds N] [--variants kill,link,stop] [--keep]
 # Exit 0 every round passed, 1 a round failed, 2 bad usage, 77 skipped.
 set -euo pipefail
