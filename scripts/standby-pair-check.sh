@@ -188,8 +188,8 @@ echo "receivers at ${addr[1]} and ${addr[2]}, virtual address $vip on receiver $
 failed=0
 # vip_s: kill to the address on the standby; silent_s: the longest any terminal went without an
 # answer; carried: turnstile results sent on a new connection; free_b: "Sentido Livre" rows
-# the standby wrote.
-printf '%-5s %-5s %8s %8s %6s %7s %7s %6s %6s %6s %6s %5s\n' round fault vip_s silent_s lost reconn carried rows_a rows_b free_b cycles flap
+# the standby wrote; replaced: old connections of the same terminals the standby closed.
+printf '%-5s %-5s %8s %8s %6s %7s %7s %6s %6s %6s %8s %6s %5s\n' round fault vip_s silent_s lost reconn carried rows_a rows_b free_b replaced cycles flap
 : >"$work/figures"
 round=0
 for r in $(seq 1 "$rounds"); do
@@ -200,6 +200,7 @@ for r in $(seq 1 "$rounds"); do
     b=$((3 - a))
     await 20 healthy "$b" || true
     rows_a0=$(rows "$a") rows_b0=$(rows "$b") free_b0=$(rows "$b" 'Sentido Livre')
+    replaced_b0=$(grep -c 'conectou de novo' "$work/r$b/output.log" || true)
     out=$work/load.$round
     "$sim" --netns "$ns_t" --load --host $vip --port $port --source 10.77.0.101 \
       --terminals $terminals --terminal-numbers "$numbers" --await-greeting --duration 13 \
@@ -237,17 +238,21 @@ for r in $(seq 1 "$rounds"); do
     carried=$(sed -n 's/.*on a new connection \([0-9]*\),.*/\1/p' "$out")
     rows_a=$(($(rows "$a") - rows_a0)) rows_b=$(($(rows "$b") - rows_b0))
     free_b=$(($(rows "$b" 'Sentido Livre') - free_b0))
-    printf '%-5s %-5s %8.3f %8s %6s %7s %7s %6s %6s %6s %6s %5s\n' "$round" "$variant" \
+    # Old connections of the same terminals that the standby still held (it was frozen and
+    # resumed after it lost the address) and closed when they came back: a card pending on
+    # one moves to the new connection, by the receiver's rule for a gate that connects again.
+    replaced=$(($(grep -c 'conectou de novo' "$work/r$b/output.log" || true) - replaced_b0))
+    printf '%-5s %-5s %8.3f %8s %6s %7s %7s %6s %6s %6s %8s %6s %5s\n' "$round" "$variant" \
       "$(awk -v m="$vip_ms" 'BEGIN { print m / 1000 }')" "$silent" "$lost" "$reconn" "$carried" "$rows_a" "$rows_b" \
-      "$free_b" "$cycles" "$flap"
-    echo "$variant $vip_ms $silent $lost $reconn $rows_a $rows_b $free_b $cycles $flap $carried" >>"$work/figures"
+      "$free_b" "$replaced" "$cycles" "$flap"
+    echo "$variant $vip_ms $silent $lost $reconn $rows_a $rows_b $free_b $cycles $flap $carried $replaced" >>"$work/figures"
     ok=1
     [ "$(holder)" = "$b" ] || ok=0
     [ "$flap" = no ] || ok=0
     [ $sim_ok = 1 ] || ok=0
     # Every turnstile result that reached the standby on a new connection found nothing
-    # pending there: a "Sentido Livre" row each.
-    [ "$free_b" = "$carried" ] || ok=0
+    # pending there, a "Sentido Livre" row each, unless an old connection's card moved over.
+    if [ "$replaced" = 0 ]; then [ "$free_b" = "$carried" ] || ok=0; else [ "$free_b" -le "$carried" ] || ok=0; fi
     [ -n "$silent" ] && awk -v s="$silent" 'BEGIN { exit !(s < 5.0) }' || ok=0
     if [ $ok = 0 ]; then
       echo "FAIL round $round ($variant):"; cat "$out"; failed=1
