@@ -5,12 +5,14 @@
 # faketime for running the real receiver across days and cut hours, Qt's own texts in Portuguese,
 # libmicrohttpd for the monitoring endpoint, Prometheus and Chromium to scrape it and open its
 # page, and the package's checkers: man-db and groff-base render the manual pages, appstream
-# validates the software-centre entries, lintian checks the package as Debian would.
+# validates the software-centre entries, lintian checks the package as Debian would; keepalived
+# and curl for the standby pair's check (scripts/standby-pair-check.sh).
 set -euo pipefail
 packages=(build-essential cmake ninja-build qt6-base-dev libgtest-dev libgmock-dev
           libbenchmark-dev clang libclang-rt-14-dev iproute2 xvfb imagemagick
           desktop-file-utils file systemd libsystemd-dev faketime qt6-translations-l10n
-          libmicrohttpd-dev prometheus chromium man-db groff-base appstream lintian)
+          libmicrohttpd-dev prometheus chromium man-db groff-base appstream lintian
+          keepalived curl)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

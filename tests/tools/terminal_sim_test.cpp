@@ -7,9 +7,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -37,6 +39,11 @@ class FakeReceiver {
         bool answerCards = true;
         milliseconds replyDelay{0};
         milliseconds splitGap{0};  // > 0: the hand-in goes out in two pieces this far apart
+        // > 0: the closeAt-th card read of every connection is not answered; the connection
+        // is closed instead (after answering it, with closeAfterHandIn).
+        int closeAt = 0;
+        bool closeAfterHandIn = false;
+        uint16_t port = 0;  // 0: a free one
     };
 
     explicit FakeReceiver(Options options) : options_(options) {
@@ -44,6 +51,10 @@ class FakeReceiver {
         sockaddr_in at{};
         at.sin_family = AF_INET;
         at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        at.sin_port = htons(options.port);
+        // A fake started again on the port of one that is gone, whose connections it closed.
+        int reuse = 1;
+        ::setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
         socklen_t length = sizeof at;
         if (::bind(listen_, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
             ::listen(listen_, 64) != 0 ||
@@ -64,6 +75,8 @@ class FakeReceiver {
     uint16_t Port() const { return port_; }
     std::vector<std::string> Peers() { return Locked(peers_); }
     std::vector<std::string> Received() { return Locked(received_); }
+    // What each connection received, in the order they were accepted.
+    std::vector<std::vector<std::string>> ReceivedBy() { return Locked(receivedBy_); }
     // How each connection ended, in order: 0 for an orderly close, else the errno.
     std::vector<int> Endings() { return Locked(endings_); }
 
@@ -80,6 +93,8 @@ class FakeReceiver {
     struct Conn {
         int fd;
         std::string buffer;
+        std::size_t index = 0;
+        int cards = 0;
     };
 
     template <typename T>
@@ -108,8 +123,9 @@ class FakeReceiver {
         {
             std::lock_guard lock(mutex_);
             peers_.push_back(inet_ntoa(peer.sin_addr));
+            receivedBy_.emplace_back();
         }
-        conns_.push_back({fd, {}});
+        conns_.push_back({fd, {}, conns_.size()});
         Write(fd, "$");
         std::this_thread::sleep_for(options_.clockDelay);
         Write(fd, kClock);
@@ -125,6 +141,7 @@ class FakeReceiver {
             c.fd = -1;
             return;
         }
+        if (c.fd < 0) return;
         c.buffer.append(buffer, static_cast<std::size_t>(got));
         for (auto cr = c.buffer.find('\r'); cr != std::string::npos; cr = c.buffer.find('\r')) {
             std::string message = c.buffer.substr(0, cr + 1);
@@ -132,9 +149,17 @@ class FakeReceiver {
             {
                 std::lock_guard lock(mutex_);
                 received_.push_back(message);
+                receivedBy_[c.index].push_back(message);
             }
             if (message.starts_with("01;21;")) Write(c.fd, kRelease);
-            if (message.starts_with("01;09;") && options_.answerCards) AnswerCard(c.fd);
+            if (!message.starts_with("01;09;")) continue;
+            if (++c.cards == options_.closeAt) {
+                if (options_.closeAfterHandIn) AnswerCard(c.fd);
+                ::close(c.fd);
+                c.fd = -1;
+                return;
+            }
+            if (options_.answerCards) AnswerCard(c.fd);
         }
     }
 
@@ -158,6 +183,7 @@ class FakeReceiver {
     std::vector<Conn> conns_;  // the fake's own thread only
     std::mutex mutex_;
     std::vector<std::string> peers_, received_;
+    std::vector<std::vector<std::string>> receivedBy_;
     std::vector<int> endings_;
 };
 
@@ -416,6 +442,9 @@ TEST(LoadDriver, SilentReceiverFailsTheTerminalAndPercentilesUseNearestRank) {
     EXPECT_EQ(silent.failedTerminals, 1);
     EXPECT_EQ(silent.replies, 0);
     EXPECT_EQ(silent.messagesSent, 1);
+    EXPECT_EQ(silent.lost, 1);
+    ASSERT_EQ(silent.longestSilence.size(), 1u);
+    EXPECT_GE(silent.longestSilence[0], milliseconds(150));
     ASSERT_FALSE(silent.problems.empty());
     EXPECT_NE(silent.problems[0].find("no reply"), std::string::npos) << silent.problems[0];
 
@@ -427,6 +456,122 @@ TEST(LoadDriver, SilentReceiverFailsTheTerminalAndPercentilesUseNearestRank) {
     summary.latencies = {milliseconds(5), milliseconds(1), milliseconds(3)};
     EXPECT_EQ(summary.Percentile(50), milliseconds(3));
     EXPECT_EQ(summary.Percentile(99), milliseconds(5));
+}
+
+TEST(LoadDriver, AConnectionThatDropsIsMadeAgainOnlyWhenAsked) {
+    // The fake closes every connection at its third card read instead of answering it.
+    struct Case {
+        bool reconnect;
+        int failed;
+        long cycles, lost, reconnections;
+        std::size_t connections;
+    } cases[] = {
+        // Each terminal: two answered, the third lost, and there it stops.
+        {false, 2, 4, 2, 0, 2},
+        // Seven card reads each, over three connections: 2 + 2 + 1 answered, 2 lost.
+        {true, 0, 10, 4, 4, 6},
+    };
+    for (const auto& c : cases) {
+        FakeReceiver::Options options{milliseconds(0)};
+        options.closeAt = 3;
+        FakeReceiver receiver(options);
+        LoadConfig config;
+        config.port = receiver.Port();
+        config.terminals = 2;
+        config.source = "127.0.0.41";
+        config.cycles = 7;
+        config.reconnect = c.reconnect;
+        config.reconnectDelay = milliseconds(10);
+        LoadSummary summary = RunLoad(config);
+        SCOPED_TRACE(c.reconnect ? "reconnecting" : "not reconnecting");
+        EXPECT_EQ(summary.failedTerminals, c.failed) << summary.Format();
+        EXPECT_EQ(summary.cycles, c.cycles);
+        EXPECT_EQ(summary.lost, c.lost);
+        EXPECT_EQ(summary.reconnections, c.reconnections);
+        EXPECT_EQ(summary.unexpected, 0);
+        ASSERT_TRUE(receiver.WaitUntil([&] { return receiver.Peers().size() == c.connections; }))
+            << receiver.Peers().size();
+        // A terminal comes back from its own address, which is how the receiver knows it.
+        auto peers = receiver.Peers();
+        EXPECT_EQ(std::count(peers.begin(), peers.end(), "127.0.0.41"),
+                  static_cast<long>(c.connections / 2));
+        // A lost reply counts in the terminal's time without an answer: to the end when
+        // nothing came after it.
+        ASSERT_EQ(summary.longestSilence.size(), 2u);
+        EXPECT_GT(summary.LongestSilence(), milliseconds(0));
+    }
+}
+
+TEST(LoadDriver, ATurnstileResultDueWhenTheConnectionDropsGoesOutOnTheNextOne) {
+    // The first card read of every connection is answered, then the connection is closed,
+    // while the visitor is still walking through.
+    FakeReceiver::Options options{milliseconds(0)};
+    options.closeAt = 1;
+    options.closeAfterHandIn = true;
+    FakeReceiver receiver(options);
+    LoadConfig config;
+    config.port = receiver.Port();
+    config.source = "127.0.0.45";
+    config.cycles = 3;
+    config.turnDelay = milliseconds(100);
+    config.reconnect = true;
+    config.reconnectDelay = milliseconds(10);
+    LoadSummary summary = RunLoad(config);
+    EXPECT_EQ(summary.failedTerminals, 0) << summary.Format();
+    EXPECT_EQ(summary.cycles, 3);
+    EXPECT_EQ(summary.handIns, 3);
+    EXPECT_EQ(summary.lost, 0);
+    EXPECT_EQ(summary.reconnections, 3);
+    EXPECT_EQ(summary.resultsCarried, 3);
+    ASSERT_TRUE(receiver.WaitUntil([&] {
+        auto by = receiver.ReceivedBy();
+        return by.size() == 4 && !by[3].empty();
+    }));
+    auto by = receiver.ReceivedBy();
+    EXPECT_EQ(by[0].size(), 1u);
+    for (std::size_t k = 1; k < by.size(); ++k) {
+        ASSERT_FALSE(by[k].empty()) << k;
+        EXPECT_EQ(by[k][0], "01;10;G;;\r") << "connection " << k;
+    }
+}
+
+TEST(LoadDriver, ReconnectionBacksOffWhileTheReceiverIsGone) {
+    auto receiver = std::make_unique<FakeReceiver>(FakeReceiver::Options{milliseconds(0)});
+    const uint16_t port = receiver->Port();
+    LoadConfig config;
+    config.port = port;
+    config.source = "127.0.0.47";
+    config.duration = milliseconds(1800);
+    config.interval = milliseconds(20);
+    config.reconnect = true;
+    config.reconnectDelay = milliseconds(20);
+    config.reconnectMaxDelay = milliseconds(160);
+    LoadSummary summary;
+    std::thread load([&] { summary = RunLoad(config); });
+
+    std::this_thread::sleep_for(milliseconds(300));
+    receiver.reset();  // killed: its connections closed, its port refusing
+    const auto gone = SteadyClock::now();
+    std::this_thread::sleep_for(milliseconds(700));
+    FakeReceiver::Options again{milliseconds(0)};
+    again.port = port;
+    receiver = std::make_unique<FakeReceiver>(again);
+    const auto back = SteadyClock::now();
+    load.join();
+
+    EXPECT_EQ(summary.failedTerminals, 0) << summary.Format();
+    EXPECT_EQ(summary.reconnections, 1);
+    EXPECT_LE(summary.lost, 1);
+    // Tries 20, 40, 80, 160, 160 ... ms apart: a handful in 0.7 s, not one every 20 ms.
+    EXPECT_GE(summary.failedReconnects, 3) << summary.Format();
+    EXPECT_LE(summary.failedReconnects, 9) << summary.Format();
+    // Answered again within one back-off step of the receiver's return.
+    EXPECT_GE(summary.LongestSilence(), back - gone);
+    EXPECT_LT(summary.LongestSilence(), back - gone + milliseconds(500)) << summary.Format();
+    auto received = receiver->Received();
+    EXPECT_GT(std::count_if(received.begin(), received.end(),
+                            [](const std::string& m) { return m.starts_with("01;09;"); }),
+              5);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <random>
+#include <utility>
 
 namespace termsim {
 
@@ -14,16 +15,42 @@ namespace {
 
 constexpr std::size_t kMaxProblems = 10;
 
-enum class State { Idle, AwaitCard, AwaitResult, Resting, Done, Failed };
+enum class State {
+    Idle,
+    AwaitCard,
+    AwaitResult,
+    Turning,  // a hand-in came; its turnstile result goes out at turnAt
+    Resting,
+    Reconnecting,  // the connection was lost; the next try is at retryAt
+    Connecting,    // a try under way
+    Greeting,      // connected again, awaiting the wake and clock message (awaitGreeting)
+    Done,
+    Failed
+};
+
+bool Waiting(State s) { return s == State::AwaitCard || s == State::AwaitResult; }
+
+bool Active(State s) { return s != State::Idle && s != State::Done && s != State::Failed; }
+
+bool Disconnected(State s) { return s == State::Reconnecting || s == State::Connecting; }
 
 struct Slot {
     SimTerminal terminal;
     std::string number;  // the terminal number its messages carry
+    std::string from;    // its source address, for reconnecting
     State state = State::Idle;
+    State resume = State::Idle;  // what a reconnected terminal goes back to
     SteadyClock::time_point sentAt{};
     SteadyClock::time_point cycleStart{};
     SteadyClock::time_point nextCycle{};  // when a resting terminal reads its next card
-    long cycles = 0;
+    SteadyClock::time_point turnAt{};     // when a turning terminal reports its result
+    SteadyClock::time_point retryAt{}, tryStart{}, lostAt{}, greetBy{};
+    SteadyClock::duration backoff{};
+    SteadyClock::time_point lastAnswer{};
+    SteadyClock::duration longestSilence{};
+    bool owed = false;     // a reply was lost or is due since the last answer
+    bool carried = false;  // its turnstile result is due on a connection made since the hand-in
+    long cycles = 0, lost = 0;
     bool wake = false, clock = false;
 };
 
@@ -46,6 +73,8 @@ class Driver {
         end_ = start_ + config_.duration;
         // Paced terminals start spread over one interval, as exits do, rather than in step.
         for (std::size_t i = 0; i < slots_.size(); ++i) {
+            slots_[i].lastAnswer = start_;
+            slots_[i].backoff = config_.reconnectDelay;
             if (RandomMoments()) {
                 slots_[i].state = State::Resting;
                 slots_[i].nextCycle = start_ + RandomGap();
@@ -58,11 +87,10 @@ class Driver {
                 SendCard(slots_[i]);
             }
         }
-        while (std::any_of(slots_.begin(), slots_.end(), [](const Slot& s) {
-            return s.state == State::AwaitCard || s.state == State::AwaitResult ||
-                   s.state == State::Resting;
-        }))
+        while (std::any_of(slots_.begin(), slots_.end(),
+                           [](const Slot& s) { return Active(s.state); }))
             Turn();
+        const auto finish = SteadyClock::now();
 
         summary_.elapsed = lastReply_ - start_;
         summary_.terminals = config_.terminals;
@@ -74,6 +102,9 @@ class Driver {
                 for (auto at = slot.nextCycle; at < end_; at += RandomGap()) ++summary_.offered;
             }
             if (slot.state == State::Failed) ++summary_.failedTerminals;
+            if (slot.owed || slot.state == State::Failed)
+                slot.longestSilence = std::max(slot.longestSilence, finish - slot.lastAnswer);
+            summary_.longestSilence.push_back(slot.longestSilence);
             slot.terminal.Close();
         }
         return std::move(summary_);
@@ -85,13 +116,13 @@ class Driver {
         for (int i = 0; i < config_.terminals; ++i) {
             std::string from = config_.source;
             if (!from.empty() && !config_.sameSource)
-                from = NthLoopbackAddress(config_.source, static_cast<unsigned>(i));
+                from = NthTerminalAddress(config_.source, static_cast<unsigned>(i));
             const std::string& number =
                 config_.terminalNumbers.empty()
                     ? config_.terminalNumber
                     : config_.terminalNumbers[static_cast<std::size_t>(i) %
                                               config_.terminalNumbers.size()];
-            Slot slot{SimTerminal(number), number};
+            Slot slot{SimTerminal(number), number, from};
             slot.terminal.Connect(config_.host, config_.port, from, config_.connectTimeout);
             slots_.push_back(std::move(slot));
         }
@@ -122,42 +153,121 @@ class Driver {
     }
 
     // Reads every terminal that has data, before anything is sent, so time stamps are
-    // taken as close to arrival as one thread allows.
+    // taken as close to arrival as one thread allows; completes connections under way.
     void PollOnce(std::chrono::milliseconds timeout) {
         fds_.clear();
         index_.clear();
         for (std::size_t i = 0; i < slots_.size(); ++i) {
-            if (slots_[i].state == State::Failed || !slots_[i].terminal.Connected() ||
-                slots_[i].terminal.PeerClosed())
+            const Slot& slot = slots_[i];
+            if (slot.state == State::Connecting && slot.terminal.Connecting()) {
+                fds_.push_back(pollfd{slot.terminal.Fd(), POLLOUT, 0});
+                index_.push_back(i);
                 continue;
-            fds_.push_back(pollfd{slots_[i].terminal.Fd(), POLLIN, 0});
+            }
+            if (slot.state == State::Failed || !slot.terminal.Connected() ||
+                slot.terminal.PeerClosed())
+                continue;
+            fds_.push_back(pollfd{slot.terminal.Fd(), POLLIN, 0});
             index_.push_back(i);
         }
         int ready = ::poll(fds_.data(), fds_.size(), static_cast<int>(timeout.count()));
         if (ready < 0 && errno != EINTR) throw SimError("poll failed");
-        for (std::size_t k = 0; ready > 0 && k < fds_.size(); ++k)
-            if (fds_[k].revents != 0) slots_[index_[k]].terminal.ReadAvailable();
+        for (std::size_t k = 0; ready > 0 && k < fds_.size(); ++k) {
+            if (fds_[k].revents == 0) continue;
+            Slot& slot = slots_[index_[k]];
+            if (slot.state == State::Connecting) {
+                try {
+                    slot.terminal.FinishConnect();
+                    Reconnected(slot);
+                } catch (const SimError&) {
+                    TryFailed(slot, SteadyClock::now());
+                }
+            } else {
+                slot.terminal.ReadAvailable();
+            }
+        }
+    }
+
+    static std::chrono::milliseconds Until(SteadyClock::time_point at,
+                                           SteadyClock::time_point now) {
+        return std::chrono::ceil<std::chrono::milliseconds>(at - now);
     }
 
     void Turn() {
         auto now = SteadyClock::now();
         auto wait = config_.replyTimeout;
         for (const auto& slot : slots_) {
-            if (slot.state == State::AwaitCard || slot.state == State::AwaitResult)
-                wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(
-                                          slot.sentAt + config_.replyTimeout - now));
-            if (slot.state == State::Resting)
-                wait = std::min(wait,
-                                std::chrono::ceil<std::chrono::milliseconds>(slot.nextCycle - now));
+            switch (slot.state) {
+                case State::AwaitCard:
+                case State::AwaitResult:
+                    wait = std::min(wait, Until(slot.sentAt + config_.replyTimeout, now));
+                    break;
+                case State::Resting:
+                    wait = std::min(wait, Until(slot.nextCycle, now));
+                    break;
+                case State::Turning:
+                    wait = std::min(wait, Until(slot.turnAt, now));
+                    break;
+                case State::Greeting:
+                    wait = std::min(wait, Until(slot.greetBy, now));
+                    break;
+                case State::Reconnecting:
+                    wait = std::min(wait, Until(slot.retryAt, now));
+                    break;
+                case State::Connecting:
+                    wait = std::min(wait, Until(slot.tryStart + config_.connectTimeout, now));
+                    break;
+                default:
+                    break;
+            }
         }
         PollOnce(std::max(wait, std::chrono::milliseconds(0)));
 
         now = SteadyClock::now();
         for (auto& slot : slots_) {
-            while (auto frame = slot.terminal.PopMessage()) Handle(slot, *frame);
+            if (slot.state == State::Reconnecting) {
+                if (now >= slot.retryAt) Try(slot, now);
+                continue;
+            }
+            if (slot.state == State::Connecting) {
+                if (now - slot.tryStart > config_.connectTimeout) {
+                    slot.terminal.Abort();
+                    TryFailed(slot, now);
+                }
+                continue;
+            }
+            while (Active(slot.state) && !Disconnected(slot.state)) {
+                auto frame = slot.terminal.PopMessage();
+                if (!frame) break;
+                Handle(slot, *frame);
+            }
+            if (slot.state == State::Greeting) {
+                if (slot.wake && slot.clock)
+                    slot.state = slot.resume;
+                else if (now >= slot.greetBy || slot.terminal.PeerClosed() ||
+                         (!slot.wake && now - slot.tryStart > config_.replyTimeout))
+                    Lost(slot, now);
+                if (slot.state == State::Greeting || Disconnected(slot.state)) continue;
+            }
+            // A close seen in this pass comes before anything due now: a turnstile result
+            // written into a connection the receiver has left would reach nobody.
+            if (config_.reconnect && Active(slot.state) && slot.terminal.PeerClosed()) {
+                Lost(slot, now);
+                continue;
+            }
             if (slot.state == State::Resting && now >= slot.nextCycle) SendCard(slot);
-            bool waiting = slot.state == State::AwaitCard || slot.state == State::AwaitResult;
-            if (!waiting) continue;
+            if (slot.state == State::Turning && now >= slot.turnAt) SendResult(slot);
+            if (!Active(slot.state) || Disconnected(slot.state)) continue;
+            if (config_.reconnect) {
+                if (Waiting(slot.state) && now - slot.sentAt > config_.replyTimeout)
+                    Lost(slot, now);
+                continue;
+            }
+            if (!Waiting(slot.state)) continue;
+            if (slot.terminal.PeerClosed() || now - slot.sentAt > config_.replyTimeout) {
+                ++summary_.lost;
+                slot.owed = true;
+            }
             if (slot.terminal.PeerClosed()) {
                 Fail(slot, "the receiver closed the connection while a reply was due");
             } else if (now - slot.sentAt > config_.replyTimeout) {
@@ -165,6 +275,79 @@ class Driver {
                      "no reply within " + std::to_string(config_.replyTimeout.count()) + " ms");
             }
         }
+    }
+
+    bool Over(const Slot& slot, SteadyClock::time_point now) const {
+        return config_.duration.count() > 0 ? now - start_ >= config_.duration
+                                            : slot.cycles + slot.lost >= config_.cycles;
+    }
+
+    // The connection is gone (or no longer trusted): drop it and try again after the
+    // back-off. What was due on it decides what the terminal does once it is back.
+    void Lost(Slot& slot, SteadyClock::time_point now) {
+        if (Waiting(slot.state)) {
+            ++slot.lost;
+            ++summary_.lost;
+            slot.owed = true;
+            // The card read is over; the next one comes at its usual moment.
+            slot.resume = State::Resting;
+            if (!RandomMoments())
+                slot.nextCycle =
+                    config_.interval.count() > 0 ? slot.cycleStart + config_.interval : now;
+        } else if (slot.state != State::Greeting) {
+            slot.resume = slot.state;
+        }
+        slot.terminal.Abort();
+        if (slot.resume == State::Resting && Over(slot, now)) {
+            slot.state = State::Done;
+            return;
+        }
+        slot.lostAt = now;
+        slot.state = State::Reconnecting;
+        slot.retryAt = now + slot.backoff;
+    }
+
+    void Try(Slot& slot, SteadyClock::time_point now) {
+        slot.tryStart = now;
+        try {
+            slot.state = State::Connecting;
+            if (slot.terminal.BeginConnect(config_.host, config_.port, slot.from))
+                Reconnected(slot);
+        } catch (const SimError&) {
+            TryFailed(slot, now);
+        }
+    }
+
+    void TryFailed(Slot& slot, SteadyClock::time_point now) {
+        ++summary_.failedReconnects;
+        slot.backoff = std::min<SteadyClock::duration>(slot.backoff * 2, config_.reconnectMaxDelay);
+        if (config_.duration.count() > 0 ? now >= end_
+                                         : now - slot.lostAt >= config_.connectTimeout) {
+            if (config_.duration.count() > 0)
+                slot.state = State::Done;
+            else
+                Fail(slot, "no connection again within " +
+                               std::to_string(config_.connectTimeout.count()) + " ms");
+            return;
+        }
+        slot.state = State::Reconnecting;
+        slot.retryAt = now + slot.backoff;
+    }
+
+    void Reconnected(Slot& slot) {
+        ++summary_.reconnections;
+        slot.state = slot.resume;
+        if (slot.resume == State::Turning) slot.carried = true;
+        if (!config_.awaitGreeting) return;
+        // The receiver holds a registered terminal's messages until its clock message, a
+        // second after the wake: a card read sent before would wait that long for its reply.
+        // The wake comes at once: without it within replyTimeout nobody serves the connection
+        // (a frozen receiver's system still accepts it).
+        slot.wake = slot.clock = false;
+        slot.state = State::Greeting;
+        slot.greetBy = SteadyClock::now() + (config_.greetingTimeout.count() > 0
+                                                 ? config_.greetingTimeout
+                                                 : std::chrono::milliseconds(3500));
     }
 
     bool Greeting(Slot& slot, const Inbound& frame) {
@@ -192,21 +375,36 @@ class Driver {
         ++summary_.replies;
         ++(reply.kind == ReplyKind::HandIn ? summary_.handIns : summary_.refusals);
         lastReply_ = std::max(lastReply_, frame.at);
+        slot.longestSilence = std::max(slot.longestSilence, frame.at - slot.lastAnswer);
+        slot.lastAnswer = frame.at;
+        slot.owed = false;
+        slot.backoff = config_.reconnectDelay;
 
         // A refused card never reaches the turnstile: a terminal reports a result only for a
         // card it took in. Unregistered traffic (--result-reply) sends its results anyway, to
         // time their refusals.
         if (answersCard && (reply.kind == ReplyKind::HandIn || config_.resultGetsReply)) {
-            if (!Send(slot, BuildTurnstileResult(slot.number, config_.outcome))) return;
-            if (config_.resultGetsReply) {
-                slot.state = State::AwaitResult;
-                return;
-            }
+            slot.state = State::Turning;
+            slot.turnAt = frame.at + config_.turnDelay;
+            if (config_.turnDelay.count() <= 0) SendResult(slot);
+            return;
         }
+        EndCycle(slot);
+    }
+
+    void SendResult(Slot& slot) {
+        if (!Send(slot, BuildTurnstileResult(slot.number, config_.outcome))) return;
+        if (std::exchange(slot.carried, false)) ++summary_.resultsCarried;
+        if (config_.resultGetsReply)
+            slot.state = State::AwaitResult;
+        else
+            EndCycle(slot);
+    }
+
+    void EndCycle(Slot& slot) {
         ++slot.cycles;
         if (config_.cyclesSoFar) config_.cyclesSoFar->fetch_add(1, std::memory_order_relaxed);
-        bool more = config_.duration.count() > 0 ? SteadyClock::now() - start_ < config_.duration
-                                                 : slot.cycles < config_.cycles;
+        bool more = !Over(slot, SteadyClock::now());
         if (RandomMoments()) {
             // The next moment was drawn when this cycle began; it may have passed already.
             slot.state = more && slot.nextCycle < end_ ? State::Resting : State::Done;
@@ -222,9 +420,12 @@ class Driver {
 
     void SendCard(Slot& slot) {
         const std::string& card = config_.cards.empty() ? config_.card : RandomCard();
+        // Resting until the read is out: a send that fails leaves the card to be read again.
+        slot.state = State::Resting;
         if (Send(slot, BuildCardRead(slot.number, card, CardTime::Now()))) {
             slot.state = State::AwaitCard;
             slot.cycleStart = slot.sentAt;
+            slot.owed = true;
             ++summary_.offered;
             if (RandomMoments()) slot.nextCycle += RandomGap();
         }
@@ -250,14 +451,18 @@ class Driver {
             ++summary_.messagesSent;
             return true;
         } catch (const SimError& e) {
-            Fail(slot, e.what());
+            if (config_.reconnect)
+                Lost(slot, SteadyClock::now());
+            else
+                Fail(slot, e.what());
             return false;
         }
     }
 
     void Fail(Slot& slot, const std::string& why) {
         slot.state = State::Failed;
-        AddProblem(slot.terminal.LocalAddress() + ": " + why);
+        AddProblem((slot.terminal.Connected() ? slot.terminal.LocalAddress() : slot.from) + ": " +
+                   why);
     }
 
     void Note(Slot& slot, const Inbound& frame, const Reply& reply) {
@@ -318,17 +523,33 @@ std::chrono::nanoseconds LoadSummary::Max() const {
     return *std::max_element(latencies.begin(), latencies.end());
 }
 
+std::chrono::nanoseconds LoadSummary::LongestSilence() const {
+    if (longestSilence.empty()) return {};
+    return *std::max_element(longestSilence.begin(), longestSilence.end());
+}
+
 std::string LoadSummary::Format() const {
-    char text[512];
+    char text[768];
     std::snprintf(text, sizeof text,
                   "terminals %d (%d failed), cycles %ld, messages sent %ld, replies %ld "
                   "(hand-in %ld, refusal %ld), greetings %ld, unexpected %ld\n"
                   "elapsed %.3f s, %.1f replies/s, %.1f messages/s\n"
-                  "latency p50 %.3f ms, p99 %.3f ms, max %.3f ms\n",
+                  "latency p50 %.3f ms, p99 %.3f ms, max %.3f ms\n"
+                  "replies lost %ld, reconnections %ld (failed tries %ld), turnstile results "
+                  "on a new connection %ld, longest without an answer %.3f s\n",
                   terminals, failedTerminals, cycles, messagesSent, replies, handIns, refusals,
                   greetings, unexpected, Seconds(elapsed), RepliesPerSecond(), MessagesPerSecond(),
-                  Millis(Percentile(50)), Millis(Percentile(99)), Millis(Max()));
+                  Millis(Percentile(50)), Millis(Percentile(99)), Millis(Max()), lost,
+                  reconnections, failedReconnects, resultsCarried, Seconds(LongestSilence()));
     std::string out = text;
+    if (reconnections > 0 || lost > 0) {
+        out += "without an answer, per terminal (s):";
+        for (auto silence : longestSilence) {
+            std::snprintf(text, sizeof text, " %.3f", Seconds(silence));
+            out += text;
+        }
+        out += "\n";
+    }
     for (const auto& problem : problems) out += "problem: " + problem + "\n";
     return out;
 }

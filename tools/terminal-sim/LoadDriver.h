@@ -53,6 +53,21 @@ struct LoadConfig {
     bool resultGetsReply = false;
     std::chrono::milliseconds replyTimeout{5000};
     std::chrono::milliseconds connectTimeout{5000};
+    // The time from a hand-in to its turnstile result (the visitor walking through); 0: at
+    // once.
+    std::chrono::milliseconds turnDelay{0};
+    // Make a connection again when it drops (closed, reset, a send that fails, a reply later
+    // than replyTimeout), as the gates' modules do: the first try reconnectDelay after the
+    // loss, each failed try doubling the wait up to reconnectMaxDelay, an answer starting
+    // the back-off over. A reply due on the lost connection is lost; a turnstile result due
+    // goes out on the new one. Tries never wait longer than connectTimeout. With a duration
+    // a terminal keeps trying to its end; with cycles, a lost reply uses up its cycle and a
+    // terminal without a connection for connectTimeout fails. With awaitGreeting, a terminal
+    // connected again awaits its greeting (greetingTimeout, else 3.5 s; the wake within
+    // replyTimeout) before it goes on.
+    bool reconnect = false;
+    std::chrono::milliseconds reconnectDelay{100};
+    std::chrono::milliseconds reconnectMaxDelay{1000};
     // Called once every terminal is connected (and greeted), just before the first card read,
     // so a benchmark can read the server's counters over the cycles alone.
     std::function<void()> onCyclesStart;
@@ -72,9 +87,17 @@ struct LoadSummary {
     long greetings = 0;                 // wakes and clock messages
     long unexpected = 0;                // frames that answer nothing, malformed ones included
     std::vector<std::string> problems;  // first few malformed frames and failures
+    long lost = 0;                      // replies due when their connection was lost (or timed out)
+    long reconnections = 0;             // connections made again after a loss
+    long failedReconnects = 0;          // tries that were refused, failed or timed out
+    long resultsCarried = 0;  // turnstile results sent on a connection made since the hand-in
     std::vector<std::chrono::nanoseconds> latencies;  // in order of arrival
-    std::chrono::nanoseconds elapsed{0};              // first request sent .. last reply received
-    std::chrono::nanoseconds scheduled{0};            // the duration of random moments, else 0
+    // Per terminal, the longest time without an answer: between two answers, from the first
+    // request to the first answer, or from the last answer to the end when a reply was lost
+    // or due since (a terminal that never got an answer again).
+    std::vector<std::chrono::nanoseconds> longestSilence;
+    std::chrono::nanoseconds elapsed{0};    // first request sent .. last reply received
+    std::chrono::nanoseconds scheduled{0};  // the duration of random moments, else 0
 
     double RepliesPerSecond() const;
     // Card reads due per second of the duration (random moments), else of the elapsed time.
@@ -84,6 +107,9 @@ struct LoadSummary {
     // Nearest rank: the smallest latency with at least p percent of them at or below it.
     std::chrono::nanoseconds Percentile(double p) const;
     std::chrono::nanoseconds Max() const;
+    // The longest silence of any terminal: after a failover, the time until every terminal
+    // was answered again (plus at most one interval before the loss).
+    std::chrono::nanoseconds LongestSilence() const;
     std::string Format() const;
 };
 

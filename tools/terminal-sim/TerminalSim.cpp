@@ -104,6 +104,8 @@ SimTerminal::SimTerminal(SimTerminal&& other) noexcept
       splitter_(std::move(other.splitter_)),
       inbox_(std::move(other.inbox_)),
       peerClosed_(other.peerClosed_),
+      connecting_(std::exchange(other.connecting_, false)),
+      where_(std::move(other.where_)),
       lastSend_(other.lastSend_) {}
 
 SimTerminal& SimTerminal::operator=(SimTerminal&& other) noexcept {
@@ -114,6 +116,8 @@ SimTerminal& SimTerminal::operator=(SimTerminal&& other) noexcept {
         splitter_ = std::move(other.splitter_);
         inbox_ = std::move(other.inbox_);
         peerClosed_ = other.peerClosed_;
+        connecting_ = std::exchange(other.connecting_, false);
+        where_ = std::move(other.where_);
         lastSend_ = other.lastSend_;
     }
     return *this;
@@ -121,6 +125,22 @@ SimTerminal& SimTerminal::operator=(SimTerminal&& other) noexcept {
 
 void SimTerminal::Connect(const std::string& host, uint16_t port, const std::string& source,
                           std::chrono::milliseconds timeout) {
+    if (BeginConnect(host, port, source)) return;
+    pollfd p{fd_, POLLOUT, 0};
+    int ready;
+    auto deadline = SteadyClock::now() + timeout;
+    do {
+        ready = ::poll(&p, 1, RemainingMs(deadline));
+    } while (ready < 0 && errno == EINTR);
+    if (ready == 0) {
+        ::close(std::exchange(fd_, -1));
+        connecting_ = false;
+        throw SimError(SysError("connect to " + where_, ETIMEDOUT));
+    }
+    FinishConnect();
+}
+
+bool SimTerminal::BeginConnect(const std::string& host, uint16_t port, const std::string& source) {
     if (fd_ >= 0) throw SimError("terminal is already connected");
     sockaddr_in to{};
     to.sin_family = AF_INET;
@@ -151,24 +171,38 @@ void SimTerminal::Connect(const std::string& host, uint16_t port, const std::str
     int on = 1;
     if (::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0) fail("TCP_NODELAY", errno);
 
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
-        if (errno != EINPROGRESS) fail("connect to " + where, errno);
-        pollfd p{fd, POLLOUT, 0};
-        int ready;
-        auto deadline = SteadyClock::now() + timeout;
-        do {
-            ready = ::poll(&p, 1, RemainingMs(deadline));
-        } while (ready < 0 && errno == EINTR);
-        if (ready == 0) fail("connect to " + where, ETIMEDOUT);
-        int error = 0;
-        socklen_t length = sizeof error;
-        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
-        if (error != 0) fail("connect to " + where, error);
-    }
+    bool now = ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
+    if (!now && errno != EINPROGRESS) fail("connect to " + where, errno);
     fd_ = fd;
+    connecting_ = !now;
+    where_ = where;
     peerClosed_ = false;
     splitter_ = FrameSplitter();
     inbox_.clear();
+    return now;
+}
+
+void SimTerminal::FinishConnect() {
+    if (!connecting_) return;
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+    connecting_ = false;
+    if (error != 0) {
+        ::close(std::exchange(fd_, -1));
+        throw SimError(SysError("connect to " + where_, error));
+    }
+}
+
+std::string NthTerminalAddress(const std::string& first, unsigned steps) {
+    in_addr address{};
+    if (first == "localhost" || inet_pton(AF_INET, first.c_str(), &address) != 1 ||
+        IsUsableLoopback(ntohl(address.s_addr)) || !InPrivateNetwork())
+        return NthLoopbackAddress(first, steps);
+    uint64_t host = ntohl(address.s_addr) + uint64_t{steps};
+    if (host > 0xFFFFFFFF) throw SimError("counting up from " + first + " leaves IPv4");
+    address.s_addr = htonl(static_cast<uint32_t>(host));
+    return AddressText(address);
 }
 
 std::string SimTerminal::LocalAddress() const {
@@ -260,6 +294,7 @@ std::optional<Inbound> SimTerminal::WaitMessage(std::chrono::milliseconds timeou
 
 void SimTerminal::Close() {
     if (fd_ < 0) return;
+    if (std::exchange(connecting_, false)) return Abort();
     // Closing with unread bytes in the kernel makes Linux send a reset instead of a FIN;
     // take them first so an orderly close really is one.
     ReadAvailable();
@@ -273,6 +308,7 @@ void SimTerminal::Abort() {
     ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &off, sizeof off);
     ::close(fd_);
     fd_ = -1;
+    connecting_ = false;
 }
 
 }  // namespace termsim

@@ -37,6 +37,9 @@ std::string NthLoopbackAddress(const std::string& first, unsigned steps);
 // the calling thread is in a network namespace that is not the machine's own (a test's, with
 // veth links between namespaces), where nothing real can be reached.
 in_addr TerminalAddress(const std::string& text);
+// NthLoopbackAddress for loopback; in a test's own network, any address counted up the same
+// way (terminals on a veth link with one address each).
+std::string NthTerminalAddress(const std::string& first, unsigned steps);
 // Whether the calling thread's network namespace is known not to be the machine's.
 bool InPrivateNetwork();
 
@@ -60,7 +63,14 @@ class SimTerminal {
     // TCP_NODELAY. Throws SimError when an address is not loopback or the connection fails.
     void Connect(const std::string& host, uint16_t port, const std::string& source = {},
                  std::chrono::milliseconds timeout = 5s);
-    bool Connected() const { return fd_ >= 0; }
+    // The same without waiting, for a driver that polls many terminals: true when connected
+    // at once, else the connection is under way (Connecting(), POLLOUT on Fd()) until
+    // FinishConnect() says how it went. Throws SimError as Connect does for what fails at once.
+    bool BeginConnect(const std::string& host, uint16_t port, const std::string& source = {});
+    bool Connecting() const { return connecting_; }
+    // After POLLOUT: throws SimError (and closes) when the connection was refused or failed.
+    void FinishConnect();
+    bool Connected() const { return fd_ >= 0 && !connecting_; }
     int Fd() const { return fd_; }
     std::string LocalAddress() const;  // the address the receiver sees as its peer
     const std::string& TerminalNumber() const { return terminal_; }
@@ -99,6 +109,8 @@ class SimTerminal {
     FrameSplitter splitter_;
     std::deque<Inbound> inbox_;
     bool peerClosed_ = false;
+    bool connecting_ = false;
+    std::string where_;  // "host:port from source", for errors of a connection under way
     SteadyClock::time_point lastSend_{};
 };
 

@@ -1,10 +1,15 @@
 // terminal-sim: plays one or more turnstile terminals against a running receiver on this
 // machine, from a script or as a load generator.
+#include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <deque>
 #include <fstream>
@@ -29,7 +34,8 @@ const char kHelp[] = R"(Usage: terminal-sim --port PORT [options] [--script FILE
        terminal-sim --load --port PORT [options] (--duration SECONDS | --cycles N)
 
 Plays turnstile terminals against a receiver on this machine. Only loopback
-addresses (127.0.0.0/8) are accepted, for the receiver and for the sources.
+addresses (127.0.0.0/8) are accepted, for the receiver and for the sources
+(any address inside a network namespace of a test's own, not the machine's).
 
 Connection:
   --host ADDR             receiver address (default 127.0.0.1)
@@ -41,6 +47,9 @@ Connection:
   --same-source           all terminals connect from --source itself
   --terminal-number T     first field of every message (default 01)
   --connect-timeout MS    (default 5000)
+  --netns NAME            join the network namespace NAME (ip netns add NAME,
+                          as root) first: there, being a network of a test's
+                          own, any address may be used
 
 Script (run on every terminal, step by step):
   --script FILE           steps from FILE, one per line ("-" reads stdin;
@@ -75,6 +84,16 @@ Load (one thread, poll() over all terminals):
   --result-reply          the terminal number is not registered, so turnstile
                           results are answered with a refusal: await those too
   --reply-timeout MS      a terminal stops when a reply takes longer (5000)
+  --terminal-numbers LIST terminal i sends as the i-th of these (01,02,...),
+                          instead of --terminal-number
+  --turn-delay MS         from a hand-in to its turnstile result (default 0)
+  --reconnect             connect again when a connection drops or a reply is
+                          later than --reply-timeout, as the modules do; the
+                          reply due is lost, a turnstile result due goes out on
+                          the new connection
+  --reconnect-delay MS    first try this long after the loss (default 100);
+                          each failed try doubles the wait
+  --reconnect-max MS      up to this (default 1000)
 
 Everything sent and received is printed with its time (hh:mm:ss.mmm), the bytes
 made visible (CR as <CR>), and for replies what they say and how long after the
@@ -107,6 +126,12 @@ struct Options {
     bool resultReply = false;
     std::chrono::milliseconds replyTimeout{5000};
     std::chrono::milliseconds interval{0};
+    std::vector<std::string> terminalNumbers;
+    std::string netns;
+    std::chrono::milliseconds turnDelay{0};
+    bool reconnect = false;
+    std::chrono::milliseconds reconnectDelay{100};
+    std::chrono::milliseconds reconnectMax{1000};
 };
 
 long Number(const std::string& option, const std::string& text, long low, long high) {
@@ -179,6 +204,24 @@ Options ParseOptions(int argc, char** argv) {
             o.replyTimeout = ms();
         } else if (arg == "--interval") {
             o.interval = ms();
+        } else if (arg == "--terminal-numbers") {
+            std::stringstream list(value());
+            for (std::string number; std::getline(list, number, ',');)
+                if (!number.empty()) o.terminalNumbers.push_back(number);
+            if (o.terminalNumbers.empty()) throw UsageError("--terminal-numbers needs a list");
+        } else if (arg == "--netns") {
+            o.netns = value();
+            if (o.netns.empty() || o.netns.find('/') != std::string::npos || o.netns == "." ||
+                o.netns == "..")
+                throw UsageError("--netns takes the name of a namespace in /run/netns");
+        } else if (arg == "--turn-delay") {
+            o.turnDelay = ms();
+        } else if (arg == "--reconnect") {
+            o.reconnect = true;
+        } else if (arg == "--reconnect-delay") {
+            o.reconnectDelay = ms();
+        } else if (arg == "--reconnect-max") {
+            o.reconnectMax = ms();
         } else {
             throw UsageError("unknown option " + arg + " (see --help)");
         }
@@ -212,7 +255,7 @@ class ScriptRunner {
     int Run() {
         for (int i = 0; i < o_.terminals; ++i) {
             std::string from = o_.source;
-            if (!from.empty() && !o_.sameSource) from = NthLoopbackAddress(o_.source, i);
+            if (!from.empty() && !o_.sameSource) from = NthTerminalAddress(o_.source, i);
             SimTerminal terminal(o_.terminalNumber);
             terminal.Connect(o_.host, static_cast<uint16_t>(o_.port), from, o_.connectTimeout);
             std::string label = terminal.LocalAddress();
@@ -388,6 +431,18 @@ class ScriptRunner {
     std::vector<bool> closedShown_, sent_;
 };
 
+void JoinNetwork(const std::string& name) {
+    const std::string path = "/run/netns/" + name;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::setns(fd, CLONE_NEWNET) != 0) {
+        int error = errno;
+        if (fd >= 0) ::close(fd);
+        throw std::runtime_error("cannot join network namespace " + path + ": " +
+                                 std::strerror(error));
+    }
+    ::close(fd);
+}
+
 int RunLoadMode(const Options& o) {
     LoadConfig config;
     config.host = o.host;
@@ -405,6 +460,11 @@ int RunLoadMode(const Options& o) {
     config.replyTimeout = o.replyTimeout;
     config.interval = o.interval;
     config.connectTimeout = o.connectTimeout;
+    config.terminalNumbers = o.terminalNumbers;
+    config.turnDelay = o.turnDelay;
+    config.reconnect = o.reconnect;
+    config.reconnectDelay = o.reconnectDelay;
+    config.reconnectMaxDelay = std::max(o.reconnectMax, o.reconnectDelay);
     LoadSummary summary = RunLoad(config);
     std::fputs(summary.Format().c_str(), stdout);
     return summary.failedTerminals > 0 || summary.unexpected > 0 || !summary.problems.empty()
@@ -419,10 +479,14 @@ int main(int argc, char** argv) {
     Options options;
     try {
         options = ParseOptions(argc, argv);
-        LoopbackAddress(options.host);  // refuse a foreign address before anything else
+        // Into the test's network before anything else, while this is the only thread: the
+        // program then runs in a network other than the one it started in.
+        if (!options.netns.empty()) JoinNetwork(options.netns);
+        // Refuse a foreign address before anything else.
+        TerminalAddress(options.host);
         if (!options.source.empty()) {
-            LoopbackAddress(options.source);
-            if (!options.sameSource) NthLoopbackAddress(options.source, options.terminals - 1);
+            TerminalAddress(options.source);
+            if (!options.sameSource) NthTerminalAddress(options.source, options.terminals - 1);
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "terminal-sim: %s\n", e.what());
