@@ -1,7 +1,9 @@
 #include "receiver/link/Servidor.h"
 
 #include <arpa/inet.h>
+#include <linux/sockios.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -342,18 +344,23 @@ ComandaPendente TServidorTerminais::SubstituiAnterior(const std::string& enderec
         // What it sent in full is its due, as when it closes itself.
         anterior->buffer.Acrescenta(s->TakeUnread(kMaxBufferMensagem), kMaxBufferMensagem);
         Libera(anterior);
-        // Only a card handed in moments ago can be the one whose result is coming. An older
-        // one waited on a connection that died unnoticed: a receiver frozen and resumed
-        // answers, on its old connections, reads that the gates already had answered by the
-        // standby, and their cards must not stand for the next passage.
+        // Only a card the gate was told to take in, moments ago, can be the one whose result
+        // is coming: the hand-in acknowledged by the gate's system (nothing we sent is still
+        // unacknowledged) within the turn and relay times. Any other waited on a connection
+        // that died unnoticed: a receiver frozen and resumed answers, on its old connections,
+        // reads that the gates had answered by the standby meanwhile, and those cards must not
+        // stand for the next passage.
+        int naoConfirmados = 0;
+        const bool confirmada =
+            !s || ::ioctl(s->Handle(), SIOCOUTQ, &naoConfirmados) != 0 || naoConfirmados == 0;
         if (anterior->pendente.Presente()) {
-            if (std::chrono::steady_clock::now() - anterior->ultimaResposta <=
-                motor_.JanelaResultado()) {
+            if (confirmada && std::chrono::steady_clock::now() - anterior->ultimaResposta <=
+                                  motor_.JanelaResultado()) {
                 herdada = anterior->pendente;
             } else {
-                log_.Enviados("Info: Terminal " + endereco + ": comanda " +
-                              anterior->pendente.comanda +
-                              " da conexão anterior descartada, entregue há tempo demais");
+                log_.Enviados(
+                    "Info: Terminal " + endereco + ": comanda " + anterior->pendente.comanda +
+                    " da conex\xE3o anterior descartada: a entrega n\xE3o foi confirmada a tempo");
             }
         }
         anterior->pendente.Limpa();
