@@ -1,5 +1,7 @@
 #include "common/Text1252.h"
 
+#include <cstdio>
+
 namespace common {
 namespace {
 
@@ -89,6 +91,24 @@ std::optional<std::string> Utf8ToCp1252(const std::string& utf8) {
         out += byte ? static_cast<char>(*byte) : '?';
     }
     return out;
+}
+
+std::string JsonString(std::string_view utf8) {
+    std::string s = "\"";
+    for (const char c : utf8) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            s += '\\';
+            s += c;
+        } else if (u < 0x20 || c == '<' || c == '>' || c == '&') {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", u);
+            s += escape;
+        } else {
+            s += c;
+        }
+    }
+    return s + "\"";
 }
 
 }  // namespace common

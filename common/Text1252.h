@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace common {
 
@@ -15,6 +16,10 @@ std::optional<unsigned char> ByteFor(char32_t codePoint);
 
 // Windows-1252 bytes to UTF-8.
 std::string Cp1252ToUtf8(const std::string& text);
+// A JSON string, quotes included, of a UTF-8 text: quotes, backslashes and control characters
+// escaped, and "<", ">" and "&" as well, so that nothing a terminal, a module or a file holds
+// can read as markup wherever the JSON lands.
+std::string JsonString(std::string_view utf8);
 
 // UTF-8 to Windows-1252; characters the code page lacks become '?'.
 // Returns nothing when the input is not well-formed UTF-8.

@@ -202,23 +202,7 @@ struct TAbridorNenhum : IAbridor {
     void AbreEAguarda(const std::string&) override {}
 };
 
-std::string Json(const std::string& bytes) {
-    std::string r = "\"";
-    for (const char ch : Utf8(bytes)) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c == '"' || c == '\\') {
-            r += '\\';
-            r += ch;
-        } else if (c < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", c);
-            r += escape;
-        } else {
-            r += ch;
-        }
-    }
-    return r + "\"";
-}
+std::string Json(const std::string& bytes) { return common::JsonString(Utf8(bytes)); }
 
 std::string JsonOuNulo(const std::string& bytes) { return bytes.empty() ? "null" : Json(bytes); }
 

@@ -80,6 +80,11 @@ Processo LeProcesso() {
 
 std::string Utf8(const std::string& cp1252) { return common::Cp1252ToUtf8(cp1252); }
 
+std::string RotulosTerminal(const TerminalMonitor& t) {
+    return "terminal=\"" + ValorRotulo(Utf8(t.numero)) + "\",address=\"" + ValorRotulo(Utf8(t.ip)) +
+           "\"";
+}
+
 }  // namespace
 
 std::string ValorRotulo(const std::string& texto) {
@@ -95,26 +100,6 @@ std::string ValorRotulo(const std::string& texto) {
         }
     }
     return s;
-}
-
-std::string TextoJson(const std::string& utf8) {
-    std::string s = "\"";
-    for (const char c : utf8) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            s += '\\';
-            s += c;
-        } else if (u < 0x20 || c == '<' || c == '>' || c == '&') {
-            // Control characters as escapes; markup characters too, so that nothing a terminal
-            // or the card list holds can ever read as markup, wherever the text lands.
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", u);
-            s += esc;
-        } else {
-            s += c;
-        }
-    }
-    return s + "\"";
 }
 
 void TArquivosMonitorados::RecarregaComandas() {
@@ -258,10 +243,7 @@ std::string TMonitor::Metricas(Relogio::time_point agora) const {
         Familia f(s, "lumora_terminal_up", "gauge",
                   "Whether a registered terminal is connected (1) or not (0).");
         for (const auto& t : quadro_.terminais) {
-            f.Amostra("lumora_terminal_up",
-                      "terminal=\"" + ValorRotulo(Utf8(t.numero)) + "\",address=\"" +
-                          ValorRotulo(Utf8(t.ip)) + "\"",
-                      t.conectado ? "1" : "0");
+            f.Amostra("lumora_terminal_up", RotulosTerminal(t), t.conectado ? "1" : "0");
         }
     }
     {
@@ -270,9 +252,7 @@ std::string TMonitor::Metricas(Relogio::time_point agora) const {
         const double desdePublicado = std::chrono::duration<double>(agora - publicadoEm_).count();
         for (const auto& t : quadro_.terminais) {
             if (t.idadeUltimaMs < 0) continue;
-            f.Amostra("lumora_terminal_last_message_age_seconds",
-                      "terminal=\"" + ValorRotulo(Utf8(t.numero)) + "\",address=\"" +
-                          ValorRotulo(Utf8(t.ip)) + "\"",
+            f.Amostra("lumora_terminal_last_message_age_seconds", RotulosTerminal(t),
                       Numero(static_cast<double>(t.idadeUltimaMs) / 1000 +
                              std::max(0.0, desdePublicado)));
         }
@@ -346,20 +326,21 @@ std::string TMonitor::EstadoJson(bool comComandas, Relogio::time_point agora) co
     const std::lock_guard trava(mutex_);
     std::string s = "{\"ok\":";
     s += saude.ok ? "true" : "false";
-    s += ",\"motivo\":" + TextoJson(saude.motivo);
+    s += ",\"motivo\":" + common::JsonString(saude.motivo);
     s += ",\"escutando\":";
     s += quadro_.escutando ? "true" : "false";
-    s += ",\"noite\":" + TextoJson(quadro_.noite);
+    s += ",\"noite\":" + common::JsonString(quadro_.noite);
     s += ",\"conexoes\":" + std::to_string(quadro_.conexoes);
     s += ",\"linhas\":" + std::to_string(quadro_.linhasHistorico);
     s += ",\"terminais\":[";
     for (size_t i = 0; i < quadro_.terminais.size(); ++i) {
         const auto& t = quadro_.terminais[i];
         if (i) s += ',';
-        s += "{\"numero\":" + TextoJson(Utf8(t.numero)) + ",\"ip\":" + TextoJson(Utf8(t.ip)) +
+        s += "{\"numero\":" + common::JsonString(Utf8(t.numero)) +
+             ",\"ip\":" + common::JsonString(Utf8(t.ip)) +
              ",\"conectado\":" + (t.conectado ? "true" : "false") +
-             ",\"desde\":" + TextoJson(Utf8(t.desde)) +
-             ",\"ultima\":" + TextoJson(Utf8(t.ultimaMensagem)) +
+             ",\"desde\":" + common::JsonString(Utf8(t.desde)) +
+             ",\"ultima\":" + common::JsonString(Utf8(t.ultimaMensagem)) +
              ",\"liberados\":" + std::to_string(t.liberados) +
              ",\"bloqueados\":" + std::to_string(t.bloqueados) + "}";
     }
@@ -368,7 +349,7 @@ std::string TMonitor::EstadoJson(bool comComandas, Relogio::time_point agora) co
     for (const auto& [estado, n] : quadro_.contagens) {
         if (!primeira) s += ',';
         primeira = false;
-        s += TextoJson(Utf8(estado)) + ":" + std::to_string(n);
+        s += common::JsonString(Utf8(estado)) + ":" + std::to_string(n);
     }
     s += "},\"comandas\":";
     s += comComandas ? "true" : "false";
@@ -376,10 +357,10 @@ std::string TMonitor::EstadoJson(bool comComandas, Relogio::time_point agora) co
     for (size_t i = 0; i < quadro_.ultimas.size(); ++i) {
         const auto& l = quadro_.ultimas[i];
         if (i) s += ',';
-        s += "{\"dataHora\":" + TextoJson(Utf8(l.dataHora)) +
-             ",\"terminal\":" + TextoJson(Utf8(l.terminal)) +
-             ",\"estado\":" + TextoJson(Utf8(l.estado));
-        if (comComandas) s += ",\"comanda\":" + TextoJson(Utf8(l.comanda));
+        s += "{\"dataHora\":" + common::JsonString(Utf8(l.dataHora)) +
+             ",\"terminal\":" + common::JsonString(Utf8(l.terminal)) +
+             ",\"estado\":" + common::JsonString(Utf8(l.estado));
+        if (comComandas) s += ",\"comanda\":" + common::JsonString(Utf8(l.comanda));
         s += '}';
     }
     return s + "]}";

@@ -129,7 +129,5 @@ class TArquivosMonitorados : public IArquivosMotor {
 
 // A Prometheus label value with its backslashes, quotes and line ends escaped.
 std::string ValorRotulo(const std::string& texto);
-// A JSON string (quotes included) of a UTF-8 text.
-std::string TextoJson(const std::string& utf8);
 
 }  // namespace lumora

@@ -496,7 +496,7 @@ void TServidorTerminais::Responde(Conexao& conexao, const std::string& texto) {
         EscrevePorta(texto, sock_->IndexOf(conexao.sock));
         conexao.ultimaResposta = std::chrono::steady_clock::now();
         if (monitor_ && inicioMensagem_) {
-            monitor_->Resposta(std::chrono::steady_clock::now() - *inicioMensagem_);
+            monitor_->Resposta(conexao.ultimaResposta - *inicioMensagem_);
             inicioMensagem_.reset();
         }
         return;
