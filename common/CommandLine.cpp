@@ -24,6 +24,16 @@ CommandLineOptions ReadCommandLine(int& argc, char** argv, bool acceptsProgramFo
         const auto duas = [&](bool jaDada, std::string_view nome) {
             if (jaDada && o.error.empty()) o.error = std::string(nome) + " is given twice";
         };
+        // An option whose value may be empty; given twice or without one is an error.
+        const auto texto = [&](std::string_view nome, std::optional<std::string>& destino,
+                               const char* falta) {
+            duas(destino.has_value(), nome);
+            if (const auto v = valor(nome)) {
+                destino = std::string(*v);
+            } else {
+                o.error = std::string(nome) + " needs " + falta;
+            }
+        };
         const auto eh = [&](std::string_view nome) {
             return a == nome || (a.starts_with(nome) && a[nome.size()] == '=');
         };
@@ -40,21 +50,11 @@ CommandLineOptions ReadCommandLine(int& argc, char** argv, bool acceptsProgramFo
                 o.programFolder = std::string(*pasta);
             }
         } else if (acceptsProgramFolder && eh(kListen)) {
-            duas(o.listenAddress.has_value(), kListen);
             // Empty is a value: every address, whatever Config.ini says.
-            if (const auto endereco = valor(kListen)) {
-                o.listenAddress = std::string(*endereco);
-            } else {
-                o.error = "--listen-address needs an address";
-            }
+            texto(kListen, o.listenAddress, "an address");
         } else if (acceptsProgramFolder && eh(kMonitor)) {
-            duas(o.monitor.has_value(), kMonitor);
             // Empty is a value: no endpoint, whatever Config.ini says.
-            if (const auto endereco = valor(kMonitor)) {
-                o.monitor = std::string(*endereco);
-            } else {
-                o.error = "--monitor needs [ADDRESS:]PORT";
-            }
+            texto(kMonitor, o.monitor, "[ADDRESS:]PORT");
         } else if (a.substr(0, 2) == "--") {
             if (o.error.empty()) o.error = "unknown option " + std::string(a);
         } else {
